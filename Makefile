@@ -1,0 +1,52 @@
+# Front door of the build. `make test` installs what is missing, builds and runs every test.
+BUILD      ?= build
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+# Tests with windows need a display; without one they run on a virtual one.
+XVFB := $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1920x1080x24")
+
+.PHONY: all deps build test test-sanitize test-tsan bench fuzz clean
+
+all: build
+
+deps:
+	@tools/deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	cd $(BUILD) && NO_AT_BRIDGE=1 $(XVFB) ctest --output-on-failure -j$(JOBS)
+
+# The core libraries' tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	cmake -S . -B $(BUILD)-asan -DVIEWMERE_SANITIZE=address,undefined -DVIEWMERE_GUI=OFF \
+	      -DVIEWMERE_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build $(BUILD)-asan -j$(JOBS)
+	cd $(BUILD)-asan && ctest --output-on-failure -L core -j$(JOBS)
+
+# The threaded code's tests under ThreadSanitizer.
+test-tsan: deps
+	cmake -S . -B $(BUILD)-tsan -DVIEWMERE_SANITIZE=thread -DVIEWMERE_GUI=OFF \
+	      -DVIEWMERE_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD)-tsan -j$(JOBS)
+	cd $(BUILD)-tsan && ctest --output-on-failure -L threads -j$(JOBS)
+
+bench: build
+	@set -e; for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
+
+# Each fuzz target for FUZZ_SECONDS (60 by default).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DVIEWMERE_FUZZ=ON -DVIEWMERE_GUI=OFF \
+	      -DVIEWMERE_BENCH=OFF -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD)-fuzz -j$(JOBS)
+	@set -e; for f in $(BUILD)-fuzz/fuzz/fuzz_*; do \
+	  echo "== $$f ($(FUZZ_SECONDS) s)"; \
+	  mkdir -p $(BUILD)-fuzz/corpus/$$(basename $$f); \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $(BUILD)-fuzz/corpus/$$(basename $$f) fuzz/seeds/$$(basename $$f); \
+	done
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

@@ -1,0 +1,13 @@
+# One GoogleTest executable per library, registered with CTest.
+#   viewmere_add_unit_test(NAME <name> SOURCES <files...> LIBS <libs...> [LABELS <labels...>])
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+function(viewmere_add_unit_test)
+  cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${ARG_NAME} ${ARG_SOURCES})
+  target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(${ARG_NAME}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+endfunction()

@@ -1,0 +1,45 @@
+#pragma once
+#include "platform/CalendarTime.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The clip list of one directory: its stream files by slot, and the texts the grid shows.
+// A numbered list puts each file in the slot of the number its name starts with (as camcorders
+// name them, 00012.MTS in slot 12); an unnumbered list keeps the listing order.
+class CClipDetails {
+public:
+    struct ClipEntry {
+        std::string name;                      // file name as listed, with extension
+        platform::FileTime lastWriteTime = 0;  // 100 ns since 1601, UTC
+        std::uint32_t sizeLow = 0;
+        std::uint32_t sizeHigh = 0;
+        bool valid = false;                    // false for an empty slot
+    };
+
+    // Highest number taken from a file name as a slot. A file whose number is negative or larger
+    // is appended after the highest slot instead, so it is never lost and the list stays bounded.
+    static constexpr int kMaxNumberedSlot = 99999;
+
+    CClipDetails(bool numbered, const std::string& directory);
+
+    void Load(const std::string& directory);
+    int GetCount() const { return static_cast<int>(slots_.size()); }
+    bool GetClipPath(int index, std::string& path) const;
+    bool FormatCaption(int index, std::string& caption) const;
+    int GetDateKey(int index) const;
+    std::string FormatDate(int index) const;
+
+    bool IsNumbered() const { return numbered_; }
+    const std::string& GetDirectory() const { return directory_; }
+    // The slot, or nullptr when the index is out of range or the slot is empty.
+    const ClipEntry* GetEntry(int index) const;
+
+private:
+    void AddEntry(const ClipEntry& entry, std::vector<ClipEntry>& unplaced);
+
+    std::vector<ClipEntry> slots_;
+    std::string directory_;
+    bool numbered_;
+};

@@ -1,0 +1,145 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace platform {
+namespace {
+
+char FoldAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool MatchFrom(std::string_view name, std::string_view pattern)
+{
+    // Iterative glob with backtracking to the last '*': linear in practice, never recursive.
+    std::size_t n = 0, p = 0;
+    std::size_t starPattern = std::string_view::npos, starName = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starPattern = p++;
+            starName = n;
+        } else if (starPattern != std::string_view::npos) {
+            p = starPattern + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+}  // namespace
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (FoldAscii(a[i]) != FoldAscii(b[i]))
+            return false;
+    return true;
+}
+
+bool MatchesPattern(std::string_view name, std::string_view pattern)
+{
+    if (pattern == "*.*" || pattern == "*")
+        return true;
+    return MatchFrom(name, pattern);
+}
+
+bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
+{
+    entries.clear();
+    std::unique_ptr<DIR, DirCloser> dir(opendir(directory.empty() ? "." : directory.c_str()));
+    if (!dir)
+        return false;
+    const int dirFd = dirfd(dir.get());
+    while (const dirent* item = readdir(dir.get())) {
+        const std::string_view name(item->d_name);
+        if (name == "." || name == "..")
+            continue;
+        DirEntry entry;
+        entry.name.assign(name);
+        struct stat info {};
+        if (fstatat(dirFd, item->d_name, &info, 0) == 0) {
+            entry.mtimeSeconds = info.st_mtim.tv_sec;
+            entry.mtimeNanoseconds = static_cast<std::int32_t>(info.st_mtim.tv_nsec);
+            entry.size = static_cast<std::uint64_t>(info.st_size);
+            entry.isDirectory = S_ISDIR(info.st_mode);
+        } else {
+            entry.statFailed = true;
+        }
+        entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+std::vector<const DirEntry*> FilterEntries(const std::vector<DirEntry>& entries, std::string_view pattern)
+{
+    std::vector<const DirEntry*> matches;
+    for (const DirEntry& entry : entries)
+        if (MatchesPattern(entry.name, pattern))
+            matches.push_back(&entry);
+    return matches;
+}
+
+const DirEntry* FindEntryIgnoreCase(const std::vector<DirEntry>& entries, std::string_view name)
+{
+    for (const DirEntry& entry : entries)
+        if (EqualsIgnoreCase(entry.name, name))
+            return &entry;
+    return nullptr;
+}
+
+std::optional<std::string> FindChildIgnoreCase(const std::string& directory, std::string_view name)
+{
+    std::string exact = JoinPath(directory, name);
+    struct stat info {};
+    if (stat(exact.c_str(), &info) == 0)
+        return exact;
+    std::unique_ptr<DIR, DirCloser> dir(opendir(directory.empty() ? "." : directory.c_str()));
+    if (!dir)
+        return std::nullopt;
+    while (const dirent* item = readdir(dir.get()))
+        if (EqualsIgnoreCase(item->d_name, name))
+            return JoinPath(directory, item->d_name);
+    return std::nullopt;
+}
+
+std::string JoinPath(const std::string& directory, std::string_view name)
+{
+    std::string path = directory;
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    path += name;
+    return path;
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+bool IsDirectory(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace platform

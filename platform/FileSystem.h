@@ -1,0 +1,49 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// One entry of a directory listing. Names are the bytes the file system gives, never converted.
+struct DirEntry {
+    std::string name;
+    std::int64_t mtimeSeconds = 0;      // last modification, seconds since 1970 (UTC)
+    std::int32_t mtimeNanoseconds = 0;
+    std::uint64_t size = 0;
+    bool isDirectory = false;           // after following a symbolic link
+    bool statFailed = false;            // a dangling link or a vanished entry: size and time are 0
+};
+
+// Wildcard match in the manner of the Windows listing patterns: '*' and '?', ASCII case ignored.
+// "*.*" matches every name, with or without a dot.
+bool MatchesPattern(std::string_view name, std::string_view pattern);
+
+// True when the two names are equal without regard to ASCII case.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// Lists the entries of a directory (without "." and "..") in readdir order, with each entry's
+// size and time (links followed). An unreadable or missing directory gives an empty list and false.
+bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries);
+
+// The entries of a listing that match a pattern, in listing order.
+std::vector<const DirEntry*> FilterEntries(const std::vector<DirEntry>& entries,
+                                           std::string_view pattern);
+
+// The first entry of a listing whose name equals `name` without regard to case.
+const DirEntry* FindEntryIgnoreCase(const std::vector<DirEntry>& entries, std::string_view name);
+
+// Looks `name` up in `directory` without regard to case and returns the full path of the entry
+// as the file system spells it ("/card/PRIVATE" for "private"), or nothing.
+// An exact match is tried first, so the common case costs one stat and no listing.
+std::optional<std::string> FindChildIgnoreCase(const std::string& directory, std::string_view name);
+
+// directory + "/" + name, without doubling a separator that the directory already ends with.
+std::string JoinPath(const std::string& directory, std::string_view name);
+
+bool FileExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+
+}  // namespace platform

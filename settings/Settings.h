@@ -1,0 +1,60 @@
+#pragma once
+#include <string>
+
+// The program's eight persistent settings. Each is read at every use and never cached, so a
+// change made by one part of the program is seen by the very next read anywhere, on any thread.
+// Every failure is silent: a read that fails leaves the caller's default, a write that fails is lost.
+
+// `value` holds the default on entry and receives the stored text when a usable string is stored.
+void ReadStringSetting(const char* name, std::string& value);
+// `flag` holds the default on entry and becomes (stored number != 0) when a usable number is stored.
+void ReadBoolSetting(const char* name, bool& flag);
+void WriteStringSetting(const char* name, const std::string& text);
+void WriteBoolSetting(const char* name, bool flag);
+
+bool GetWriteThumbnails();
+std::string GetFFmpegExe();
+std::string GetFFmpegParams();
+
+namespace settings {
+
+// A setting is its name and its default together, so no caller repeats either.
+struct BoolSetting {
+    const char* name;
+    bool defaultValue;
+
+    bool Read() const
+    {
+        bool flag = defaultValue;
+        ReadBoolSetting(name, flag);
+        return flag;
+    }
+    void Write(bool flag) const { WriteBoolSetting(name, flag); }
+};
+
+struct StringSetting {
+    const char* name;
+    const char* defaultValue;
+
+    std::string Read() const
+    {
+        std::string text = defaultValue;
+        ReadStringSetting(name, text);
+        return text;
+    }
+    void Write(const std::string& text) const { WriteStringSetting(name, text); }
+};
+
+inline constexpr StringSetting LastDirectory{"LastDirectory", ""};
+inline constexpr BoolSetting GenerateThumbnails{"GenerateThumbnails", false};
+inline constexpr BoolSetting WriteThumbnails{"WriteThumbnails", true};
+inline constexpr BoolSetting UseFFmpeg{"UseFFmpeg", false};
+inline constexpr StringSetting FFmpegExe{"FFmpegExe", "/usr/bin/ffmpeg"};
+inline constexpr BoolSetting WriteToSubdir{"WriteToSubdir", false};
+inline constexpr BoolSetting SplitDates{"SplitDates", true};
+inline constexpr StringSetting FFmpegParams{"FFmpegParams", "-i \"%IN%\" -vframes 1 -s 416x234 -vcodec mjpeg %OUT%"};
+
+// Longest stored string, terminating NUL included, that a read accepts.
+inline constexpr std::size_t kMaxStringBytes = 1023;
+
+}  // namespace settings

@@ -1,0 +1,163 @@
+#include "settings/SettingsStore.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace settings {
+namespace {
+
+constexpr std::string_view kFolder = "/Corvane/Viewmere";
+constexpr std::string_view kFileName = "/settings.reg";
+constexpr std::string_view kLockName = "/settings.lock";
+
+std::string ConfigHome()
+{
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/')
+        return config;
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+        return std::string(home) + "/.config";
+    if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr &&
+                                                   entry->pw_dir[0] == '/')
+        return std::string(entry->pw_dir) + "/.config";
+    return {};
+}
+
+std::string SettingsFolder()
+{
+    const std::string home = ConfigHome();
+    return home.empty() ? std::string() : home + std::string(kFolder);
+}
+
+// A file descriptor that closes itself.
+class FileHandle {
+public:
+    explicit FileHandle(int fd = -1) : fd_(fd) {}
+    ~FileHandle() { Reset(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    void Reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+bool ReadWholeFile(const std::string& path, std::string& text)
+{
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.Valid())
+        return false;
+    text.clear();
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+bool WriteAll(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t put = ::write(fd, data.data(), data.size());
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        data.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return true;
+}
+
+bool MakeFolders(const std::string& folder)
+{
+    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string part = folder.substr(0, slash);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (slash == std::string::npos)
+            break;
+    }
+    struct stat info {};
+    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Writes `text` under a temporary name in `folder`, syncs it and renames it to `path`.
+bool ReplaceFile(const std::string& folder, const std::string& path, std::string_view text)
+{
+    std::string tempName = folder + "/.settings.reg.XXXXXX";
+    FileHandle temp(::mkostemp(tempName.data(), O_CLOEXEC));
+    if (!temp.Valid())
+        return false;
+    const bool written = WriteAll(temp.Get(), text) && ::fsync(temp.Get()) == 0;
+    temp.Reset();
+    if (!written || ::rename(tempName.c_str(), path.c_str()) != 0) {
+        ::unlink(tempName.c_str());
+        return false;
+    }
+    // Make the rename itself durable; a failure here loses nothing that was already visible.
+    FileHandle dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Valid())
+        ::fsync(dir.Get());
+    return true;
+}
+
+}  // namespace
+
+std::string SettingsFilePath()
+{
+    const std::string folder = SettingsFolder();
+    return folder.empty() ? std::string() : folder + std::string(kFileName);
+}
+
+bool ReadRegistryValue(std::string_view name, RegistryValue& value)
+{
+    const std::string path = SettingsFilePath();
+    std::string text;
+    if (path.empty() || !ReadWholeFile(path, text))
+        return false;
+    return FindRegistryValue(text, name, value);
+}
+
+bool WriteRegistryValue(std::string_view name, const RegistryValue& value)
+{
+    const std::string folder = SettingsFolder();
+    if (folder.empty() || !MakeFolders(folder))
+        return false;
+    const std::string lockPath = folder + std::string(kLockName);
+    FileHandle lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!lock.Valid())
+        return false;
+    while (::flock(lock.Get(), LOCK_EX) != 0)
+        if (errno != EINTR)
+            return false;
+
+    const std::string path = folder + std::string(kFileName);
+    std::string text;
+    if (!ReadWholeFile(path, text) && errno != ENOENT)
+        return false;  // never replace a file we could not read: its other values would be lost
+    return ReplaceFile(folder, path, SetRegistryValue(text, name, value));
+    // The lock is released when `lock` closes.
+}
+
+}  // namespace settings

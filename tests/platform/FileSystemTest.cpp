@@ -1,0 +1,137 @@
+#include "platform/FileSystem.h"
+#include "support/TempDir.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace testing_support;
+
+namespace {
+
+std::vector<std::string> RawReaddirOrder(const std::string& dir)
+{
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    while (const dirent* e = readdir(d))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+            names.push_back(e->d_name);
+    closedir(d);
+    return names;
+}
+
+std::vector<std::string> Names(const std::vector<const platform::DirEntry*>& entries)
+{
+    std::vector<std::string> names;
+    for (const auto* e : entries)
+        names.push_back(e->name);
+    return names;
+}
+
+}  // namespace
+
+TEST(PatternTest, MatchesLikeTheListingPatterns)
+{
+    using platform::MatchesPattern;
+    EXPECT_TRUE(MatchesPattern("00000.MTS", "*.MTS"));
+    EXPECT_TRUE(MatchesPattern("00000.mts", "*.MTS"));
+    EXPECT_TRUE(MatchesPattern("clip.M2TS", "*.m2ts"));
+    EXPECT_TRUE(MatchesPattern(".MTS", "*.MTS"));
+    EXPECT_FALSE(MatchesPattern("00000.MTS.bak", "*.MTS"));
+    EXPECT_FALSE(MatchesPattern("00000.MTSX", "*.MTS"));
+    EXPECT_FALSE(MatchesPattern("00000MTS", "*.MTS"));
+    EXPECT_TRUE(MatchesPattern("no-extension", "*.*"));
+    EXPECT_TRUE(MatchesPattern("a.b.c", "*.*"));
+    EXPECT_TRUE(MatchesPattern("a.b.MTS", "*.mts"));
+    EXPECT_TRUE(MatchesPattern("abc", "a?c"));
+    EXPECT_FALSE(MatchesPattern("abbc", "a?c"));
+    // Bytes outside ASCII are compared as they are, never folded.
+    EXPECT_TRUE(MatchesPattern("\xe9t\xe9.MTS", "*.MTS"));
+    EXPECT_FALSE(platform::EqualsIgnoreCase("\xc9", "\xe9"));
+    EXPECT_TRUE(platform::EqualsIgnoreCase("PrIvAtE", "private"));
+}
+
+TEST(ListDirectoryTest, GivesReaddirOrderSizesTimesAndFolders)
+{
+    TempDir dir;
+    for (const char* name : {"b.m2ts", "a.MTS", "z.txt", "c.mts", "D.M2TS", "sub"}) {
+        if (std::string(name) == "sub")
+            MakeDirs(dir / name);
+        else
+            WriteFile(dir / name, "xy");
+    }
+    SetFileSize(dir / "a.MTS", 5368709120ULL);  // sparse, above 4 GiB
+    SetModificationTime(dir / "a.MTS", 1236434709);
+
+    std::vector<platform::DirEntry> entries;
+    ASSERT_TRUE(platform::ListDirectory(dir.Path(), entries));
+    std::vector<std::string> names;
+    for (const auto& e : entries)
+        names.push_back(e.name);
+    EXPECT_EQ(names, RawReaddirOrder(dir.Path()));
+
+    const platform::DirEntry* big = platform::FindEntryIgnoreCase(entries, "A.mts");
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(big->name, "a.MTS");
+    EXPECT_EQ(big->size, 5368709120ULL);
+    EXPECT_EQ(big->mtimeSeconds, 1236434709);
+    EXPECT_FALSE(big->isDirectory);
+    EXPECT_TRUE(platform::FindEntryIgnoreCase(entries, "SUB")->isDirectory);
+
+    std::vector<std::string> expectedMts;
+    for (const auto& n : RawReaddirOrder(dir.Path()))
+        if (n == "a.MTS" || n == "c.mts")
+            expectedMts.push_back(n);
+    EXPECT_EQ(Names(platform::FilterEntries(entries, "*.MTS")), expectedMts);
+    EXPECT_EQ(platform::FilterEntries(entries, "*.m2ts").size(), 2u);
+    EXPECT_EQ(platform::FilterEntries(entries, "*.*").size(), 6u);
+}
+
+TEST(ListDirectoryTest, MissingOrUnreadableFolderGivesNothing)
+{
+    TempDir dir;
+    std::vector<platform::DirEntry> entries{platform::DirEntry{}};
+    EXPECT_FALSE(platform::ListDirectory(dir / "missing", entries));
+    EXPECT_TRUE(entries.empty());
+
+    MakeDirs(dir / "locked");
+    WriteFile(dir / "locked/00000.MTS", "");
+    chmod((dir / "locked").c_str(), 0);
+    if (geteuid() != 0) {  // root reads anything
+        EXPECT_FALSE(platform::ListDirectory(dir / "locked", entries));
+        EXPECT_TRUE(entries.empty());
+    }
+}
+
+TEST(ListDirectoryTest, DanglingLinkIsListedWithoutSize)
+{
+    TempDir dir;
+    ASSERT_EQ(symlink((dir / "nowhere").c_str(), (dir / "gone.MTS").c_str()), 0);
+    std::vector<platform::DirEntry> entries;
+    ASSERT_TRUE(platform::ListDirectory(dir.Path(), entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_TRUE(entries[0].statFailed);
+    EXPECT_EQ(entries[0].size, 0u);
+}
+
+TEST(FindChildTest, FindsNamesWithoutRegardToCase)
+{
+    TempDir dir;
+    MakeDirs(dir / "private/avchd");
+    EXPECT_EQ(platform::FindChildIgnoreCase(dir.Path(), "PRIVATE"), dir / "private");
+    EXPECT_EQ(platform::FindChildIgnoreCase(dir / "private", "AVCHD"), dir / "private/avchd");
+    EXPECT_EQ(platform::FindChildIgnoreCase(dir.Path(), "private"), dir / "private");
+    EXPECT_FALSE(platform::FindChildIgnoreCase(dir.Path(), "AVCHD").has_value());
+    EXPECT_FALSE(platform::FindChildIgnoreCase(dir / "missing", "x").has_value());
+}
+
+TEST(JoinPathTest, NeverDoublesTheSeparator)
+{
+    EXPECT_EQ(platform::JoinPath("/card", "00001.MTS"), "/card/00001.MTS");
+    EXPECT_EQ(platform::JoinPath("/", "00001.MTS"), "/00001.MTS");
+    EXPECT_EQ(platform::JoinPath("", "x"), "x");
+}

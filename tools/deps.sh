@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, when any is missing.
+# Quick when everything is there: one dpkg query, no network.
+set -euo pipefail
+
+packages=(
+  # tool chain and tests
+  cmake make g++ pkg-config libgtest-dev libgmock-dev
+  # libraries
+  libjpeg62-turbo-dev libboost-dev
+  # fuzzing
+  clang libfuzzer-14-dev libclang-rt-14-dev
+  # real clips for the tests and the demo
+  ffmpeg
+  # windows under a virtual display
+  xvfb xauth
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
