@@ -1,0 +1,35 @@
+// Any bytes through the JPEG decode: it must end in a picture or a CJPEGException, never in a
+// crash, a hang or a read outside the buffers.
+#include "imaging/JPEGException.h"
+#include "imaging/RgbImage.h"
+#include "platform/MessageBox.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static const bool quiet = [] {
+        platform::SetMessageBoxHandler([](const std::string&, const std::string&, platform::MessageBoxIcon) {});
+        return true;
+    }();
+    (void)quiet;
+    if (size == 0)
+        return 0;
+    std::FILE* stream = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
+    if (stream == nullptr)
+        return 0;
+    CRgbImage image;
+    try {
+        image.DecodeJpeg(stream);
+        if (image.HasPicture()) {
+            // Touch the corners: the whole buffer must be there.
+            volatile std::uint8_t sink = image.pixels[0];
+            sink = image.pixels[image.OffsetOf(image.width - 1, 0) + 2];
+            (void)sink;
+        }
+    } catch (const CJPEGException&) {
+    }
+    std::fclose(stream);
+    return 0;
+}

@@ -1,0 +1,177 @@
+#include "model/ThumbnailSet.h"
+
+#include "model/AVCHDException.h"
+#include "model/ClipDetails.h"
+#include "platform/Format.h"
+#include "platform/MessageBox.h"
+
+#include <stdexcept>
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+long long FileSize(std::FILE* file)
+{
+    if (std::fseek(file, 0, SEEK_END) != 0)
+        return -1;
+    return static_cast<long long>(ftello(file));
+}
+
+void ShowIndexWarning(const std::string& text)
+{
+    platform::ShowMessageBox(text, "Viewmere", platform::MessageBoxIcon::Warning);
+}
+
+}  // namespace
+
+void ThumbnailEntry::LoadJpeg(std::FILE* file)
+{
+    bitmap.reset();
+    picture = std::make_unique<CRgbImage>();
+    picture->DecodeJpeg(file);
+}
+
+CThumbnailSet::CThumbnailSet(const std::string& dataFilePath)
+{
+    Load(dataFilePath);
+}
+
+std::string CThumbnailSet::IndexPath(const std::string& dataFilePath, const char* extension)
+{
+    const std::size_t nameStart = dataFilePath.rfind('/') == std::string::npos ? 0 : dataFilePath.rfind('/') + 1;
+    const std::size_t dot = dataFilePath.rfind('.');
+    if (dot == std::string::npos || dot < nameStart)
+        return dataFilePath + "." + extension;  // a dot in a folder name is not the extension
+    return dataFilePath.substr(0, dot + 1) + extension;
+}
+
+bool CThumbnailSet::ReadIndex(const std::string& dataFilePath)
+{
+    std::string indexPath = IndexPath(dataFilePath, "TID");
+    FilePtr file(std::fopen(indexPath.c_str(), "rb"));
+    if (!file) {
+        indexPath = IndexPath(dataFilePath, "tidx");
+        file.reset(std::fopen(indexPath.c_str(), "rb"));
+    }
+    if (!file)
+        return false;
+
+    const long long size = FileSize(file.get());
+    if (size < kIndexHeaderSize) {
+        ShowIndexWarning(platform::FormatString(
+            "Thumbnail index file [%s] size (%lld bytes) is less than the ignored header size (%ld bytes).  "
+            "This index file is not compatible with Viewmere and will be ignored.",
+            indexPath.c_str(), size, kIndexHeaderSize));
+        return false;
+    }
+    if ((size - kIndexHeaderSize) % kIndexRecordSize != 0) {
+        ShowIndexWarning(platform::FormatString(
+            "Thumbnail index file [%s] size (%lld bytes) is not an expected size.  "
+            "This index file is not compatible with Viewmere and will be ignored.",
+            indexPath.c_str(), size));
+        return false;
+    }
+
+    // Clip and block numbers are 16 bits each, so a record can never name more than 65536 of either.
+    const long long records = (size - kIndexHeaderSize) / kIndexRecordSize;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(size - kIndexHeaderSize));
+    if (std::fseek(file.get(), kIndexHeaderSize, SEEK_SET) != 0 ||
+        std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+        return false;  // the file shrank while being read: treat as no index
+    for (long long r = 0; r < records; ++r) {
+        const unsigned char* record = bytes.data() + r * kIndexRecordSize;
+        blockToClip_[record[2] * 256 + record[3]] = record[0] * 256 + record[1];
+    }
+    return true;
+}
+
+void CThumbnailSet::Load(const std::string& dataFilePath)
+{
+    Clear();
+    const bool useIndex = ReadIndex(dataFilePath);
+    FilePtr file(std::fopen(dataFilePath.c_str(), "rb"));
+    if (!file)
+        throw CAVCHDException(platform::FormatString("Unable to open thumbnail file [%s]", dataFilePath.c_str()));
+    const long long size = FileSize(file.get());
+    if (size < 0 || size % kBlockSize != 0)
+        throw CAVCHDException(platform::FormatString(
+            "Thumbnail file [%s] size (%lld bytes) is not a multiple of the thumbnail offset multiple (%ld bytes) "
+            "as expected.  No thumbnails will be read.",
+            dataFilePath.c_str(), size, kBlockSize));
+
+    for (long long block = 0; block * kBlockSize < size; ++block) {
+        long long slot = block;
+        if (useIndex) {
+            const auto named = blockToClip_.find(static_cast<std::int32_t>(block));
+            if (named == blockToClip_.end())
+                continue;
+            slot = named->second;
+        }
+        // Slots are bounded as clip numbers are; a block beyond them cannot belong to a clip.
+        if (slot > CClipDetails::kMaxNumberedSlot)
+            continue;
+        if (std::fseek(file.get(), static_cast<long>(block * kBlockSize), SEEK_SET) != 0)
+            throw CAVCHDException(platform::FormatString("Unable to read thumbnail file [%s]", dataFilePath.c_str()));
+        auto entry = std::make_unique<ThumbnailEntry>();
+        entry->clipNumber = static_cast<std::int32_t>(slot);
+        try {
+            entry->LoadJpeg(file.get());
+        } catch (const std::exception& error) {
+            throw std::runtime_error(error.what());
+        }
+        SlotFor(static_cast<int>(slot)) = std::move(entry);
+    }
+}
+
+void CThumbnailSet::Clear()
+{
+    slots_.clear();
+    blockToClip_.clear();
+}
+
+ThumbnailEntry* CThumbnailSet::GetEntry(int index)
+{
+    if (index < 0 || index >= GetCount())
+        return nullptr;
+    return slots_[static_cast<std::size_t>(index)].get();
+}
+
+const ThumbnailEntry* CThumbnailSet::GetEntry(int index) const
+{
+    return const_cast<CThumbnailSet*>(this)->GetEntry(index);
+}
+
+std::unique_ptr<ThumbnailEntry>& CThumbnailSet::SlotFor(int index)
+{
+    if (index >= GetCount())
+        slots_.resize(static_cast<std::size_t>(index) + 1);
+    return slots_[static_cast<std::size_t>(index)];
+}
+
+void CThumbnailSet::SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap> bitmap)
+{
+    if (index < 0)
+        return;
+    auto entry = std::make_unique<ThumbnailEntry>();
+    entry->clipNumber = index;
+    if (bitmap) {
+        entry->bitmapWidth = bitmap->width;
+        entry->bitmapHeight = bitmap->height;
+    }
+    entry->bitmap = std::move(bitmap);
+    SlotFor(index) = std::move(entry);
+}
+
+void CThumbnailSet::SetImage(int index, std::unique_ptr<CRgbImage> picture)
+{
+    if (index < 0)
+        return;
+    auto entry = std::make_unique<ThumbnailEntry>();
+    entry->clipNumber = index;
+    entry->picture = std::move(picture);
+    SlotFor(index) = std::move(entry);
+}

@@ -1,0 +1,68 @@
+#pragma once
+#include "imaging/RgbImage.h"
+#include "platform/DeviceBitmap.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The thumbnails of one video directory by clip slot: the camera's own, read from its thumbnail
+// data file (JPEG streams in 16384-byte blocks) and index file, and later the generated ones.
+class CThumbnailSet {
+public:
+    struct ThumbnailEntry {
+        std::int32_t clipNumber = 0;
+        bool selected = false;
+        std::unique_ptr<CRgbImage> picture;                 // a decoded picture, or
+        std::unique_ptr<platform::DeviceBitmap> bitmap;     // a grabbed frame
+        std::int32_t bitmapWidth = 0;
+        std::int32_t bitmapHeight = 0;
+        // Whatever the GUI made once to draw this thumbnail quickly; it lives and dies with the
+        // entry, so a replaced thumbnail is never drawn from a stale copy.
+        std::shared_ptr<void> drawCache;
+
+        // Decodes the JPEG stream at the file's current position into a new picture.
+        void LoadJpeg(std::FILE* file);
+        int Width() const { return picture ? picture->width : bitmapWidth; }
+        int Height() const { return picture ? picture->height : bitmapHeight; }
+    };
+
+    static constexpr long kBlockSize = 16384;      // the thumbnail offset multiple
+    static constexpr long kIndexHeaderSize = 72;   // ignored header of an index file
+    static constexpr long kIndexRecordSize = 12;
+
+    CThumbnailSet() = default;
+    // Loads the data file; passes on what Load raises.
+    explicit CThumbnailSet(const std::string& dataFilePath);
+
+    // Reads the data file and its index. Raises CAVCHDException when the data file cannot be
+    // opened or its size is not a whole number of blocks, and a std::runtime_error with the JPEG
+    // layer's text when a named block does not decode.
+    void Load(const std::string& dataFilePath);
+    // Reads the index that belongs to the data file ("TID", else "tidx"); false without one.
+    bool ReadIndex(const std::string& dataFilePath);
+    void Clear();
+
+    int GetCount() const { return static_cast<int>(slots_.size()); }
+    ThumbnailEntry* GetEntry(int index);
+    const ThumbnailEntry* GetEntry(int index) const;
+    // A new, unselected entry for the slot, replacing any there; the set grows as needed.
+    void SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap> bitmap);
+    void SetImage(int index, std::unique_ptr<CRgbImage> picture);
+
+    const std::map<std::int32_t, std::int32_t>& BlockToClip() const { return blockToClip_; }
+
+    // The index file names for a data file: the text after the file name's last dot replaced.
+    static std::string IndexPath(const std::string& dataFilePath, const char* extension);
+
+private:
+    std::unique_ptr<ThumbnailEntry>& SlotFor(int index);
+
+    std::vector<std::unique_ptr<ThumbnailEntry>> slots_;
+    std::map<std::int32_t, std::int32_t> blockToClip_;
+};
+
+using ThumbnailEntry = CThumbnailSet::ThumbnailEntry;
