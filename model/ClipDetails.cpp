@@ -1,6 +1,5 @@
 #include "model/ClipDetails.h"
 
-#include "platform/FileSystem.h"
 #include "platform/Format.h"
 
 #include <array>
@@ -8,6 +7,9 @@
 #include <optional>
 
 namespace {
+
+// Listed in this order: every *.MTS file before every *.m2ts file.
+constexpr const char* kPatterns[] = {"*.MTS", "*.m2ts"};
 
 constexpr std::array<const char*, 13> kMonthNames = {
     "", "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -55,7 +57,29 @@ CClipDetails::CClipDetails(bool numbered, const std::string& directory) : number
     Load(directory);
 }
 
+CClipDetails::CClipDetails(bool numbered, const std::string& directory,
+                           const std::vector<platform::DirEntry>& listing)
+    : numbered_(numbered)
+{
+    Load(directory, listing);
+}
+
+bool CClipDetails::IsStreamFileName(std::string_view name)
+{
+    return platform::MatchesPattern(name, kPatterns[0]) || platform::MatchesPattern(name, kPatterns[1]);
+}
+
 void CClipDetails::Load(const std::string& directory)
+{
+    std::vector<platform::DirEntry> listing;
+    std::string listed = directory;
+    if (listed.size() > 1 && listed.back() == '/')
+        listed.pop_back();
+    platform::ListDirectory(listed, listing, IsStreamFileName);
+    Load(directory, listing);
+}
+
+void CClipDetails::Load(const std::string& directory, const std::vector<platform::DirEntry>& listing)
 {
     slots_.clear();
     directory_ = directory;
@@ -63,16 +87,14 @@ void CClipDetails::Load(const std::string& directory)
         directory_.pop_back();
 
     // One listing serves both patterns; each pattern keeps the listing order.
-    std::vector<platform::DirEntry> listing;
-    platform::ListDirectory(directory_, listing);
     std::vector<ClipEntry> unplaced;
-    for (const char* pattern : {"*.MTS", "*.m2ts"}) {
+    for (const char* pattern : kPatterns) {
         for (const platform::DirEntry* found : platform::FilterEntries(listing, pattern)) {
             ClipEntry entry;
             entry.name = found->name;
-            entry.lastWriteTime = found->statFailed
-                                      ? platform::UnconvertibleFileTime
-                                      : platform::FileTimeFromUnix(found->mtimeSeconds, found->mtimeNanoseconds);
+            entry.lastWriteTime = found->hasDetails
+                                      ? platform::FileTimeFromUnix(found->mtimeSeconds, found->mtimeNanoseconds)
+                                      : platform::UnconvertibleFileTime;
             entry.sizeLow = static_cast<std::uint32_t>(found->size & 0xffffffffu);
             entry.sizeHigh = static_cast<std::uint32_t>(found->size >> 32);
             entry.valid = true;

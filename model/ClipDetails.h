@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/CalendarTime.h"
+#include "platform/FileSystem.h"
 
 #include <cstdint>
 #include <string>
@@ -23,8 +24,15 @@ public:
     static constexpr int kMaxNumberedSlot = 99999;
 
     CClipDetails(bool numbered, const std::string& directory);
+    // Takes the clips from a listing of the directory that was already made (the folder scan
+    // lists each directory once).
+    CClipDetails(bool numbered, const std::string& directory, const std::vector<platform::DirEntry>& listing);
 
     void Load(const std::string& directory);
+    void Load(const std::string& directory, const std::vector<platform::DirEntry>& listing);
+
+    // True for the names a clip list takes: *.MTS and *.m2ts in any case.
+    static bool IsStreamFileName(std::string_view name);
     int GetCount() const { return static_cast<int>(slots_.size()); }
     bool GetClipPath(int index, std::string& path) const;
     bool FormatCaption(int index, std::string& caption) const;

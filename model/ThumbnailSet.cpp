@@ -2,9 +2,11 @@
 
 #include "model/AVCHDException.h"
 #include "model/ClipDetails.h"
+#include "platform/FileSystem.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -49,14 +51,34 @@ std::string CThumbnailSet::IndexPath(const std::string& dataFilePath, const char
     return dataFilePath.substr(0, dot + 1) + extension;
 }
 
+namespace {
+
+// Opens an index file by name without regard to case, as a card's file system resolves names
+// (a card mounted with lower-case names holds thumb.tid).
+FilePtr OpenIndex(const std::string& wanted, std::string& foundPath)
+{
+    foundPath = wanted;
+    FilePtr file(std::fopen(wanted.c_str(), "rb"));
+    if (file)
+        return file;
+    const std::size_t slash = wanted.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : wanted.substr(0, slash == 0 ? 1 : slash);
+    const std::string name = slash == std::string::npos ? wanted : wanted.substr(slash + 1);
+    const std::optional<std::string> found = platform::FindChildIgnoreCase(folder, name);
+    if (!found)
+        return nullptr;
+    foundPath = slash == std::string::npos ? found->substr(2) : *found;
+    return FilePtr(std::fopen(foundPath.c_str(), "rb"));
+}
+
+}  // namespace
+
 bool CThumbnailSet::ReadIndex(const std::string& dataFilePath)
 {
-    std::string indexPath = IndexPath(dataFilePath, "TID");
-    FilePtr file(std::fopen(indexPath.c_str(), "rb"));
-    if (!file) {
-        indexPath = IndexPath(dataFilePath, "tidx");
-        file.reset(std::fopen(indexPath.c_str(), "rb"));
-    }
+    std::string indexPath;
+    FilePtr file = OpenIndex(IndexPath(dataFilePath, "TID"), indexPath);
+    if (!file)
+        file = OpenIndex(IndexPath(dataFilePath, "tidx"), indexPath);
     if (!file)
         return false;
 

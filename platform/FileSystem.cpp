@@ -62,7 +62,7 @@ bool MatchesPattern(std::string_view name, std::string_view pattern)
     return MatchFrom(name, pattern);
 }
 
-bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
+bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries, const DetailFilter& withDetails)
 {
     entries.clear();
     std::unique_ptr<DIR, DirCloser> dir(opendir(directory.empty() ? "." : directory.c_str()));
@@ -75,17 +75,36 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
             continue;
         DirEntry entry;
         entry.name.assign(name);
-        struct stat info {};
-        if (fstatat(dirFd, item->d_name, &info, 0) == 0) {
-            entry.mtimeSeconds = info.st_mtim.tv_sec;
-            entry.mtimeNanoseconds = static_cast<std::int32_t>(info.st_mtim.tv_nsec);
-            entry.size = static_cast<std::uint64_t>(info.st_size);
-            entry.isDirectory = S_ISDIR(info.st_mode);
+        const bool wantDetails = !withDetails || withDetails(name);
+        // The entry type from the listing saves a stat; links and unknown types are looked at.
+        if (!wantDetails && item->d_type != DT_LNK && item->d_type != DT_UNKNOWN) {
+            entry.isDirectory = item->d_type == DT_DIR;
         } else {
-            entry.statFailed = true;
+            struct stat info {};
+            if (fstatat(dirFd, item->d_name, &info, 0) == 0) {
+                entry.isDirectory = S_ISDIR(info.st_mode);
+                if (wantDetails) {
+                    entry.mtimeSeconds = info.st_mtim.tv_sec;
+                    entry.mtimeNanoseconds = static_cast<std::int32_t>(info.st_mtim.tv_nsec);
+                    entry.size = static_cast<std::uint64_t>(info.st_size);
+                    entry.hasDetails = true;
+                }
+            } else {
+                entry.statFailed = true;
+            }
         }
         entries.push_back(std::move(entry));
     }
+    return true;
+}
+
+bool DirectoryIdentity(const std::string& directory, std::uint64_t& device, std::uint64_t& inode)
+{
+    struct stat info {};
+    if (stat(directory.empty() ? "." : directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    device = static_cast<std::uint64_t>(info.st_dev);
+    inode = static_cast<std::uint64_t>(info.st_ino);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,7 +16,11 @@ struct DirEntry {
     std::uint64_t size = 0;
     bool isDirectory = false;           // after following a symbolic link
     bool statFailed = false;            // a dangling link or a vanished entry: size and time are 0
+    bool hasDetails = false;            // size and time were read
 };
+
+// Chooses the entries of a listing whose size and time are wanted (one stat each).
+using DetailFilter = std::function<bool(std::string_view name)>;
 
 // Wildcard match in the manner of the Windows listing patterns: '*' and '?', ASCII case ignored.
 // "*.*" matches every name, with or without a dot.
@@ -24,9 +29,15 @@ bool MatchesPattern(std::string_view name, std::string_view pattern);
 // True when the two names are equal without regard to ASCII case.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
-// Lists the entries of a directory (without "." and "..") in readdir order, with each entry's
-// size and time (links followed). An unreadable or missing directory gives an empty list and false.
-bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries);
+// Lists the entries of a directory (without "." and "..") in readdir order, links followed.
+// Every entry says whether it is a directory; size and time are read for the entries that
+// `withDetails` chooses (all of them without a filter). An unreadable or missing directory
+// gives an empty list and false.
+bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries,
+                   const DetailFilter& withDetails = {});
+
+// Device and inode of a directory, links followed; false when it cannot be read.
+bool DirectoryIdentity(const std::string& directory, std::uint64_t& device, std::uint64_t& inode);
 
 // The entries of a listing that match a pattern, in listing order.
 std::vector<const DirEntry*> FilterEntries(const std::vector<DirEntry>& entries,

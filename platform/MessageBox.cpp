@@ -1,5 +1,7 @@
 #include "platform/MessageBox.h"
 
+#include "platform/NoDestructor.h"
+
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -7,16 +9,17 @@
 namespace platform {
 namespace {
 
+// Never destroyed: a worker thread still running while the process exits may ask for a box.
 std::mutex& HandlerLock()
 {
-    static std::mutex lock;
-    return lock;
+    static NoDestructor<std::mutex> lock;
+    return lock.get();
 }
 
 std::shared_ptr<const MessageBoxHandler>& CurrentHandler()
 {
-    static std::shared_ptr<const MessageBoxHandler> handler;
-    return handler;
+    static NoDestructor<std::shared_ptr<const MessageBoxHandler>> handler;
+    return handler.get();
 }
 
 void WriteToStandardError(const std::string& text, const std::string& caption)

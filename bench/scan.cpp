@@ -1,0 +1,158 @@
+// Opening a folder of 2,000 card folders with 20 clips each (40,000 zero-byte stream files),
+// warm cache, against `find <root> -iname '*.mts' -o -iname '*.m2ts'` over the same tree.
+// Also reports the scan of one realistic card: 113 clips with a 131-block THUMB.TDT.
+#include "model/AVCHDDoc.h"
+#include "support/BenchTimer.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+extern char** environ;
+
+namespace {
+
+void MakeDir(const std::string& path)
+{
+    ::mkdir(path.c_str(), 0755);
+}
+
+void Touch(const std::string& path, const std::string& bytes = {})
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f != nullptr) {
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+}
+
+std::string MakeCard(const std::string& root, int clips)
+{
+    MakeDir(root);
+    MakeDir(root + "/PRIVATE");
+    MakeDir(root + "/PRIVATE/AVCHD");
+    MakeDir(root + "/PRIVATE/AVCHD/BDMV");
+    const std::string stream = root + "/PRIVATE/AVCHD/BDMV/STREAM";
+    MakeDir(stream);
+    char name[32];
+    for (int c = 0; c < clips; ++c) {
+        std::snprintf(name, sizeof name, "/%05d.MTS", c);
+        Touch(stream + name);
+    }
+    return root + "/PRIVATE/AVCHD";
+}
+
+std::string CameraThumbnail(int seed)
+{
+    std::vector<unsigned char> rgb(416 * 240 * 3);
+    for (std::size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = static_cast<unsigned char>((i / 3 % 416) / 2 + seed + (i % 3) * 40);
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = 416;
+    info.image_height = 240;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 85, TRUE);
+    info.comp_info[0].h_samp_factor = 2;
+    info.comp_info[0].v_samp_factor = 1;
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = rgb.data() + info.next_scanline * 416 * 3;
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::string jpeg(reinterpret_cast<char*>(buffer), size);
+    std::free(buffer);
+    jpeg.resize(16384, '\0');
+    return jpeg;
+}
+
+void RunFind(const std::string& root)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const char* argv[] = {"find", root.c_str(), "-iname", "*.mts", "-o", "-iname", "*.m2ts", nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, "find", &actions, nullptr, const_cast<char**>(argv), environ) == 0) {
+        int status = 0;
+        waitpid(child, &status, 0);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+}  // namespace
+
+int main()
+{
+    char folder[] = "/tmp/viewmere-bench-XXXXXX";
+    if (mkdtemp(folder) == nullptr)
+        return 1;
+    const std::string base = folder;
+    setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), 1);  // GenerateThumbnails off
+
+    const std::string tree = base + "/tree";
+    MakeDir(tree);
+    for (int card = 0; card < 2000; ++card) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/card%04d", card);
+        MakeCard(tree + name, 20);
+    }
+
+    CAVCHDDoc doc;
+    int clipCount = 0;
+    auto scan = [&] {
+        doc.OpenDirectory(tree);
+        clipCount = doc.GetClipCount();
+    };
+    auto find = [&] { RunFind(tree); };
+    const bench::PairResult result = bench::MeasurePair(scan, find, 1, 9);
+
+    // One realistic card: 113 clips, a THUMB.TDT of 131 blocks with an index of 113 records.
+    const std::string avchd = MakeCard(base + "/real", 113);
+    MakeDir(avchd + "/AVCHDTN");
+    std::string tdt, tid(72, '\0');
+    for (int block = 0; block < 131; ++block)
+        tdt += CameraThumbnail(block);
+    for (int clip = 0; clip < 113; ++clip) {
+        const int block = clip + 18;
+        tid += std::string{static_cast<char>(clip >> 8), static_cast<char>(clip & 255), static_cast<char>(block >> 8),
+                           static_cast<char>(block & 255)};
+        tid += std::string(8, '\0');
+    }
+    Touch(avchd + "/AVCHDTN/THUMB.TDT", tdt);
+    Touch(avchd + "/AVCHDTN/THUMB.TID", tid);
+    auto realCard = [&] { doc.OpenDirectory(base + "/real"); };
+    std::vector<double> real;
+    realCard();
+    for (int i = 0; i < 7; ++i)
+        real.push_back(bench::SecondsPerCall(realCard, 1));
+
+    std::printf("tree: 2000 card folders, %d clip slots found\n", clipCount);
+    std::printf("OpenDirectory: %.1f ms\n", result.candidate * 1e3);
+    std::printf("find -iname:   %.1f ms\n", result.reference * 1e3);
+    std::printf("realistic card (113 clips, 131-block THUMB.TDT): %.1f ms\n", bench::Median(real) * 1e3);
+
+    const std::string cleanup = "rm -rf '" + base + "'";
+    if (std::system(cleanup.c_str()) != 0)
+        std::printf("could not remove %s\n", base.c_str());
+    bench::PrintRatio("scan", result.Ratio(), 1.5);
+    return 0;
+}

@@ -1,0 +1,203 @@
+#include "model/AVCHDDoc.h"
+
+#include "log/EventLog.h"
+#include "platform/BusyCursor.h"
+#include "platform/Format.h"
+#include "platform/MessageBox.h"
+#include "platform/Ticks.h"
+#include "settings/Settings.h"
+
+#include <boost/make_shared.hpp>
+
+#include <exception>
+
+namespace {
+
+std::string WithTrailingSlash(const std::string& path)
+{
+    return (path.empty() || path.back() == '/') ? path : path + "/";
+}
+
+// The listing path of a work directory ("/" stays "/", "/a/b/" lists "/a/b").
+std::string WithoutTrailingSlash(const std::string& path)
+{
+    return path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+}
+
+}  // namespace
+
+CAVCHDDoc::CAVCHDDoc(CThumbnailGenerator::Producer producer, std::chrono::milliseconds stopLimit)
+    : generator_(std::move(producer), stopLimit)
+{
+}
+
+CAVCHDDoc::~CAVCHDDoc()
+{
+    requests_.clear();
+    generator_.Stop();
+}
+
+void CAVCHDDoc::OpenDirectory(const std::string& path)
+{
+    platform::BusyCursor busy;
+    const std::uint32_t start = platform::GetTickCount();
+    Clear();
+    visited_.clear();
+    ScanDirectory(path);
+    visited_.clear();
+    const std::uint32_t elapsed = platform::GetTickCount() - start;
+    LogEvent("Opened directory [%s] in %.3f seconds", path.c_str(), elapsed / 1000.0);
+    if (settings::GenerateThumbnails.Read())
+        QueueMissingThumbnails();
+}
+
+void CAVCHDDoc::OpenLastDirectory()
+{
+    const std::string last = settings::LastDirectory.Read();
+    if (!last.empty())
+        OpenDirectory(last);
+}
+
+void CAVCHDDoc::Clear()
+{
+    generator_.ClearAll();
+    directories_.clear();
+    requests_.clear();
+}
+
+const CAVCHDDoc::Listing& CAVCHDDoc::ListingOf(WorkDirectory& work)
+{
+    if (!work.listed) {
+        // Sizes and times are read for stream files only; the rest need just their type.
+        platform::ListDirectory(WithoutTrailingSlash(work.path), work.listing, CClipDetails::IsStreamFileName);
+        work.listed = true;
+    }
+    return work.listing;
+}
+
+bool CAVCHDDoc::DescendIfPresent(WorkDirectory& work, const char* name)
+{
+    const platform::DirEntry* entry = platform::FindEntryIgnoreCase(ListingOf(work), name);
+    if (entry == nullptr || !entry->isDirectory)
+        return false;
+    work.path += entry->name + "/";
+    work.listing.clear();
+    work.listed = false;
+    return true;
+}
+
+void CAVCHDDoc::LoadCameraThumbnails(const WorkDirectory& avchd, VideoDirectory& record)
+{
+    try {
+        WorkDirectory thumbDir = avchd;
+        DescendIfPresent(thumbDir, "AVCHDTN");
+        const Listing& listing = ListingOf(thumbDir);
+        const platform::DirEntry* file = platform::FindEntryIgnoreCase(listing, "THUMB.TDT");
+        if (file == nullptr || file->isDirectory)
+            file = platform::FindEntryIgnoreCase(listing, "thumbnail.tdt2");
+        if (file != nullptr && file->isDirectory)
+            file = nullptr;
+        record.thumbnails = file != nullptr ? boost::make_shared<CThumbnailSet>(thumbDir.path + file->name)
+                                            : boost::make_shared<CThumbnailSet>();
+    } catch (const std::exception& error) {
+        record.thumbnails.reset();
+        platform::ShowMessageBox(platform::FormatString("Failed to load thumbnails (%s)", error.what()), "Viewmere",
+                                 platform::MessageBoxIcon::None);
+    }
+}
+
+bool CAVCHDDoc::FirstVisit(const std::string& path)
+{
+    std::uint64_t device = 0, inode = 0;
+    if (!platform::DirectoryIdentity(WithoutTrailingSlash(path.empty() ? std::string(".") : path), device, inode))
+        return true;  // not a directory, or unreadable: nothing to loop through
+    return visited_.insert({device, inode}).second;
+}
+
+void CAVCHDDoc::ScanDirectory(const std::string& path)
+{
+    if (!FirstVisit(path))
+        return;
+    auto record = boost::make_shared<VideoDirectory>();
+    record->path = path;
+
+    WorkDirectory work;
+    work.path = WithTrailingSlash(path);
+    DescendIfPresent(work, "PRIVATE");
+    if (!DescendIfPresent(work, "AVCHDL"))
+        DescendIfPresent(work, "AVCHD");
+    const WorkDirectory avchd = work;
+
+    LoadCameraThumbnails(avchd, *record);
+
+    DescendIfPresent(work, "BDMV");
+    DescendIfPresent(work, "STREAM");
+
+    const bool numbered = record->thumbnails && record->thumbnails->GetCount() > 0;
+    auto clips = boost::make_shared<CClipDetails>(numbered, work.path, ListingOf(work));
+    if (clips->GetCount() > 0) {
+        record->clips = clips;
+        directories_.push_back(record);
+        return;  // the subdirectories of a directory with clips are never searched
+    }
+    record.reset();
+    const Listing listing = ListingOf(work);  // a copy: the recursion may not keep it alive
+    for (const platform::DirEntry& entry : listing)
+        if (entry.isDirectory)
+            ScanDirectory(work.path + entry.name);
+}
+
+void CAVCHDDoc::QueueMissingThumbnails()
+{
+    for (const boost::shared_ptr<VideoDirectory>& directory : directories_) {
+        const CThumbnailSet* thumbnails = directory->thumbnails.get();
+        for (int slot = 0; slot < directory->clips->GetCount(); ++slot) {
+            if (thumbnails != nullptr && thumbnails->GetEntry(slot) != nullptr)
+                continue;
+            std::string clipPath;
+            if (!directory->clips->GetClipPath(slot, clipPath))
+                continue;
+            if (requests_.count(clipPath) != 0)
+                continue;
+            generator_.Enqueue(clipPath);
+            requests_.emplace(clipPath, ThumbnailRequest{directory, slot});
+        }
+    }
+}
+
+bool CAVCHDDoc::CollectGeneratedThumbnails()
+{
+    bool any = false;
+    std::string clipPath;
+    ThumbnailResult result;
+    while (generator_.TakeResult(clipPath, result)) {
+        const auto request = requests_.find(clipPath);
+        if (request == requests_.end())
+            continue;  // a folder closed since: the result is freed with `result`
+        VideoDirectory& directory = *request->second.directory;
+        if (!directory.thumbnails)
+            directory.thumbnails = boost::make_shared<CThumbnailSet>();  // its camera files failed to load
+        any = true;
+        if (result.bitmap)
+            directory.thumbnails->SetBitmap(request->second.slot, std::move(result.bitmap));
+        else if (result.image)
+            directory.thumbnails->SetImage(request->second.slot, std::move(result.image));
+        result = ThumbnailResult{};
+    }
+    return any;
+}
+
+boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::GetDirectory(int index) const
+{
+    if (index < 0 || index >= GetDirectoryCount())
+        return {};
+    return directories_[static_cast<std::size_t>(index)];
+}
+
+int CAVCHDDoc::GetClipCount() const
+{
+    int count = 0;
+    for (const auto& directory : directories_)
+        count += directory->clips->GetCount();
+    return count;
+}

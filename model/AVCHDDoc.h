@@ -1,0 +1,70 @@
+#pragma once
+#include "model/ClipDetails.h"
+#include "model/ThumbnailSet.h"
+#include "thumbgen/ThumbnailGenerator.h"
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The open folder: every directory below it that holds clips, with its clip list and
+// thumbnails, and the exchange of generation requests and results with the generator.
+// All operations run on the UI thread.
+class CAVCHDDoc {
+public:
+    struct VideoDirectory {
+        std::string path;                              // as passed to the scan
+        boost::shared_ptr<CClipDetails> clips;
+        boost::shared_ptr<CThumbnailSet> thumbnails;   // null when the camera's files failed to load
+    };
+    struct ThumbnailRequest {
+        boost::shared_ptr<VideoDirectory> directory;
+        int slot = 0;
+    };
+
+    CAVCHDDoc() = default;
+    // For tests and tools: a generator with its own producer.
+    explicit CAVCHDDoc(CThumbnailGenerator::Producer producer,
+                       std::chrono::milliseconds stopLimit = CThumbnailGenerator::kStopLimit);
+    ~CAVCHDDoc();
+    CAVCHDDoc(const CAVCHDDoc&) = delete;
+    CAVCHDDoc& operator=(const CAVCHDDoc&) = delete;
+
+    void OpenDirectory(const std::string& path);
+    void OpenLastDirectory();
+    void Clear();
+    void QueueMissingThumbnails();
+    bool CollectGeneratedThumbnails();
+
+    int GetDirectoryCount() const { return static_cast<int>(directories_.size()); }
+    boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;
+    int GetClipCount() const;
+    int GetPendingCount() const { return generator_.PendingCount(); }
+
+private:
+    using Listing = std::vector<platform::DirEntry>;
+
+    // A directory path that ends with "/", and its listing, made once.
+    struct WorkDirectory {
+        std::string path;
+        Listing listing;
+        bool listed = false;
+    };
+
+    void ScanDirectory(const std::string& path);
+    bool DescendIfPresent(WorkDirectory& work, const char* name);
+    const Listing& ListingOf(WorkDirectory& work);
+    void LoadCameraThumbnails(const WorkDirectory& avchd, VideoDirectory& record);
+    bool FirstVisit(const std::string& path);
+
+    std::vector<boost::shared_ptr<VideoDirectory>> directories_;
+    CThumbnailGenerator generator_;
+    std::map<std::string, ThumbnailRequest> requests_;
+    // Directories entered during the running scan, by device and inode, so link loops end.
+    std::set<std::pair<std::uint64_t, std::uint64_t>> visited_;
+};

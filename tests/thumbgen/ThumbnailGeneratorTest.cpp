@@ -1,0 +1,297 @@
+#include "imaging/JPEGException.h"
+#include "support/JpegFixtures.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+#include "platform/FileSystem.h"
+#include "settings/Settings.h"
+#include "thumbgen/ThumbnailFile.h"
+#include "thumbgen/ThumbnailGenerator.h"
+
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <future>
+#include <thread>
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A producer the test steers: it records the paths it is given, stores a small picture for each,
+// and can hold a chosen path until released.
+class SteeredProducer {
+public:
+    CThumbnailGenerator::Producer Function()
+    {
+        return [this](ThumbnailQueue& queue, const std::string& path) { Produce(queue, path); };
+    }
+
+    void HoldAt(const std::string& path)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        holdPath_ = path;
+    }
+    void Release()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    bool WaitUntilHeld(std::chrono::milliseconds limit)
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        return changed_.wait_for(guard, limit, [this] { return holding_; });
+    }
+    bool WaitForCount(std::size_t count, std::chrono::milliseconds limit)
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        return changed_.wait_for(guard, limit, [&] { return seen_.size() >= count; });
+    }
+    std::vector<std::string> Seen()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return seen_;
+    }
+
+private:
+    void Produce(ThumbnailQueue& queue, const std::string& path)
+    {
+        {
+            std::unique_lock<std::mutex> guard(lock_);
+            if (path == holdPath_) {
+                holding_ = true;
+                changed_.notify_all();
+                changed_.wait(guard, [this] { return released_; });
+            }
+        }
+        auto image = std::make_unique<CRgbImage>();
+        image->width = static_cast<int>(path.size());
+        queue.StoreResult(path, ThumbnailResult{nullptr, std::move(image)});
+        std::lock_guard<std::mutex> guard(lock_);
+        seen_.push_back(path);
+        changed_.notify_all();
+    }
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::string holdPath_;
+    bool holding_ = false;
+    bool released_ = false;
+    std::vector<std::string> seen_;
+};
+
+std::vector<std::string> TakeAllPaths(CThumbnailGenerator& generator)
+{
+    std::vector<std::string> paths;
+    std::string path;
+    ThumbnailResult result;
+    while (generator.TakeResult(path, result))
+        paths.push_back(path);
+    return paths;
+}
+
+class ThumbnailFileFixture : public ::testing::Test {
+protected:
+    ThumbnailFileFixture() : config_("XDG_CONFIG_HOME", dir_ / "config") { TakeLogMessages(); }
+
+    TempDir dir_;
+    ScopedEnv config_;
+};
+
+}  // namespace
+
+TEST(ThumbnailGeneratorTest, WorksInOrderOfEnqueueingAndHandsResultsOutInPathOrder)
+{
+    SteeredProducer producer;
+    CThumbnailGenerator generator(producer.Function());
+    for (const char* path : {"/card/b.MTS", "/card/a.MTS", "/card/B.MTS"})
+        generator.Enqueue(path);
+    ASSERT_TRUE(producer.WaitForCount(3, 20s));
+    EXPECT_EQ(producer.Seen(), (std::vector<std::string>{"/card/b.MTS", "/card/a.MTS", "/card/B.MTS"}));
+    EXPECT_EQ(generator.PendingCount(), 0);
+    EXPECT_EQ(TakeAllPaths(generator), (std::vector<std::string>{"/card/B.MTS", "/card/a.MTS", "/card/b.MTS"}));
+    std::string untouched = "x";
+    ThumbnailResult none;
+    EXPECT_FALSE(generator.TakeResult(untouched, none));
+    EXPECT_EQ(untouched, "x");
+}
+
+TEST(ThumbnailGeneratorTest, ClearAllDuringWorkDropsTheQueueButTheRunningResultArrivesLater)
+{
+    SteeredProducer producer;
+    producer.HoldAt("/card/slow.MTS");
+    CThumbnailGenerator generator(producer.Function());
+    generator.Enqueue("/card/slow.MTS");
+    generator.Enqueue("/card/next1.MTS");
+    generator.Enqueue("/card/next2.MTS");
+    ASSERT_TRUE(producer.WaitUntilHeld(20s));
+    EXPECT_EQ(generator.PendingCount(), 2);  // the clip being worked on is not counted
+    generator.ClearAll();
+    EXPECT_EQ(generator.PendingCount(), 0);
+    producer.Release();
+    ASSERT_TRUE(producer.WaitForCount(1, 20s));
+    generator.Stop();
+    EXPECT_EQ(producer.Seen(), std::vector<std::string>{"/card/slow.MTS"});
+    // The result was stored after the clear; Stop frees it with everything else.
+    EXPECT_TRUE(TakeAllPaths(generator).empty());
+}
+
+TEST(ThumbnailGeneratorTest, StopWhileIdleReturnsAtOnce)
+{
+    SteeredProducer producer;
+    CThumbnailGenerator generator(producer.Function());
+    const auto start = std::chrono::steady_clock::now();
+    generator.Stop();
+    // Far below the 7500 ms limit: the worker saw the request at once.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    generator.Stop();  // a second stop does nothing
+}
+
+TEST(ThumbnailGeneratorTest, StopWhileAProducerIsSlowReturnsAtTheLimitAndNothingBreaksAfterwards)
+{
+    auto finished = std::make_shared<std::promise<void>>();
+    std::future<void> producerDone = finished->get_future();
+    {
+        CThumbnailGenerator generator(
+            [finished](ThumbnailQueue& queue, const std::string& path) {
+                std::this_thread::sleep_for(1500ms);
+                // The generator is gone by now; the queue it shared is not.
+                queue.StoreResult(path, ThumbnailResult{nullptr, std::make_unique<CRgbImage>()});
+                LogEvent("slow producer finished [%s]", path.c_str());
+                finished->set_value();
+            },
+            200ms);
+        generator.Enqueue("/card/slow.MTS");
+        std::this_thread::sleep_for(100ms);
+        const auto start = std::chrono::steady_clock::now();
+        generator.Stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1400ms);
+        EXPECT_EQ(producerDone.wait_for(0ms), std::future_status::timeout);
+    }
+    EXPECT_EQ(producerDone.wait_for(20s), std::future_status::ready);
+    std::this_thread::sleep_for(50ms);  // let the detached worker leave its loop
+    EXPECT_TRUE(Contains(TakeLogMessages(), "slow producer finished [/card/slow.MTS]"));
+}
+
+TEST(ThumbnailGeneratorTest, ProcessExitRightAfterAStopThatTimedOutIsClean)
+{
+    // The helper stops a generator whose producer is busy and returns from main at once.
+    const std::string helper = GENERATOR_EXIT_CHECK;
+    for (int run = 0; run < 3; ++run) {
+        const int status = std::system(helper.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << "helper did not exit normally";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+}
+
+TEST(ThumbnailGeneratorTest, AFailingProducerNeverEndsTheWorker)
+{
+    TakeLogMessages();
+    std::atomic<int> calls{0};
+    CThumbnailGenerator generator([&calls](ThumbnailQueue& queue, const std::string& path) {
+        ++calls;
+        if (path == "/jpeg")
+            throw CJPEGException("\r\nNot a JPEG file: starts with 0x00 0x00");
+        if (path == "/other")
+            throw std::runtime_error("disk gone");
+        queue.StoreResult(path, ThumbnailResult{nullptr, std::make_unique<CRgbImage>()});
+    });
+    generator.Enqueue("/jpeg");
+    generator.Enqueue("/other");
+    generator.Enqueue("/fine");
+    std::string path;
+    ThumbnailResult result;
+    for (int i = 0; i < 2000 && !generator.TakeResult(path, result); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(path, "/fine");
+    EXPECT_EQ(calls.load(), 3);
+    const auto log = TakeLogMessages();
+    EXPECT_TRUE(Contains(log, "Failed to make thumbnail for [/jpeg]: JPEG Exception: \r\nNot a JPEG file"));
+    EXPECT_TRUE(Contains(log, "Failed to make thumbnail for [/other]: disk gone"));
+}
+
+TEST_F(ThumbnailFileFixture, FilePathsBesideTheClipOrInTheSubdirectory)
+{
+    EXPECT_EQ(ThumbnailFilePath("/card/STREAM/00001.MTS", true), "/card/STREAM/00001.MTS.viewmere.jpg");
+    EXPECT_EQ(ThumbnailFilePath("00001.MTS", true), "00001.MTS.viewmere.jpg");
+
+    MakeDirs(dir_ / "STREAM");
+    settings::WriteToSubdir.Write(true);
+    const std::string clip = dir_ / "STREAM/00001.MTS";
+    EXPECT_EQ(ThumbnailFilePath(clip, false), dir_ / "STREAM/Viewmere/00001.MTS.viewmere.jpg");
+    EXPECT_FALSE(platform::IsDirectory(dir_ / "STREAM/Viewmere"));
+    EXPECT_EQ(ThumbnailFilePath("00001.MTS", true), "00001.MTS.viewmere.jpg");
+
+    settings::WriteThumbnails.Write(false);
+    ThumbnailFilePath(clip, true);
+    EXPECT_FALSE(platform::IsDirectory(dir_ / "STREAM/Viewmere"));  // nothing is written, so nothing is made
+
+    settings::WriteThumbnails.Write(true);
+    EXPECT_EQ(ThumbnailFilePath(clip, true), dir_ / "STREAM/Viewmere/00001.MTS.viewmere.jpg");
+    EXPECT_TRUE(platform::IsDirectory(dir_ / "STREAM/Viewmere"));
+    EXPECT_EQ(ThumbnailFilePath(clip, true), dir_ / "STREAM/Viewmere/00001.MTS.viewmere.jpg");  // exists: fine
+}
+
+TEST_F(ThumbnailFileFixture, ThumbnailFilesAreServedWithoutAnyGrab)
+{
+    const std::string clip = dir_ / "my clip \"1\" & more.MTS";
+    WriteFile(clip, "dummy");
+    WriteFile(clip + ".viewmere.jpg", SolidJpeg(416, 234, 10, 20, 30));
+    CThumbnailGenerator generator;
+    generator.Enqueue(clip);
+    std::string path;
+    ThumbnailResult result;
+    for (int i = 0; i < 2000 && !generator.TakeResult(path, result); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(result.image);
+    EXPECT_FALSE(result.bitmap);
+    EXPECT_EQ(path, clip);
+    EXPECT_EQ(result.image->width, 416);
+    EXPECT_EQ(result.image->height, 234);
+    generator.Stop();
+    const auto log = TakeLogMessages();
+    EXPECT_TRUE(Contains(log, "Loaded thumbnail file [" + clip + ".viewmere.jpg]"));
+    EXPECT_FALSE(Contains(log, "grab"));
+}
+
+TEST_F(ThumbnailFileFixture, BadThumbnailFileIsLoggedAndTheClipGoesOnToAGrab)
+{
+    const std::string clip = dir_ / "00001.MTS";
+    WriteFile(clip, "dummy");
+    WriteFile(clip + ".viewmere.jpg", "this is no picture");
+    ThumbnailQueue queue;
+    EXPECT_FALSE(LoadThumbnailFile(queue, clip));
+    std::string path;
+    ThumbnailResult result;
+    EXPECT_FALSE(queue.TakeResult(path, result));
+    const auto log = TakeLogMessages();
+    EXPECT_TRUE(Contains(log, "Ignored thumbnail file [" + clip + ".viewmere.jpg]: JPEG Exception: \r\nNot a JPEG file"));
+
+    // No file at all: nothing is logged.
+    EXPECT_FALSE(LoadThumbnailFile(queue, dir_ / "00002.MTS"));
+    EXPECT_TRUE(TakeLogMessages().empty());
+}
+
+TEST_F(ThumbnailFileFixture, UseFFmpegIsReadForEveryClip)
+{
+    auto waitForLine = [](const std::string& text) {
+        std::vector<std::string> log;
+        for (int i = 0; i < 2000 && !Contains(log, text); ++i) {
+            std::this_thread::sleep_for(10ms);
+            for (auto& m : TakeLogMessages())
+                log.push_back(m);
+        }
+        return Contains(log, text);
+    };
+    CThumbnailGenerator generator;
+    generator.Enqueue(dir_ / "a.MTS");
+    EXPECT_TRUE(waitForLine("through the media framework is not available yet [" + (dir_ / "a.MTS") + "]"));
+    settings::UseFFmpeg.Write(true);
+    generator.Enqueue(dir_ / "b.MTS");
+    EXPECT_TRUE(waitForLine("with ffmpeg is not available yet [" + (dir_ / "b.MTS") + "]"));
+}

@@ -1,0 +1,40 @@
+#pragma once
+#include "thumbgen/ThumbnailResult.h"
+#include "platform/AutoResetEvent.h"
+
+#include <atomic>
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+
+// The generator's queue of clip paths and map of finished results, shared by the generator and
+// its worker. It is owned jointly, so a worker that is still busy when the generator stops keeps
+// everything it touches alive. The lock is held for one list or map operation only.
+class ThumbnailQueue {
+public:
+    void Enqueue(const std::string& clipPath);
+    void ClearAll();
+    bool TakeResult(std::string& clipPath, ThumbnailResult& result);
+    std::size_t PendingCount() const;
+    // Called by the worker's producers once per thumbnail they make. A second result for a path
+    // replaces (and frees) the first.
+    void StoreResult(const std::string& clipPath, ThumbnailResult result);
+
+    // Worker side.
+    bool TakeNextPath(std::string& clipPath);
+    bool HasPending() const;
+    void WaitForWork() { wake_.Wait(); }
+
+    // Set once when the generator stops; a running grab checks it to give up early.
+    void RequestStop();
+    bool StopRequested() const { return stopRequested_.load(std::memory_order_acquire); }
+
+private:
+    mutable std::mutex lock_;
+    std::deque<std::string> pending_;
+    std::map<std::string, ThumbnailResult> results_;
+    platform::AutoResetEvent wake_;
+    std::atomic<bool> stopRequested_{false};
+};
