@@ -24,7 +24,8 @@ test-sanitize: deps
 	cmake -S . -B $(BUILD)-asan -DVIEWMERE_SANITIZE=address,undefined -DVIEWMERE_GUI=OFF \
 	      -DVIEWMERE_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	cmake --build $(BUILD)-asan -j$(JOBS)
-	cd $(BUILD)-asan && ctest --output-on-failure -L core -j$(JOBS)
+	cd $(BUILD)-asan && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	    ctest --output-on-failure -L core -j$(JOBS)
 
 # The threaded code's tests under ThreadSanitizer.
 test-tsan: deps

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 
 namespace platform {
@@ -147,6 +148,43 @@ std::string JoinPath(const std::string& directory, std::string_view name)
         path += '/';
     path += name;
     return path;
+}
+
+bool CopyFileNoReplace(const std::string& from, const std::string& to)
+{
+    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (out < 0) {
+        close(in);
+        return false;
+    }
+    bool ok = true;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        for (ssize_t done = 0; done < got && ok;) {
+            const ssize_t put = write(out, buffer + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            ok = put > 0;
+            done += put > 0 ? put : 0;
+        }
+        if (!ok)
+            break;
+    }
+    close(in);
+    ok = close(out) == 0 && ok;
+    if (!ok)
+        unlink(to.c_str());  // only the file this call created
+    return ok;
 }
 
 bool FileExists(const std::string& path)

@@ -55,6 +55,9 @@ std::optional<std::string> FindChildIgnoreCase(const std::string& directory, std
 std::string JoinPath(const std::string& directory, std::string_view name);
 
 bool FileExists(const std::string& path);
+// Copies a file to a new name; never replaces an existing file (false then). A copy that fails
+// part way is removed, so no half file is left.
+bool CopyFileNoReplace(const std::string& from, const std::string& to);
 bool IsDirectory(const std::string& path);
 
 }  // namespace platform

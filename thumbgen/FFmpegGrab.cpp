@@ -1,8 +1,84 @@
-#include "thumbgen/FrameGrab.h"
-
+#include "imaging/JPEGException.h"
 #include "log/EventLog.h"
+#include "platform/ChildProcess.h"
+#include "platform/FileSystem.h"
+#include "platform/Format.h"
+#include "platform/TempDirectory.h"
+#include "platform/Ticks.h"
+#include "settings/Settings.h"
+#include "thumbgen/FFmpegCommand.h"
+#include "thumbgen/FrameGrab.h"
+#include "thumbgen/ThumbnailFile.h"
+#include "thumbgen/ThumbnailQueue.h"
 
-void GrabWithFFmpeg(ThumbnailQueue&, const std::string& clipPath)
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace {
+
+std::unique_ptr<CRgbImage> ReadPicture(const std::string& path)
 {
-    LogEvent("Thumbnail grab with ffmpeg is not available yet [%s]", clipPath.c_str());
+    auto picture = std::make_unique<CRgbImage>();
+    try {
+        if (picture->LoadJpegFile(path) && picture->HasPicture())
+            return picture;
+    } catch (const CJPEGException&) {
+        // ffmpeg left something that is no JPEG: the same as leaving nothing.
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath, std::chrono::milliseconds limit)
+{
+    const std::uint32_t start = platform::GetTickCount();
+    const std::string parameters = GetFFmpegParams();
+    const std::string problem = CheckFFmpegTemplate(parameters);
+    if (!problem.empty()) {
+        LogEvent("%s", problem.c_str());
+        return;
+    }
+    std::string tempDirectory;
+    if (!platform::PrivateTempDirectory(tempDirectory))
+        return;
+    const std::string output =
+        platform::FormatString("%savchd%ld.jpg", tempDirectory.c_str(), static_cast<long>(syscall(SYS_gettid)));
+    const FFmpegCommand command = BuildFFmpegCommand(GetFFmpegExe(), parameters, clipPath, output);
+
+    // A picture left by an earlier run that was stopped must never pass for this clip's: ffmpeg
+    // would not overwrite it and the old picture would be read instead.
+    ::unlink(output.c_str());
+    const platform::ProcessOutcome outcome =
+        platform::RunProcess(command.arguments, limit, [&queue] { return queue.StopRequested(); });
+    switch (outcome) {
+    case platform::ProcessOutcome::NotStarted:
+        LogEvent("Failed to run ffmpeg with %s", command.text.c_str());
+        return;
+    case platform::ProcessOutcome::TimedOut:
+        LogEvent("ffmpeg took more than 15 seconds to complete - aborted. Command line: %s", command.text.c_str());
+        ::unlink(output.c_str());
+        return;
+    case platform::ProcessOutcome::Cancelled:
+        LogEvent("ffmpeg was stopped because the thumbnail generator is stopping. Command line: %s",
+                 command.text.c_str());
+        ::unlink(output.c_str());
+        return;
+    case platform::ProcessOutcome::Exited:
+        break;
+    }
+
+    std::unique_ptr<CRgbImage> picture = ReadPicture(output);
+    if (picture) {
+        queue.StoreResult(clipPath, ThumbnailResult{nullptr, std::move(picture)});
+        LogEvent("Successfully generated thumbnail for [%s] in %u ms using ffmpeg", clipPath.c_str(),
+                 static_cast<unsigned>(platform::GetTickCount() - start));
+        if (GetWriteThumbnails())
+            platform::CopyFileNoReplace(output, ThumbnailFilePath(clipPath, true));  // never replaces a file
+    } else {
+        LogEvent("Failed to read thumbnail JPEG created by ffmpeg. Command line: %s", command.text.c_str());
+    }
+    ::unlink(output.c_str());
 }

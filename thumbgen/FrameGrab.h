@@ -1,9 +1,20 @@
 #pragma once
+#include <chrono>
 #include <string>
 
 class ThumbnailQueue;
 
-// The two ways of making a missing thumbnail from a clip's first frame. Each logs its own steps,
-// stores a result on success and reports nothing else.
-void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath);
+// The two ways of making a missing thumbnail from a clip's first frame, on the generator's
+// worker. Each logs its own steps, stores a result on success and reports nothing else; each
+// gives up early when the generator stops.
+
+// Runs the ffmpeg program from the FFmpegExe and FFmpegParams settings. `limit` is how long
+// ffmpeg may run before it is killed.
+void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath,
+                    std::chrono::milliseconds limit = std::chrono::milliseconds(15000));
+
+// Takes the first frame through the media framework and stretches it to 384 x 216.
 void GrabWithDirectShow(ThumbnailQueue& queue, const std::string& clipPath);
+
+inline constexpr int kGrabbedThumbnailWidth = 384;
+inline constexpr int kGrabbedThumbnailHeight = 216;

@@ -8,6 +8,10 @@ packages=(
   cmake make g++ pkg-config libgtest-dev libgmock-dev
   # libraries
   libjpeg62-turbo-dev libboost-dev
+  # media framework: the pipeline that takes a clip's first frame (tsdemux and h264parse are in
+  # -bad, the H.264 decoder in -libav)
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-bad gstreamer1.0-libav
   # fuzzing
   clang libfuzzer-14-dev libclang-rt-14-dev
   # real clips for the tests and the demo

@@ -13,10 +13,13 @@
 
 namespace testing_support {
 
-TempDir::TempDir()
+TempDir::TempDir() : TempDir(std::getenv("TMPDIR") != nullptr && std::getenv("TMPDIR")[0] == '/' ? std::getenv("TMPDIR") : "/tmp")
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/viewmere-test-XXXXXX";
+}
+
+TempDir::TempDir(const std::string& base)
+{
+    std::string pattern = base + "/viewmere-test-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;

@@ -9,6 +9,8 @@ namespace testing_support {
 class TempDir {
 public:
     TempDir();
+    // Under a chosen folder, whatever TMPDIR says.
+    explicit TempDir(const std::string& base);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -1,0 +1,54 @@
+#pragma once
+#include "platform/DeviceBitmap.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Opens a video file, stops at its first frame and hands that frame out at its native size:
+// the media-framework graph of the frame grab, built on a GStreamer pipeline that decodes only
+// the video (audio and other streams are never decoded). Every GStreamer object is released on
+// every path; a file without a decodable video stream fails and never hangs.
+class MediaGraph {
+public:
+    // Status of an image query that failed, as a media framework reports an unspecified error.
+    static constexpr std::uint32_t kFailed = 0x80004005u;
+    // Bytes of the header in front of the rows of GetCurrentImage.
+    static constexpr int kImageHeaderSize = 40;
+
+    // A graph, or nothing when the media framework cannot be initialised.
+    static std::unique_ptr<MediaGraph> Create();
+    ~MediaGraph();
+    MediaGraph(const MediaGraph&) = delete;
+    MediaGraph& operator=(const MediaGraph&) = delete;
+
+    // Builds the pipeline for the file. False when the pipeline cannot be made.
+    bool RenderFile(const std::string& path);
+    // Pauses, so that the video sink holds the first frame; waits for it up to `limit`, giving
+    // up early when `cancelled` answers true or the file cannot be played (an error, a missing
+    // decoder). False when no frame arrived. The pipeline is set to NULL when the graph goes.
+    bool Pause(std::chrono::milliseconds limit, const std::function<bool()>& cancelled = {});
+    // True once a video stream reached the sink with a frame: the graph has a video renderer.
+    bool HasVideo() const;
+    // Native size of the held frame.
+    int VideoWidth() const;
+    int VideoHeight() const;
+    // The held frame as a 40-byte header (size, width, positive height, 1 plane, 32 bits) and
+    // 32-bit rows bottom row first. With a null buffer `size` receives the bytes needed. Returns
+    // 0 on success or kFailed.
+    std::uint32_t GetCurrentImage(int& size, std::uint8_t* buffer) const;
+    // Why the last Pause failed, for the log ("" when it did not).
+    const std::string& FailureReason() const;
+
+private:
+    MediaGraph();
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

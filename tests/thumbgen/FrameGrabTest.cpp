@@ -1,0 +1,385 @@
+#include "imaging/RgbImage.h"
+#include "platform/FileSystem.h"
+#include "settings/Settings.h"
+#include "support/Clips.h"
+#include "support/JpegFixtures.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+#include "thumbgen/FFmpegCommand.h"
+#include "thumbgen/FrameGrab.h"
+#include "thumbgen/ThumbnailGenerator.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+class GrabTest : public ::testing::Test {
+protected:
+    GrabTest() : config_("XDG_CONFIG_HOME", dir_ / "config"), tmp_("TMPDIR", dir_ / "tmp")
+    {
+        MakeDirs(dir_ / "tmp");
+        TakeLogMessages();
+    }
+
+    // A clip copied into this test's folder under a name of the test's choosing.
+    std::string CopyClip(const std::string& from, const std::string& name)
+    {
+        const std::string to = dir_ / name;
+        EXPECT_EQ(Shell("cp " + ShellQuote(from) + " " + ShellQuote(to)), 0);
+        return to;
+    }
+
+    // A stand-in for ffmpeg: a shell script with the given body; "$@" are its arguments.
+    std::string StandIn(const std::string& name, const std::string& body)
+    {
+        const std::string path = dir_ / name;
+        WriteFile(path, "#!/bin/sh\n" + body + "\n");
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+
+    std::string TempOutputName() const
+    {
+        return dir_ / ("tmp/viewmere-" + std::to_string(getuid()) + "/avchd" +
+                       std::to_string(static_cast<long>(syscall(SYS_gettid))) + ".jpg");
+    }
+
+    TempDir dir_;
+    ScopedEnv config_;
+    ScopedEnv tmp_;
+    ThumbnailQueue queue_;
+};
+
+std::vector<std::string> WithoutTiming(std::vector<std::string> log, const std::string& timingPattern)
+{
+    EXPECT_FALSE(log.empty());
+    if (!log.empty()) {
+        EXPECT_TRUE(std::regex_match(log.back(), std::regex(timingPattern))) << log.back();
+        log.pop_back();
+    }
+    return log;
+}
+
+const platform::DeviceBitmap* StoredBitmap(ThumbnailQueue& queue, ThumbnailResult& result, const std::string& clip)
+{
+    std::string path;
+    if (!queue.TakeResult(path, result) || path != clip)
+        return nullptr;
+    return result.bitmap.get();
+}
+
+// Colour at (x, y counted from the top) of a bottom-up 32-bit bitmap, as r, g, b.
+std::array<int, 3> ColourAt(const platform::DeviceBitmap& bitmap, int x, int y)
+{
+    const std::uint8_t* p = bitmap.bits.data() + static_cast<std::size_t>(bitmap.height - 1 - y) * bitmap.Stride() + x * 4;
+    return {p[2], p[1], p[0]};
+}
+
+}  // namespace
+
+TEST_F(GrabTest, MediaFrameworkGrabGivesAnUprightThumbnailWithItsFullLog)
+{
+    const std::string clip = CopyClip(TestClips().redOverBlue, "00003.MTS");
+    GrabWithDirectShow(queue_, clip);
+    const std::vector<std::string> expected = {
+        "Generating thumbnail for [" + clip + "]",
+        "Created GraphBuilder",
+        "Created VideoWindow & MediaControl",
+        "Retrieved BasicVideo",
+        "Current image size retrieved: 8294440 bytes",
+        "Retrieved Current Image DIB",
+        "Releasing basic video",
+        "Releasing video window & media control",
+        "Releasing graph builder"};
+    EXPECT_EQ(WithoutTiming(TakeLogMessages(), "Generated thumbnail in [0-9]+ ms"), expected);
+
+    ThumbnailResult result;
+    const platform::DeviceBitmap* bitmap = StoredBitmap(queue_, result, clip);
+    ASSERT_NE(bitmap, nullptr);
+    EXPECT_FALSE(result.image);
+    EXPECT_EQ(bitmap->width, 384);
+    EXPECT_EQ(bitmap->height, 216);
+    EXPECT_EQ(bitmap->bitsPerPixel, 32);
+    const auto top = ColourAt(*bitmap, 192, 20);
+    const auto bottom = ColourAt(*bitmap, 192, 196);
+    EXPECT_GT(top[0], 200);
+    EXPECT_LT(top[2], 60);
+    EXPECT_LT(bottom[0], 60);
+    EXPECT_GT(bottom[2], 200);
+
+    // WriteThumbnails is on by default: the same picture as a JPEG beside the clip.
+    CRgbImage file;
+    ASSERT_TRUE(file.LoadJpegFile(clip + ".viewmere.jpg"));
+    EXPECT_EQ(file.width, 384);
+    EXPECT_EQ(file.height, 216);
+    const std::uint8_t* filePixel = file.pixels.get() + file.OffsetOf(192, 20);
+    EXPECT_GT(filePixel[2], 200);
+    EXPECT_LT(filePixel[0], 60);
+}
+
+TEST_F(GrabTest, MediaFrameworkGrabWritesIntoTheSubdirectoryOnlyWhenWriting)
+{
+    const std::string clip = CopyClip(TestClips().anamorphic1440, "00001.MTS");
+    settings::WriteToSubdir.Write(true);
+    settings::WriteThumbnails.Write(false);
+    GrabWithDirectShow(queue_, clip);
+    EXPECT_TRUE(Contains(TakeLogMessages(), "Current image size retrieved: 6220840 bytes"));
+    ThumbnailResult result;
+    const platform::DeviceBitmap* bitmap = StoredBitmap(queue_, result, clip);
+    ASSERT_NE(bitmap, nullptr);
+    EXPECT_EQ(bitmap->width, 384);  // 1440 x 1080 stretched to 16:9
+    EXPECT_EQ(bitmap->height, 216);
+    EXPECT_FALSE(platform::FileExists(dir_ / "Viewmere"));
+    EXPECT_FALSE(platform::FileExists(clip + ".viewmere.jpg"));
+
+    settings::WriteThumbnails.Write(true);
+    GrabWithDirectShow(queue_, clip);
+    CRgbImage file;
+    EXPECT_TRUE(file.LoadJpegFile(dir_ / "Viewmere/00001.MTS.viewmere.jpg"));
+    EXPECT_EQ(file.width, 384);
+}
+
+TEST_F(GrabTest, MediaFrameworkGrabOfProgressiveAndInterlacedClips)
+{
+    for (const std::string& source : {TestClips().progressive720, TestClips().interlaced1080}) {
+        const std::string clip = CopyClip(source, source.substr(source.rfind('/') + 1));
+        settings::WriteThumbnails.Write(false);
+        GrabWithDirectShow(queue_, clip);
+        ThumbnailResult result;
+        const platform::DeviceBitmap* bitmap = StoredBitmap(queue_, result, clip);
+        ASSERT_NE(bitmap, nullptr) << source;
+        EXPECT_EQ(bitmap->width, 384);
+    }
+}
+
+TEST_F(GrabTest, MediaFrameworkGrabOfFilesWithoutVideoFailsQuicklyWithTheReleaseLines)
+{
+    for (const std::string& source : {TestClips().empty, TestClips().text}) {
+        const std::string clip = CopyClip(source, "bad.MTS");
+        const auto start = std::chrono::steady_clock::now();
+        GrabWithDirectShow(queue_, clip);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 8s) << source;  // far below the 10 s wait
+        const std::vector<std::string> expected = {"Generating thumbnail for [" + clip + "]", "Created GraphBuilder",
+                                                   "Created VideoWindow & MediaControl",
+                                                   "Releasing video window & media control",
+                                                   "Releasing graph builder"};
+        EXPECT_EQ(WithoutTiming(TakeLogMessages(), "Generated thumbnail in [0-9]+ ms"), expected) << source;
+        std::string path;
+        ThumbnailResult result;
+        EXPECT_FALSE(queue_.TakeResult(path, result)) << source;
+        EXPECT_FALSE(platform::FileExists(clip + ".viewmere.jpg"));
+    }
+}
+
+TEST_F(GrabTest, MediaFrameworkGrabOfATruncatedClipEndsQuicklyEitherWay)
+{
+    // Whether the cut leaves a whole first frame depends on the encoder; the grab must end
+    // soon, and a stored picture must go with the full log and a missing one with the short.
+    const std::string clip = CopyClip(TestClips().truncated, "cut.MTS");
+    const auto start = std::chrono::steady_clock::now();
+    GrabWithDirectShow(queue_, clip);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
+    const auto log = TakeLogMessages();
+    std::string path;
+    ThumbnailResult result;
+    const bool stored = queue_.TakeResult(path, result);
+    EXPECT_EQ(stored, Contains(log, "Retrieved Current Image DIB"));
+    if (stored) {
+        EXPECT_EQ(result.bitmap->width, 384);
+    }
+}
+
+TEST_F(GrabTest, MediaFrameworkGrabWithoutTheVideoDecoderFailsAtOnce)
+{
+    // A plugin folder without the libav decoders, and a registry of its own.
+    const std::string plugins = dir_ / "plugins";
+    MakeDirs(plugins);
+    ASSERT_EQ(Shell("for f in /usr/lib/x86_64-linux-gnu/gstreamer-1.0/*.so; do case \"$f\" in *libgstlibav*) ;; "
+                    "*) ln -s \"$f\" " + ShellQuote(plugins) + "/ ;; esac; done"),
+              0);
+    const std::string clip = CopyClip(TestClips().interlaced1080, "00000.MTS");
+    const std::string command = "GST_PLUGIN_SYSTEM_PATH=" + ShellQuote(plugins) + " GST_REGISTRY=" +
+                                ShellQuote(dir_ / "registry.bin") + " " + ShellQuote(MEDIA_GRAB_CHECK) + " " +
+                                ShellQuote(clip) + " > " + ShellQuote(dir_ / "out.txt");
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Shell(command), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
+    const std::string out = ReadFile(dir_ / "out.txt");
+    EXPECT_NE(out.find("Created VideoWindow & MediaControl\nReleasing video window & media control\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("no result"), std::string::npos) << out;
+}
+
+TEST(FFmpegCommandTest, ValidatesTheTemplate)
+{
+    EXPECT_EQ(CheckFFmpegTemplate("-i x %OUT%"), "FFmpeg parameters do not include %IN%");
+    EXPECT_EQ(CheckFFmpegTemplate("-i %IN% out.jpg"), "FFmpeg parameters do not include %OUT%");
+    EXPECT_EQ(CheckFFmpegTemplate("%IN% %IN% %OUT%"), "FFmpeg parameters contain more than one %IN%");
+    EXPECT_EQ(CheckFFmpegTemplate("%IN% %OUT% %OUT%"), "FFmpeg parameters contain more than one %OUT%");
+    EXPECT_EQ(CheckFFmpegTemplate(settings::FFmpegParams.defaultValue), "");
+}
+
+TEST(FFmpegCommandTest, FillsPlaceholdersInsideArgumentsOnly)
+{
+    const FFmpegCommand command = BuildFFmpegCommand("/usr/bin/ffmpeg", settings::FFmpegParams.defaultValue,
+                                                     "/card/my \"clip\" $(x).MTS", "/tmp/v/avchd7.jpg");
+    EXPECT_EQ(command.text,
+              "\"/usr/bin/ffmpeg\" -i \"/card/my \"clip\" $(x).MTS\" -vframes 1 -s 416x234 -vcodec mjpeg "
+              "/tmp/v/avchd7.jpg");
+    EXPECT_EQ(command.arguments,
+              (std::vector<std::string>{"/usr/bin/ffmpeg", "-i", "/card/my \"clip\" $(x).MTS", "-vframes", "1", "-s",
+                                        "416x234", "-vcodec", "mjpeg", "/tmp/v/avchd7.jpg"}));
+
+    const FFmpegCommand reversed = BuildFFmpegCommand("ff", "%OUT% -x \"a b\" \"\" -%%d-%s %IN%", "-rf clip", "out");
+    EXPECT_EQ(reversed.text, "\"ff\" out -x \"a b\" \"\" -%d-%s -rf clip");
+    EXPECT_EQ(reversed.arguments, (std::vector<std::string>{"ff", "out", "-x", "a b", "", "-%d-%s", "-rf clip"}));
+}
+
+TEST_F(GrabTest, FFmpegGrabWithTheRealProgram)
+{
+    const std::string clip = CopyClip(TestClips().interlaced1080, "my \"clip\" $(touch pwned) & x.MTS");
+    GrabWithFFmpeg(queue_, clip);
+    const auto log = TakeLogMessages();
+    ASSERT_EQ(log.size(), 1u) << (log.empty() ? "" : log[0]);
+    EXPECT_TRUE(std::regex_match(log[0], std::regex("Successfully generated thumbnail for \\[.*\\] in [0-9]+ ms using ffmpeg")))
+        << log[0];
+    std::string path;
+    ThumbnailResult result;
+    ASSERT_TRUE(queue_.TakeResult(path, result));
+    EXPECT_EQ(path, clip);
+    ASSERT_TRUE(result.image);
+    EXPECT_EQ(result.image->width, 416);
+    EXPECT_EQ(result.image->height, 234);
+    EXPECT_FALSE(platform::FileExists(dir_ / "pwned"));
+    EXPECT_FALSE(platform::FileExists("pwned"));
+    // ffmpeg's own JPEG, copied beside the clip; the temporary file is gone.
+    CRgbImage copy;
+    ASSERT_TRUE(copy.LoadJpegFile(clip + ".viewmere.jpg"));
+    EXPECT_EQ(copy.width, 416);
+    EXPECT_FALSE(platform::FileExists(TempOutputName()));
+}
+
+TEST_F(GrabTest, FFmpegGrabNeverReplacesAnExistingThumbnailFile)
+{
+    const std::string clip = CopyClip(TestClips().progressive720, "00002.m2ts");
+    WriteFile(clip + ".viewmere.jpg", "KEEP ME");
+    GrabWithFFmpeg(queue_, clip);
+    std::string path;
+    ThumbnailResult result;
+    EXPECT_TRUE(queue_.TakeResult(path, result));
+    EXPECT_EQ(ReadFile(clip + ".viewmere.jpg"), "KEEP ME");
+}
+
+TEST_F(GrabTest, FFmpegTemplateProblemsStartNoProcess)
+{
+    const std::string marker = dir_ / "ran";
+    settings::FFmpegExe.Write(StandIn("standin.sh", "touch " + ShellQuote(marker)));
+    for (const char* bad : {"-i x %OUT%", "-i %IN% y", "%IN% %IN% %OUT%", "%IN% %OUT%%OUT%"}) {
+        settings::FFmpegParams.Write(bad);
+        GrabWithFFmpeg(queue_, dir_ / "c.MTS");
+        const auto log = TakeLogMessages();
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0], CheckFFmpegTemplate(bad));
+    }
+    EXPECT_FALSE(platform::FileExists(marker));
+}
+
+TEST_F(GrabTest, FFmpegArgumentsReachTheProgramOneByOne)
+{
+    // The stand-in writes each argument on its own line, then a real JPEG at the output name.
+    const std::string picture = dir_ / "picture.jpg";
+    WriteFile(picture, SolidJpeg(32, 18, 0, 255, 0));
+    settings::FFmpegExe.Write(StandIn("standin.sh", "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > " +
+                                                        ShellQuote(dir_ / "args.txt") + "\ncp " + ShellQuote(picture) +
+                                                        " \"$1\""));
+    settings::FFmpegParams.Write("%OUT% -tag 100%% \"two words\" %d -in %IN%");
+    const std::string clip = dir_ / "-rf \"odd\" $(name).MTS";
+    GrabWithFFmpeg(queue_, clip);
+    EXPECT_EQ(ReadFile(dir_ / "args.txt"),
+              TempOutputName() + "\n-tag\n100%\ntwo words\n%d\n-in\n" + clip + "\n");
+    std::string path;
+    ThumbnailResult result;
+    ASSERT_TRUE(queue_.TakeResult(path, result));
+    EXPECT_EQ(result.image->width, 32);
+}
+
+TEST_F(GrabTest, FFmpegMissingProgramAndGarbageOutput)
+{
+    const std::string clip = dir_ / "00001.MTS";
+    settings::FFmpegExe.Write(dir_ / "no-such-ffmpeg");
+    GrabWithFFmpeg(queue_, clip);
+    EXPECT_EQ(TakeLogMessages(),
+              std::vector<std::string>{"Failed to run ffmpeg with \"" + (dir_ / "no-such-ffmpeg") + "\" -i \"" + clip +
+                                       "\" -vframes 1 -s 416x234 -vcodec mjpeg " + TempOutputName()});
+
+    settings::FFmpegExe.Write(StandIn("garbage.sh", "for a; do out=\"$a\"; done; echo garbage > \"$out\""));
+    GrabWithFFmpeg(queue_, clip);
+    const auto log = TakeLogMessages();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("Failed to read thumbnail JPEG created by ffmpeg. Command line: \"" + (dir_ / "garbage.sh"), 0),
+              0u)
+        << log[0];
+    std::string path;
+    ThumbnailResult result;
+    EXPECT_FALSE(queue_.TakeResult(path, result));
+    EXPECT_FALSE(platform::FileExists(TempOutputName()));
+}
+
+TEST_F(GrabTest, FFmpegThatHangsIsKilledAtTheLimitAndLeavesNothing)
+{
+    const std::string pidFile = dir_ / "pid";
+    settings::FFmpegExe.Write(StandIn("sleeper.sh", "echo $$ > " + ShellQuote(pidFile) + "\nexec sleep 30"));
+    const auto start = std::chrono::steady_clock::now();
+    GrabWithFFmpeg(queue_, dir_ / "00001.MTS", 400ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    const auto log = TakeLogMessages();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("ffmpeg took more than 15 seconds to complete - aborted. Command line: \"", 0), 0u);
+    const pid_t child = std::stoi(ReadFile(pidFile));
+    EXPECT_EQ(kill(child, 0), -1);  // killed and reaped: no such process
+    EXPECT_FALSE(platform::FileExists(TempOutputName()));
+}
+
+TEST_F(GrabTest, FFmpegStaleTemporaryFileIsNeverShown)
+{
+    MakeDirs(dir_ / ("tmp/viewmere-" + std::to_string(getuid())));
+    chmod((dir_ / ("tmp/viewmere-" + std::to_string(getuid()))).c_str(), 0700);
+    WriteFile(TempOutputName(), SolidJpeg(16, 16, 255, 0, 0));  // left by a run that was stopped
+    settings::FFmpegExe.Write(StandIn("nothing.sh", "exit 0"));
+    GrabWithFFmpeg(queue_, dir_ / "00001.MTS");
+    std::string path;
+    ThumbnailResult result;
+    EXPECT_FALSE(queue_.TakeResult(path, result));
+    EXPECT_TRUE(Contains(TakeLogMessages(), "Failed to read thumbnail JPEG created by ffmpeg."));
+}
+
+TEST_F(GrabTest, StopDuringASlowFFmpegGrabReturnsWithinTheLimitAndLeavesNoChild)
+{
+    const std::string pidFile = dir_ / "pid";
+    settings::FFmpegExe.Write(StandIn("sleeper.sh", "echo $$ > " + ShellQuote(pidFile) + "\nexec sleep 30"));
+    settings::UseFFmpeg.Write(true);
+    CThumbnailGenerator generator;
+    generator.Enqueue(dir_ / "00001.MTS");
+    for (int i = 0; i < 1000 && !platform::FileExists(pidFile); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(platform::FileExists(pidFile));
+    std::this_thread::sleep_for(50ms);
+    const auto start = std::chrono::steady_clock::now();
+    generator.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, CThumbnailGenerator::kStopLimit);
+    const pid_t child = std::stoi(ReadFile(pidFile));
+    EXPECT_EQ(kill(child, 0), -1);
+    EXPECT_FALSE(platform::FileExists(TempOutputName()));
+}
