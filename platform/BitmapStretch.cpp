@@ -1,95 +1,113 @@
 #include "platform/BitmapStretch.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <vector>
 
 namespace platform {
 namespace {
 
-// For one axis: the source cells each target cell covers and how much of each, in 1/65536ths
-// of a source cell, so that each target cell's weights sum to its width in source cells.
-struct Span {
-    int first = 0;
-    std::vector<std::uint32_t> weights;
-    std::uint64_t total = 0;
+// For one axis: the source cells each target cell covers and how much of each, in 1/256ths of a
+// source cell. Target cell t covers the source interval [t * s / T, (t + 1) * s / T).
+struct Spans {
+    std::vector<int> first;                 // first source cell of each target cell
+    std::vector<int> count;                 // number of source cells
+    std::vector<std::uint32_t> weights;     // `count` weights per target cell, back to back
+    std::vector<std::size_t> weightStart;
+    std::vector<std::uint32_t> total;       // sum of the cell's weights
 };
 
-std::vector<Span> CoverageSpans(int sourceLength, int targetLength)
+Spans CoverageSpans(int sourceLength, int targetLength)
 {
-    std::vector<Span> spans(static_cast<std::size_t>(targetLength));
-    // Target cell t covers source [t * s / T, (t + 1) * s / T), in fixed point.
-    const std::uint64_t scale = 65536;
+    constexpr std::uint64_t kScale = 256;
+    Spans spans;
     for (int t = 0; t < targetLength; ++t) {
-        const std::uint64_t begin = static_cast<std::uint64_t>(t) * sourceLength * scale / targetLength;
-        const std::uint64_t end = static_cast<std::uint64_t>(t + 1) * sourceLength * scale / targetLength;
-        Span& span = spans[static_cast<std::size_t>(t)];
-        span.first = static_cast<int>(begin / scale);
-        for (std::uint64_t cell = begin / scale; cell * scale < end; ++cell) {
-            const std::uint64_t from = std::max(begin, cell * scale);
-            const std::uint64_t to = std::min(end, (cell + 1) * scale);
-            span.weights.push_back(static_cast<std::uint32_t>(to - from));
-            span.total += to - from;
+        const std::uint64_t begin = static_cast<std::uint64_t>(t) * sourceLength * kScale / targetLength;
+        const std::uint64_t end = static_cast<std::uint64_t>(t + 1) * sourceLength * kScale / targetLength;
+        spans.first.push_back(static_cast<int>(begin / kScale));
+        spans.weightStart.push_back(spans.weights.size());
+        std::uint32_t total = 0;
+        int count = 0;
+        for (std::uint64_t cell = begin / kScale; cell * kScale < end; ++cell) {
+            const std::uint64_t from = std::max(begin, cell * kScale);
+            const std::uint64_t to = std::min(end, (cell + 1) * kScale);
+            spans.weights.push_back(static_cast<std::uint32_t>(to - from));
+            total += static_cast<std::uint32_t>(to - from);
+            ++count;
         }
+        spans.count.push_back(count);
+        spans.total.push_back(total);
     }
     return spans;
 }
 
+const std::uint8_t* SourceRow(const PixelView& source, int rowFromTop)
+{
+    const int stored = source.topRowFirst ? rowFromTop : source.height - 1 - rowFromTop;
+    return source.firstRow + static_cast<std::ptrdiff_t>(stored) * source.stride;
+}
+
 }  // namespace
 
-DeviceBitmap StretchHalftone(const DeviceBitmap& source, int width, int height, bool flipVertically)
+DeviceBitmap StretchHalftone(const PixelView& source, int width, int height)
 {
-    if (width <= 0 || height <= 0 || source.bitsPerPixel != 32 || source.RowsAvailable() != source.height ||
-        source.width <= 0 || source.height <= 0)
+    if (width <= 0 || height <= 0 || source.width <= 0 || source.height <= 0 || source.firstRow == nullptr)
         return {};
     DeviceBitmap target = MakeDeviceBitmap32(width, height);
     if (target.bits.empty())
         return target;
-    const std::vector<Span> columns = CoverageSpans(source.width, width);
-    const std::vector<Span> rows = CoverageSpans(source.height, height);
-    const std::size_t sourceStride = source.Stride();
-    const std::size_t targetStride = target.Stride();
+    const Spans columns = CoverageSpans(source.width, width);
+    const Spans rows = CoverageSpans(source.height, height);
 
-    // Horizontal pass into one row of sums per source row (3 channels), then vertical.
-    std::vector<std::uint64_t> narrowed(static_cast<std::size_t>(width) * 3 * static_cast<std::size_t>(source.height));
-    for (int y = 0; y < source.height; ++y) {
-        const std::uint8_t* in = source.bits.data() + static_cast<std::size_t>(y) * sourceStride;
-        std::uint64_t* out = narrowed.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 3;
-        for (int x = 0; x < width; ++x) {
-            const Span& span = columns[static_cast<std::size_t>(x)];
-            std::uint64_t b = 0, g = 0, r = 0;
-            for (std::size_t k = 0; k < span.weights.size(); ++k) {
-                const std::uint8_t* pixel = in + static_cast<std::size_t>(span.first + static_cast<int>(k)) * 4;
-                b += static_cast<std::uint64_t>(pixel[0]) * span.weights[k];
-                g += static_cast<std::uint64_t>(pixel[1]) * span.weights[k];
-                r += static_cast<std::uint64_t>(pixel[2]) * span.weights[k];
-            }
-            out[x * 3] = b;
-            out[x * 3 + 1] = g;
-            out[x * 3 + 2] = r;
-        }
-    }
+    // Vertical pass first, one target row at a time, into sums per source column; then the
+    // horizontal pass turns them into the target row. Every sum fits 64 bits for any size.
+    std::vector<std::uint64_t> columnSums(static_cast<std::size_t>(source.width) * 3);
     for (int y = 0; y < height; ++y) {
-        const Span& span = rows[static_cast<std::size_t>(y)];
-        const int targetRow = flipVertically ? height - 1 - y : y;
-        std::uint8_t* out = target.bits.data() + static_cast<std::size_t>(targetRow) * targetStride;
-        for (int x = 0; x < width; ++x) {
-            const std::uint64_t columnTotal = columns[static_cast<std::size_t>(x)].total;
-            std::uint64_t sums[3] = {0, 0, 0};
-            for (std::size_t k = 0; k < span.weights.size(); ++k) {
-                const std::uint64_t* in = narrowed.data() +
-                                          (static_cast<std::size_t>(span.first) + k) * static_cast<std::size_t>(width) * 3 +
-                                          static_cast<std::size_t>(x) * 3;
-                for (int c = 0; c < 3; ++c)
-                    sums[c] += in[c] * span.weights[k];
+        std::fill(columnSums.begin(), columnSums.end(), 0);
+        const std::size_t rowWeights = rows.weightStart[static_cast<std::size_t>(y)];
+        for (int k = 0; k < rows.count[static_cast<std::size_t>(y)]; ++k) {
+            const std::uint8_t* in = SourceRow(source, rows.first[static_cast<std::size_t>(y)] + k);
+            const std::uint32_t weight = rows.weights[rowWeights + static_cast<std::size_t>(k)];
+            std::uint64_t* sum = columnSums.data();
+            for (int x = 0; x < source.width; ++x, in += 4, sum += 3) {
+                sum[0] += static_cast<std::uint32_t>(in[0]) * weight;
+                sum[1] += static_cast<std::uint32_t>(in[1]) * weight;
+                sum[2] += static_cast<std::uint32_t>(in[2]) * weight;
             }
-            const std::uint64_t cellArea = span.total * columnTotal;
-            for (int c = 0; c < 3; ++c)
-                out[x * 4 + c] = static_cast<std::uint8_t>((sums[c] + cellArea / 2) / cellArea);
+        }
+        // Target rows are stored bottom row first.
+        std::uint8_t* out = target.bits.data() + static_cast<std::size_t>(height - 1 - y) * target.Stride();
+        const std::uint64_t rowTotal = rows.total[static_cast<std::size_t>(y)];
+        for (int x = 0; x < width; ++x) {
+            const std::size_t start = columns.weightStart[static_cast<std::size_t>(x)];
+            const std::uint64_t* sum = columnSums.data() + static_cast<std::size_t>(columns.first[static_cast<std::size_t>(x)]) * 3;
+            std::uint64_t b = 0, g = 0, r = 0;
+            for (int k = 0; k < columns.count[static_cast<std::size_t>(x)]; ++k, sum += 3) {
+                const std::uint64_t weight = columns.weights[start + static_cast<std::size_t>(k)];
+                b += sum[0] * weight;
+                g += sum[1] * weight;
+                r += sum[2] * weight;
+            }
+            const std::uint64_t area = rowTotal * columns.total[static_cast<std::size_t>(x)];
+            out[x * 4] = static_cast<std::uint8_t>((b + area / 2) / area);
+            out[x * 4 + 1] = static_cast<std::uint8_t>((g + area / 2) / area);
+            out[x * 4 + 2] = static_cast<std::uint8_t>((r + area / 2) / area);
             out[x * 4 + 3] = 0;
         }
     }
     return target;
+}
+
+DeviceBitmap StretchHalftone(const DeviceBitmap& source, int width, int height)
+{
+    if (source.bitsPerPixel != 32 || source.RowsAvailable() != source.height)
+        return {};
+    PixelView view;
+    view.firstRow = source.bits.data();
+    view.stride = static_cast<std::ptrdiff_t>(source.Stride());
+    view.width = source.width;
+    view.height = source.height;
+    view.topRowFirst = false;
+    return StretchHalftone(view, width, height);
 }
 
 }  // namespace platform

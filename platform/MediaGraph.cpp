@@ -1,5 +1,7 @@
 #include "platform/MediaGraph.h"
 
+#include "platform/BitmapStretch.h"
+
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/pbutils/missing-plugins.h>
@@ -99,6 +101,9 @@ struct MediaGraph::Impl {
             CapsPtr bgrx(gst_caps_from_string("video/x-raw,format=BGRx"));
             g_object_set(sink, "caps", bgrx.get(), "sync", FALSE, "max-buffers", 1, "enable-last-sample", FALSE,
                          nullptr);
+            // Colour conversion of a full HD frame on every core: it is most of a grab's work.
+            if (g_object_class_find_property(G_OBJECT_GET_CLASS(convert), "n-threads") != nullptr)
+                g_object_set(convert, "n-threads", 0, nullptr);
             gst_bin_add_many(bin, convert, sink, nullptr);
             GstPtr<GstPad> sinkPad(gst_element_get_static_pad(convert, "sink"));
             if (!gst_element_link(convert, sink) || gst_pad_link(pad, sinkPad.get()) != GST_PAD_LINK_OK) {
@@ -304,6 +309,27 @@ std::uint32_t MediaGraph::GetCurrentImage(int& size, std::uint8_t* buffer) const
                     static_cast<std::size_t>(rowBytes));
     gst_video_frame_unmap(&frame);
     return 0;
+}
+
+DeviceBitmap MediaGraph::StretchCurrentImage(int width, int height) const
+{
+    if (!impl_->frame)
+        return {};
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, gst_sample_get_caps(impl_->frame.get())))
+        return {};
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &info, gst_sample_get_buffer(impl_->frame.get()), GST_MAP_READ))
+        return {};
+    PixelView view;
+    view.firstRow = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+    view.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+    view.width = impl_->width;
+    view.height = impl_->height;
+    view.topRowFirst = true;
+    DeviceBitmap stretched = StretchHalftone(view, width, height);
+    gst_video_frame_unmap(&frame);
+    return stretched;
 }
 
 const std::string& MediaGraph::FailureReason() const

@@ -42,6 +42,9 @@ public:
     // 32-bit rows bottom row first. With a null buffer `size` receives the bytes needed. Returns
     // 0 on success or kFailed.
     std::uint32_t GetCurrentImage(int& size, std::uint8_t* buffer) const;
+    // The held frame scaled to the given size by area averaging, as a bottom-up bitmap, read
+    // straight from the decoder's buffer; empty when there is no frame.
+    DeviceBitmap StretchCurrentImage(int width, int height) const;
     // Why the last Pause failed, for the log ("" when it did not).
     const std::string& FailureReason() const;
 

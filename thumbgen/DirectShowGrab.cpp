@@ -8,9 +8,7 @@
 #include "thumbgen/ThumbnailQueue.h"
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
-#include <new>
 
 namespace {
 
@@ -30,21 +28,9 @@ void WriteThumbnailFile(const std::string& clipPath, const platform::DeviceBitma
     std::remove(partial.c_str());
 }
 
-// The frame's rows follow the 40-byte header bottom row first: a bottom-up bitmap as it is.
-std::unique_ptr<platform::DeviceBitmap> FullSizeBitmap(const std::uint8_t* image, int width, int height)
-{
-    platform::DeviceBitmap bitmap = platform::MakeDeviceBitmap32(width, height);
-    if (bitmap.bits.empty())
-        return nullptr;
-    std::memcpy(bitmap.bits.data(), image + platform::MediaGraph::kImageHeaderSize, bitmap.bits.size());
-    return std::make_unique<platform::DeviceBitmap>(std::move(bitmap));
-}
-
 void GrabFrame(ThumbnailQueue& queue, const std::string& clipPath, platform::MediaGraph& graph)
 {
     LogEvent("Retrieved BasicVideo");
-    const int height = graph.VideoHeight();
-    const int width = graph.VideoWidth();
     int size = 0;
     const std::uint32_t status = graph.GetCurrentImage(size, nullptr);
     if (status != 0) {
@@ -57,17 +43,12 @@ void GrabFrame(ThumbnailQueue& queue, const std::string& clipPath, platform::Med
     }
     LogEvent("Current image size retrieved: %d bytes", size);
 
-    std::unique_ptr<std::uint8_t[]> image(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size)]);
-    if (!image)
-        return;
-    graph.GetCurrentImage(size, image.get());
-    LogEvent("Retrieved Current Image DIB");
-    const std::unique_ptr<platform::DeviceBitmap> frame = FullSizeBitmap(image.get(), width, height);
-    image.reset();
-    if (!frame)
-        return;
+    // The frame is stretched straight from the decoder's buffer to 384 x 216 and turned upright;
+    // the two full-size copies a frame grab would otherwise make (about 8 MB each for full HD)
+    // give the same picture, so they are skipped.
     auto thumbnail = std::make_unique<platform::DeviceBitmap>(
-        platform::StretchHalftone(*frame, kGrabbedThumbnailWidth, kGrabbedThumbnailHeight, false));
+        graph.StretchCurrentImage(kGrabbedThumbnailWidth, kGrabbedThumbnailHeight));
+    LogEvent("Retrieved Current Image DIB");
     if (thumbnail->bits.empty())
         return;
     if (GetWriteThumbnails())

@@ -14,8 +14,8 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-bad gstreamer1.0-libav
   # fuzzing
   clang libfuzzer-14-dev libclang-rt-14-dev
-  # real clips for the tests and the demo
-  ffmpeg
+  # real clips for the tests and the demo; a reference thumbnailer for the grab benchmark
+  ffmpeg ffmpegthumbnailer
   # windows under a virtual display
   xvfb xauth
 )

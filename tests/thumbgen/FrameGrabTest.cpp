@@ -1,5 +1,7 @@
 #include "imaging/RgbImage.h"
+#include "platform/BitmapStretch.h"
 #include "platform/FileSystem.h"
+#include "platform/MediaGraph.h"
 #include "settings/Settings.h"
 #include "support/Clips.h"
 #include "support/JpegFixtures.h"
@@ -220,6 +222,48 @@ TEST_F(GrabTest, MediaFrameworkGrabWithoutTheVideoDecoderFailsAtOnce)
               std::string::npos)
         << out;
     EXPECT_NE(out.find("no result"), std::string::npos) << out;
+}
+
+TEST(MediaGraphTest, CurrentImageIsTheFrameBottomRowFirstAtItsNativeSize)
+{
+    auto graph = platform::MediaGraph::Create();
+    ASSERT_TRUE(graph);
+    ASSERT_TRUE(graph->RenderFile(TestClips().redOverBlue));
+    ASSERT_TRUE(graph->Pause(10s)) << graph->FailureReason();
+    ASSERT_TRUE(graph->HasVideo());
+    EXPECT_EQ(graph->VideoWidth(), 1920);
+    EXPECT_EQ(graph->VideoHeight(), 1080);
+    int size = 0;
+    ASSERT_EQ(graph->GetCurrentImage(size, nullptr), 0u);
+    ASSERT_EQ(size, 40 + 1920 * 1080 * 4);
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(size));
+    int tooSmall = size - 1;
+    EXPECT_EQ(graph->GetCurrentImage(tooSmall, image.data()), platform::MediaGraph::kFailed);
+    ASSERT_EQ(graph->GetCurrentImage(size, image.data()), 0u);
+    EXPECT_EQ(image[0], 40);
+    EXPECT_EQ(image[14], 32);
+    // The first row stored is the bottom one: blue. The last is the top one: red.
+    const std::uint8_t* bottom = image.data() + 40 + 960 * 4;
+    const std::uint8_t* top = image.data() + 40 + static_cast<std::size_t>(1079) * 1920 * 4 + 960 * 4;
+    EXPECT_GT(bottom[0], 200);
+    EXPECT_LT(bottom[2], 60);
+    EXPECT_GT(top[2], 200);
+    EXPECT_LT(top[0], 60);
+
+    // Stretching the copy gives exactly what stretching the decoder's buffer gives.
+    platform::DeviceBitmap copy = platform::MakeDeviceBitmap32(1920, 1080);
+    std::copy(image.begin() + 40, image.end(), copy.bits.begin());
+    EXPECT_EQ(platform::StretchHalftone(copy, 384, 216).bits, graph->StretchCurrentImage(384, 216).bits);
+}
+
+TEST(MediaGraphTest, PauseGivesUpWhenCancelled)
+{
+    auto graph = platform::MediaGraph::Create();
+    ASSERT_TRUE(graph);
+    graph->RenderFile(TestClips().interlaced1080);
+    EXPECT_FALSE(graph->Pause(10s, [] { return true; }));
+    EXPECT_EQ(graph->FailureReason(), "cancelled");
+    EXPECT_FALSE(graph->HasVideo());
 }
 
 TEST(FFmpegCommandTest, ValidatesTheTemplate)

@@ -1,0 +1,130 @@
+// Time to make one thumbnail of the same 1920 x 1080 interlaced AVCHD clip by:
+//   (a) the media-framework grab over GStreamer, in one process, over 20 grabs;
+//   (b) the ffmpeg grab with the default template;
+//   (c) the bare ffmpeg command of that template;
+//   (d) ffmpegthumbnailer -s 384.
+// Last line: (a) against (c).
+#include "log/EventLog.h"
+#include "settings/Settings.h"
+#include "support/BenchTimer.h"
+#include "thumbgen/FrameGrab.h"
+#include "thumbgen/ThumbnailQueue.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+bool Run(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    for (const auto& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    const bool started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (started)
+        waitpid(child, &status, 0);
+    return started && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void DrainLog()
+{
+    std::string line;
+    while (CEventLog::Instance().TakeLine(line)) {
+    }
+}
+
+}  // namespace
+
+int main()
+{
+    char folder[] = "/tmp/viewmere-bench-XXXXXX";
+    if (mkdtemp(folder) == nullptr)
+        return 1;
+    const std::string base = folder;
+    setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), 1);
+    setenv("TMPDIR", base.c_str(), 1);
+    settings::WriteThumbnails.Write(false);  // every method makes the picture in memory or a temp file
+
+    const std::string clip = base + "/00000.MTS";
+    if (!Run({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+              "testsrc2=size=1920x1080:rate=25:duration=2", "-f", "lavfi", "-i", "sine=frequency=440:duration=2",
+              "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-flags", "+ildct+ilme", "-x264opts",
+              "tff=1", "-c:a", "ac3", "-b:a", "192k", "-f", "mpegts", "-mpegts_m2ts_mode", "1", clip})) {
+        std::fprintf(stderr, "could not make the clip\n");
+        return 1;
+    }
+
+    ThumbnailQueue queue;
+    int stored = 0;
+    auto takeAll = [&] {
+        std::string path;
+        ThumbnailResult result;
+        while (queue.TakeResult(path, result))
+            ++stored;
+        DrainLog();
+    };
+    auto mediaGrab = [&] {
+        GrabWithDirectShow(queue, clip);
+        takeAll();
+    };
+    auto ffmpegGrab = [&] {
+        GrabWithFFmpeg(queue, clip);
+        takeAll();
+    };
+    const std::string out = base + "/bare.jpg";
+    auto bareFFmpeg = [&] {
+        Run({"/usr/bin/ffmpeg", "-y", "-i", clip, "-vframes", "1", "-s", "416x234", "-vcodec", "mjpeg", out});
+    };
+    const std::string thumbOut = base + "/thumbnailer.jpg";
+    const bool haveThumbnailer = Run({"ffmpegthumbnailer", "-i", clip, "-o", thumbOut, "-s", "384"});
+    auto thumbnailer = [&] { Run({"ffmpegthumbnailer", "-i", clip, "-o", thumbOut, "-s", "384"}); };
+
+    mediaGrab();  // plugin registry and decoder loading happen once per process
+    std::vector<double> a, b, c, d;
+    for (int round = 0; round < 20; ++round) {
+        a.push_back(bench::SecondsPerCall(mediaGrab, 1));
+        c.push_back(bench::SecondsPerCall(bareFFmpeg, 1));
+        if (round % 2 == 0) {
+            b.push_back(bench::SecondsPerCall(ffmpegGrab, 1));
+            if (haveThumbnailer)
+                d.push_back(bench::SecondsPerCall(thumbnailer, 1));
+        }
+    }
+    const double ma = bench::Median(a), mb = bench::Median(b), mc = bench::Median(c);
+    std::printf("thumbnails stored: %d\n", stored);
+    std::printf("(a) media-framework grab (GStreamer, in process): %6.1f ms per clip (%.2fx the 34 ms decode floor)\n",
+                ma * 1e3, ma * 1e3 / 34.0);
+    std::printf("(b) ffmpeg grab, default template:                 %6.1f ms (%.2fx (c); target <= 1.10)\n", mb * 1e3,
+                mb / mc);
+    std::printf("(c) bare ffmpeg command:                           %6.1f ms\n", mc * 1e3);
+    if (haveThumbnailer) {
+        const double md = bench::Median(d);
+        std::printf("(d) ffmpegthumbnailer -s 384:                      %6.1f ms ((a) is %.2fx (d); target < 1)\n",
+                    md * 1e3, ma / md);
+    } else {
+        std::printf("(d) ffmpegthumbnailer: not installed\n");
+    }
+    const std::string cleanup = "rm -rf '" + base + "'";
+    if (std::system(cleanup.c_str()) != 0)
+        std::printf("could not remove %s\n", base.c_str());
+    bench::PrintRatio("grab", ma / mc, 0.4);
+    return 0;
+}

@@ -1,0 +1,61 @@
+#include "platform/BitmapStretch.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A bottom-up 32-bit bitmap from rows given top row first, one grey value per pixel.
+platform::DeviceBitmap GreyBitmap(const std::vector<std::vector<int>>& rowsFromTop)
+{
+    const int height = static_cast<int>(rowsFromTop.size());
+    const int width = static_cast<int>(rowsFromTop[0].size());
+    platform::DeviceBitmap bitmap = platform::MakeDeviceBitmap32(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = bitmap.bits.data() + static_cast<std::size_t>(height - 1 - y) * bitmap.Stride() + x * 4;
+            p[0] = p[1] = p[2] = static_cast<std::uint8_t>(rowsFromTop[y][x]);
+        }
+    return bitmap;
+}
+
+int GreyAt(const platform::DeviceBitmap& bitmap, int x, int yFromTop)
+{
+    return bitmap.bits[static_cast<std::size_t>(bitmap.height - 1 - yFromTop) * bitmap.Stride() + x * 4];
+}
+
+}  // namespace
+
+TEST(BitmapStretchTest, AveragesTheAreaEachTargetPixelCovers)
+{
+    // 4 x 2 to 2 x 1: each target pixel is the mean of a 2 x 2 block.
+    const auto halved = platform::StretchHalftone(GreyBitmap({{0, 100, 200, 40}, {20, 80, 0, 0}}), 2, 1);
+    ASSERT_EQ(halved.width, 2);
+    EXPECT_EQ(GreyAt(halved, 0, 0), 50);
+    EXPECT_EQ(GreyAt(halved, 1, 0), 60);
+
+    // 3 to 2: the middle source pixel is shared half and half (never nearest neighbour).
+    const auto thirds = platform::StretchHalftone(GreyBitmap({{0, 90, 180}}), 2, 1);
+    EXPECT_EQ(GreyAt(thirds, 0, 0), 30);   // (0 * 1 + 90 * 0.5) / 1.5
+    EXPECT_EQ(GreyAt(thirds, 1, 0), 150);  // (90 * 0.5 + 180 * 1) / 1.5
+}
+
+TEST(BitmapStretchTest, KeepsOrientationFromEitherRowOrder)
+{
+    // White top half, black bottom half, as a top-row-first buffer.
+    std::vector<std::uint8_t> topDown(8 * 8 * 4, 0);
+    for (int y = 0; y < 4; ++y)
+        std::fill(topDown.begin() + y * 32, topDown.begin() + y * 32 + 32, 255);
+    platform::PixelView view{topDown.data(), 32, 8, 8, true};
+    const auto stretched = platform::StretchHalftone(view, 4, 2);
+    EXPECT_EQ(GreyAt(stretched, 1, 0), 255);
+    EXPECT_EQ(GreyAt(stretched, 1, 1), 0);
+
+    // Upscaling repeats pixels smoothly too, and the fourth byte is always 0.
+    const auto bigger = platform::StretchHalftone(GreyBitmap({{10, 250}}), 4, 2);
+    EXPECT_EQ(GreyAt(bigger, 0, 0), 10);
+    EXPECT_EQ(GreyAt(bigger, 3, 1), 250);
+    EXPECT_EQ(bigger.bits[3], 0);
+
+    EXPECT_TRUE(platform::StretchHalftone(platform::DeviceBitmap{}, 4, 2).bits.empty());
+    EXPECT_TRUE(platform::StretchHalftone(GreyBitmap({{1}}), 0, 2).bits.empty());
+}
