@@ -1,0 +1,269 @@
+#include "view/FmtLayout.h"
+
+#include "model/AVCHDDoc.h"
+#include "settings/Settings.h"
+
+#include <cstdlib>
+
+std::int32_t CFmtItem::nextItemId = 0;
+
+namespace {
+
+const ThumbnailEntry* EntryOf(const CThumbnailSet* thumbnails, std::uint32_t index)
+{
+    if (thumbnails == nullptr || index >= static_cast<std::uint32_t>(thumbnails->GetCount()))
+        return nullptr;
+    return thumbnails->GetEntry(static_cast<int>(index));
+}
+
+std::int32_t IdOf(const IFmtItem* item)
+{
+    return static_cast<const CFmtItem*>(item)->Id();
+}
+
+// The pen that flows cells left to right and opens rows and captions.
+struct Flow {
+    std::int32_t x = CFmtLayout::kMargin;
+    std::int32_t y = 0;
+    std::int32_t rowHeight = 0;
+    CFmtCaption* caption = nullptr;
+    int lastDateKey = 0;
+};
+
+}  // namespace
+
+bool CFmtClip::Select()
+{
+    ThumbnailEntry* entry = const_cast<ThumbnailEntry*>(EntryOf(thumbnails_, index_));
+    if (entry == nullptr)
+        return false;
+    entry->selected = true;
+    return true;
+}
+
+void CFmtClip::Deselect()
+{
+    if (ThumbnailEntry* entry = const_cast<ThumbnailEntry*>(EntryOf(thumbnails_, index_)))
+        entry->selected = false;
+}
+
+bool CFmtClip::IsSelected() const
+{
+    const ThumbnailEntry* entry = EntryOf(thumbnails_, index_);
+    return entry != nullptr && entry->selected;
+}
+
+void CFmtLayout::Clear()
+{
+    items_.clear();
+    tallestItem_ = 0;
+    CFmtItem::nextItemId = 0;
+}
+
+void CFmtLayout::Build()
+{
+    Clear();
+    height = 0;
+    if (document_ == nullptr)
+        return;
+    const bool splitDates = settings::SplitDates.Read();
+    Flow flow;
+    auto addCaption = [&](std::string text) {
+        if (flow.y > 0)
+            flow.y += kCaptionSpacing;
+        auto caption = std::make_unique<CFmtCaption>(FmtRect{0, flow.y, width, flow.y + kCaptionHeight}, std::move(text));
+        flow.caption = caption.get();
+        tallestItem_ = std::max(tallestItem_, static_cast<std::int32_t>(kCaptionHeight));
+        items_.push_back(std::move(caption));
+        flow.y += kCaptionAdvance;
+        flow.x = kMargin;
+    };
+
+    for (int d = 0; d < document_->GetDirectoryCount(); ++d) {
+        const boost::shared_ptr<CAVCHDDoc::VideoDirectory> directory = document_->GetDirectory(d);
+        if (!splitDates)
+            addCaption(directory->path);
+        CClipDetails* clips = directory->clips.get();
+        CThumbnailSet* thumbnails = directory->thumbnails.get();
+        if (clips == nullptr && thumbnails == nullptr)
+            continue;
+        flow.rowHeight = 0;
+        const int count = clips != nullptr ? clips->GetCount() : thumbnails->GetCount();
+        for (int i = 0; i < count; ++i) {
+            const ThumbnailEntry* entry = EntryOf(thumbnails, static_cast<std::uint32_t>(i));
+            const bool shown = clips != nullptr ? clips->GetEntry(i) != nullptr : entry != nullptr;
+            if (!shown)
+                continue;
+            if (splitDates && clips != nullptr) {
+                const int key = clips->GetDateKey(i);
+                if (key != flow.lastDateKey) {
+                    flow.y += flow.rowHeight;
+                    flow.rowHeight = 0;
+                    addCaption(directory->path + " (" + clips->FormatDate(i) + ")");
+                    flow.lastDateKey = key;
+                }
+            }
+            std::int32_t w = kPlaceholderWidth, h = kPlaceholderHeight;
+            if (entry != nullptr) {
+                w = entry->Width() + 2 * kPictureBorder;
+                h = entry->Height() + 2 * kPictureBorder + kLabelHeight;
+            }
+            flow.rowHeight = std::max(flow.rowHeight, h + kMargin);  // before the wrap test
+            if (flow.x > kMargin && flow.x + w > width - kMargin) {
+                flow.y += flow.rowHeight;
+                flow.x = kMargin;
+                flow.rowHeight = h + kMargin;
+            }
+            auto cell = std::make_unique<CFmtClip>(FmtRect{flow.x, flow.y, flow.x + w, flow.y + h}, clips, thumbnails,
+                                                   static_cast<std::uint32_t>(i));
+            const std::int32_t id = cell->Id();
+            tallestItem_ = std::max(tallestItem_, h);
+            items_.push_back(std::move(cell));
+            flow.x += w + kMargin;
+            if (flow.caption != nullptr) {
+                if (flow.caption->firstClipId == 0) {
+                    flow.caption->firstClipId = id;
+                    flow.caption->lastClipId = id;
+                } else {
+                    flow.caption->firstClipId = std::min(flow.caption->firstClipId, id);
+                    flow.caption->lastClipId = std::max(flow.caption->lastClipId, id);
+                }
+            }
+        }
+        flow.y += flow.rowHeight;
+        flow.x = kMargin;
+    }
+    height = flow.y;
+}
+
+void CFmtLayout::PaintAll(CFmtPaintContext& context) const
+{
+    const FmtRect clip = context.ClipBox();
+    // Item tops never decrease in list order and no item is taller than the tallest, so the
+    // first item that can reach into the clip box is found by bisection and the walk ends at the
+    // first item below it: a repaint costs what it shows, not what the layout holds.
+    const std::int64_t lowestTop = static_cast<std::int64_t>(clip.top) - tallestItem_;
+    std::size_t first = 0, last = items_.size();
+    while (first < last) {
+        const std::size_t middle = (first + last) / 2;
+        if (items_[middle]->GetRect().top < lowestTop)
+            first = middle + 1;
+        else
+            last = middle;
+    }
+    for (std::size_t i = first; i < items_.size(); ++i) {
+        const FmtRect& r = items_[i]->GetRect();
+        if (r.top >= clip.bottom)
+            break;
+        if (r.bottom > clip.top)
+            items_[i]->Paint(context);
+    }
+}
+
+IFmtItem* CFmtLayout::HitTest(std::int32_t x, std::int32_t y) const
+{
+    for (const auto& item : items_)
+        if (item->GetRect().Contains(x, y))
+            return item.get();
+    return nullptr;
+}
+
+void CFmtLayout::SetSelected(IFmtItem* item, IRepainter* repainter, bool select, bool noExpand)
+{
+    if (item == nullptr)
+        return;
+    if (!noExpand) {
+        if (const auto* caption = dynamic_cast<const CFmtCaption*>(item)) {
+            for (const auto& other : items_) {
+                const std::int32_t id = IdOf(other.get());
+                if (id >= caption->firstClipId && id <= caption->lastClipId)
+                    SetSelected(other.get(), repainter, select, true);
+            }
+        }
+    }
+    if (select) {
+        if (item->Select() && repainter != nullptr)
+            repainter->Repaint(item->GetRect());
+    } else if (item->IsSelected()) {
+        item->Deselect();
+        if (repainter != nullptr)
+            repainter->Repaint(item->GetRect());
+    }
+}
+
+IFmtItem* CFmtLayout::FindNearest(const IFmtItem* target, bool wantSelected) const
+{
+    if (target == nullptr)
+        return nullptr;
+    const std::int32_t targetId = IdOf(target);
+    IFmtItem* best = nullptr;
+    std::int64_t bestDistance = 0;
+    for (const auto& item : items_) {
+        if (item->IsSelected() != wantSelected)
+            continue;
+        const std::int64_t distance = std::llabs(static_cast<std::int64_t>(IdOf(item.get())) - targetId);
+        if (best == nullptr || distance < bestDistance) {
+            best = item.get();
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+void CFmtLayout::SelectRange(IFmtItem* target, bool select, IRepainter* repainter)
+{
+    if (target == nullptr)
+        return;
+    const IFmtItem* anchor = FindNearest(target, select);
+    if (anchor == nullptr) {
+        SetSelected(target, repainter, select, true);
+        return;
+    }
+    const std::int32_t low = std::min(IdOf(anchor), IdOf(target));
+    const std::int32_t high = std::max(IdOf(anchor), IdOf(target));
+    for (const auto& item : items_) {
+        const std::int32_t id = IdOf(item.get());
+        if (id >= low && id <= high)
+            SetSelected(item.get(), repainter, select, true);
+    }
+}
+
+void CFmtLayout::DeselectAll(IRepainter* repainter)
+{
+    for (const auto& item : items_) {
+        if (!item->IsSelected())
+            continue;
+        item->Deselect();
+        if (repainter != nullptr)
+            repainter->Repaint(item->GetRect());
+    }
+}
+
+bool CFmtLayout::AnySelected() const
+{
+    for (const auto& item : items_)
+        if (item->IsSelected())
+            return true;
+    return false;
+}
+
+void CFmtLayout::CollectSelectedPaths(std::vector<std::string>& paths) const
+{
+    for (const auto& item : items_) {
+        const auto* clip = dynamic_cast<const CFmtClip*>(item.get());
+        std::string path;
+        if (clip != nullptr && clip->IsSelected() && clip->Clips() != nullptr &&
+            clip->Clips()->GetClipPath(static_cast<int>(clip->Index()), path))
+            paths.push_back(path);
+    }
+}
+
+void CFmtLayout::CollectAllPaths(std::vector<std::string>& paths) const
+{
+    for (const auto& item : items_) {
+        const auto* clip = dynamic_cast<const CFmtClip*>(item.get());
+        std::string path;
+        if (clip != nullptr && clip->Clips() != nullptr && clip->Clips()->GetClipPath(static_cast<int>(clip->Index()), path))
+            paths.push_back(path);
+    }
+}

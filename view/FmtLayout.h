@@ -1,0 +1,49 @@
+#pragma once
+#include "view/FmtItem.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CAVCHDDoc;
+
+// The clip grid's items: caption bars and clip cells flowed left to right at `width`, with hit
+// testing and the selection operations the mouse uses. Items point into the document's
+// directories, so the layout is cleared before the document drops them.
+class CFmtLayout {
+public:
+    explicit CFmtLayout(const CAVCHDDoc* document = nullptr) : document_(document) {}
+
+    void SetDocument(const CAVCHDDoc* document) { document_ = document; }
+    void Clear();
+    void Build();
+    void PaintAll(CFmtPaintContext& context) const;
+    IFmtItem* HitTest(std::int32_t x, std::int32_t y) const;
+
+    void SetSelected(IFmtItem* item, IRepainter* repainter, bool select, bool noExpand);
+    void SelectRange(IFmtItem* target, bool select, IRepainter* repainter);
+    void DeselectAll(IRepainter* repainter);
+    bool AnySelected() const;
+    IFmtItem* FindNearest(const IFmtItem* target, bool wantSelected) const;
+    void CollectSelectedPaths(std::vector<std::string>& paths) const;
+    void CollectAllPaths(std::vector<std::string>& paths) const;
+
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    const std::vector<std::unique_ptr<IFmtItem>>& Items() const { return items_; }
+
+    // Geometry of the grid.
+    static constexpr int kMargin = 2;            // left margin and gap between cells and rows
+    static constexpr int kCaptionHeight = 30;
+    static constexpr int kCaptionAdvance = 32;   // caption plus the gap below it
+    static constexpr int kCaptionSpacing = 15;   // above every caption but the first
+    static constexpr int kPictureBorder = 4;     // around the picture inside a cell
+    static constexpr int kLabelHeight = 16;      // label band under the picture
+    static constexpr int kPlaceholderWidth = 416;
+    static constexpr int kPlaceholderHeight = 100;
+
+private:
+    const CAVCHDDoc* document_;
+    std::vector<std::unique_ptr<IFmtItem>> items_;
+    std::int32_t tallestItem_ = 0;
+};
