@@ -5,7 +5,7 @@ CMAKE_ARGS ?=
 # Tests with windows need a display; without one they run on a virtual one.
 XVFB := $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1920x1080x24")
 
-.PHONY: all deps build test test-sanitize test-tsan bench fuzz clean
+.PHONY: all deps build test test-sanitize test-tsan bench fuzz demo screenshots clean
 
 all: build
 
@@ -51,3 +51,19 @@ fuzz: deps
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz
+
+# The viewer on a generated sample card, with a settings home of its own under build/.
+DEMO_CARD := $(CURDIR)/$(BUILD)/demo-card
+DEMO_HOME := $(CURDIR)/$(BUILD)/demo-home
+demo: build
+	tools/make-demo-card.sh $(DEMO_CARD)
+	mkdir -p $(DEMO_HOME)/config/Corvane/Viewmere
+	printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Corvane\\Viewmere]\r\n"LastDirectory"="%s"\r\n"GenerateThumbnails"=dword:00000001\r\n' \
+	    '$(DEMO_CARD)' > $(DEMO_HOME)/config/Corvane/Viewmere/settings.reg
+	@if [ -n "$$DISPLAY" ]; then \
+	  XDG_CONFIG_HOME=$(DEMO_HOME)/config $(BUILD)/viewmere; \
+	else \
+	  echo "No display: running on a virtual one and saving a screenshot to $(BUILD)/demo.png"; \
+	  XDG_CONFIG_HOME=$(DEMO_HOME)/config NO_AT_BRIDGE=1 xvfb-run -a -s "-screen 0 1920x1080x24" \
+	    tools/screenshot-run.sh $(BUILD)/demo.png 8 $(BUILD)/viewmere; \
+	fi

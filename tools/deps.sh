@@ -16,8 +16,11 @@ packages=(
   clang libfuzzer-14-dev libclang-rt-14-dev
   # real clips for the tests and the demo; a reference thumbnailer for the grab benchmark
   ffmpeg ffmpegthumbnailer
-  # windows under a virtual display
-  xvfb xauth
+  # the GUI toolkit, fonts (Liberation Sans in Arial's place), opening files with the desktop's
+  # programs
+  libwxgtk3.2-dev fonts-liberation xdg-utils libfile-mimeinfo-perl shared-mime-info
+  # windows under a virtual display, and screenshots of them
+  xvfb xauth imagemagick
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include "platform/MessageBox.h"
 #include "platform/TempDirectory.h"
 #include "platform/Ticks.h"
+#include "platform/Utf8.h"
 #include "support/TempDir.h"
 
 #include <sys/stat.h>
@@ -117,4 +118,12 @@ TEST(DeviceBitmapTest, SizesAndMissingRows)
     EXPECT_TRUE(platform::MakeDeviceBitmap32(100000, 100000).bits.empty());
     platform::DeviceBitmap rgb24{5, 1, 24, {}};
     EXPECT_EQ(rgb24.Stride(), 16u);
+}
+
+TEST(Utf8Test, InvalidBytesBecomeReplacementCharactersForDisplayOnly)
+{
+    EXPECT_EQ(platform::DisplayUtf8("plain / caf\xc3\xa9 \xe2\x82\xac"), "plain / caf\xc3\xa9 \xe2\x82\xac");
+    EXPECT_EQ(platform::DisplayUtf8("bad\xff\xfe."), "bad\xef\xbf\xbd\xef\xbf\xbd.");
+    EXPECT_EQ(platform::DisplayUtf8("cut \xe2\x82"), "cut \xef\xbf\xbd\xef\xbf\xbd");
+    EXPECT_EQ(platform::DisplayUtf8("\xed\xa0\x80"), "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");  // a surrogate
 }

@@ -1,0 +1,256 @@
+#include "app/MainFrame.h"
+
+#include "app/ViewmereApp.h"
+#include "log/EventLog.h"
+#include "log/EventLogDlg.h"
+#include "platform/Format.h"
+#include "res/Resources.h"
+#include "view/ChildView.h"
+
+#include <wx/artprov.h>
+#include <wx/aui/auibar.h>
+#include <wx/display.h>
+#include <wx/menu.h>
+#include <wx/settings.h>
+#include <wx/statusbr.h>
+#include <wx/utils.h>
+
+namespace {
+
+constexpr int kColumnWidth = 426;
+constexpr int kStatusPanes = 5;
+constexpr const char* kIndicatorTexts[] = {"CAP", "NUM", "SCRL"};
+constexpr wxKeyCode kIndicatorKeys[] = {WXK_CAPITAL, WXK_NUMLOCK, WXK_SCROLL};
+
+}  // namespace
+
+CMainFrame::CMainFrame(ViewFactory makeView)
+    : wxFrame(nullptr, wxID_ANY, res::kAppTitle, wxDefaultPosition, wxSize(900, 700)),
+      indicatorTimer_(this)
+{
+    SetMenuBar(res::CreateMainMenu());
+    SetAcceleratorTable(res::CreateExtraAccelerators());
+    aui_.SetManagedWindow(this);
+    view_ = makeView ? makeView(this) : new CChildView(this);
+    aui_.AddPane(view_, wxAuiPaneInfo().Name("view").CenterPane().PaneBorder(false));
+    CreateToolBar();
+    CreateStatusPanes();
+    aui_.Update();
+
+    Bind(wxEVT_MENU, &CMainFrame::OnToggleEventLog, this, res::kCmdToggleEventLog);
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateEventLog, this, res::kCmdToggleEventLog);
+    Bind(wxEVT_MENU, &CMainFrame::OnViewToolbar, this, res::kCmdViewToolbar);
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewToolbar, this, res::kCmdViewToolbar);
+    Bind(wxEVT_MENU, &CMainFrame::OnViewStatusBar, this, res::kCmdViewStatusBar);
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewStatusBar, this, res::kCmdViewStatusBar);
+    Bind(wxEVT_MENU, &CMainFrame::OnExit, this, wxID_EXIT);
+    Bind(wxEVT_SET_FOCUS, &CMainFrame::OnSetFocus, this);
+    Bind(wxEVT_TIMER, &CMainFrame::OnIndicatorTimer, this);
+    indicatorTimer_.Start(250);
+    FitWidthToScreen();
+}
+
+CMainFrame::~CMainFrame()
+{
+    indicatorTimer_.Stop();
+    aui_.UnInit();
+}
+
+void CMainFrame::CreateToolBar()
+{
+    toolBar_ = new wxAuiToolBar(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                wxAUI_TB_DEFAULT_STYLE | wxAUI_TB_GRIPPER | wxAUI_TB_PLAIN_BACKGROUND);
+    auto add = [this](int id, const wxArtID& art, wxItemKind kind = wxITEM_NORMAL) {
+        const res::CommandPrompt prompt = res::PromptFor(id);
+        toolBar_->AddTool(id, wxString(), wxArtProvider::GetBitmapBundle(art, wxART_TOOLBAR, wxSize(16, 16)),
+                          wxString::FromUTF8(prompt.tip), kind);
+        toolBar_->SetToolLongHelp(id, wxString::FromUTF8(prompt.prompt));
+    };
+    add(wxID_OPEN, wxART_FOLDER_OPEN);
+    toolBar_->AddSeparator();
+    add(wxID_CUT, wxART_CUT);
+    add(wxID_COPY, wxART_COPY);
+    add(wxID_PASTE, wxART_PASTE);
+    toolBar_->AddSeparator();
+    add(res::kCmdOptions, wxART_EXECUTABLE_FILE);
+    add(res::kCmdToggleEventLog, wxART_REPORT_VIEW, wxITEM_CHECK);
+    toolBar_->AddSeparator();
+    add(wxID_ABOUT, wxART_HELP);
+    toolBar_->Realize();
+    toolBar_->Bind(wxEVT_MOTION, &CMainFrame::OnToolBarMotion, this);
+    toolBar_->Bind(wxEVT_LEAVE_WINDOW, &CMainFrame::OnToolBarLeave, this);
+    aui_.AddPane(toolBar_, wxAuiPaneInfo()
+                               .Name("toolbar")
+                               .Caption("Standard")
+                               .ToolbarPane()
+                               .Top()
+                               .Gripper(true)
+                               .TopDockable()
+                               .BottomDockable()
+                               .LeftDockable()
+                               .RightDockable()
+                               .Floatable());
+}
+
+void CMainFrame::CreateStatusPanes()
+{
+    wxStatusBar* bar = CreateStatusBar(kStatusPanes);
+    int widths[kStatusPanes] = {-1, 300, 0, 0, 0};
+    for (int i = 0; i < 3; ++i)
+        widths[2 + i] = bar->GetTextExtent(kIndicatorTexts[i]).x + 16;
+    bar->SetStatusWidths(kStatusPanes, widths);
+    SetStatusText(res::kReady, 0);
+    SetStatusText(res::kIdle, 1);
+    SetStatusBarPane(0);  // menu and toolbar prompts go to the message pane
+}
+
+bool CMainFrame::TryBefore(wxEvent& event)
+{
+    // Commands and their update queries are offered to the view first.
+    const wxEventType type = event.GetEventType();
+    if (view_ != nullptr && (type == wxEVT_MENU || type == wxEVT_UPDATE_UI) && event.GetEventObject() != view_ &&
+        view_->GetEventHandler()->ProcessEventLocally(event))
+        return true;
+    return wxFrame::TryBefore(event);
+}
+
+bool CMainFrame::IsHandledHere(int id) const
+{
+    return id == res::kCmdToggleEventLog || id == res::kCmdViewToolbar || id == res::kCmdViewStatusBar ||
+           id == wxID_EXIT;
+}
+
+bool CMainFrame::TryAfter(wxEvent& event)
+{
+    if (wxFrame::TryAfter(event))
+        return true;
+    // Nothing handled the update query: a command without a handler anywhere shows disabled.
+    if (event.GetEventType() == wxEVT_UPDATE_UI) {
+        const int id = event.GetId();
+        const bool handled = (view_ != nullptr && view_->HandlesCommand(id)) || IsHandledHere(id) ||
+                             CViewmereApp::HandlesCommand(id);
+        if (!handled) {
+            static_cast<wxUpdateUIEvent&>(event).Enable(false);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string CMainFrame::StatusText(int remaining, int folders, int clips)
+{
+    if (remaining != 0)
+        return platform::FormatString("Generating thumbnails (%d remaining)", remaining);
+    return platform::FormatString("Idle (%d folder%s, %d clip%s)", folders, folders == 1 ? "" : "s", clips,
+                                  clips == 1 ? "" : "s");
+}
+
+void CMainFrame::UpdateStatusText(int remaining, int folders, int clips)
+{
+    SetStatusText(StatusText(remaining, folders, clips), 1);
+    if (GetStatusBar() != nullptr)
+        GetStatusBar()->Update();
+}
+
+int CMainFrame::FittedWidth(int frameBorder, int scrollBar, int screen)
+{
+    // Metrics the platform does not report (answered with -1) count as 0.
+    const int f = std::max(0, frameBorder), v = std::max(0, scrollBar);
+    int w = 2 * f + v + 858;
+    while (w < screen)
+        w += kColumnWidth;
+    return w - kColumnWidth;
+}
+
+void CMainFrame::FitWidthToScreen()
+{
+    const int screen = wxSystemSettings::GetMetric(wxSYS_SCREEN_X, this);
+    const int width = FittedWidth(wxSystemSettings::GetMetric(wxSYS_FRAMESIZE_X, this),
+                                  wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this), screen);
+    wxRect rect = GetRect();
+    rect.width = width;
+    if (rect.x + width > screen)
+        rect.x = screen - width;
+    SetSize(rect);
+}
+
+void CMainFrame::ToggleEventLog()
+{
+    if (eventLog_ == nullptr)
+        eventLog_ = new CEventLogDlg(this, CEventLog::Instance());
+    eventLog_->Show(!eventLog_->IsShown());
+}
+
+void CMainFrame::OnToggleEventLog(wxCommandEvent&)
+{
+    ToggleEventLog();
+}
+
+void CMainFrame::OnUpdateEventLog(wxUpdateUIEvent& event)
+{
+    event.Check(eventLog_ != nullptr && eventLog_->IsShown());
+}
+
+void CMainFrame::OnViewToolbar(wxCommandEvent&)
+{
+    wxAuiPaneInfo& pane = aui_.GetPane(toolBar_);
+    pane.Show(!pane.IsShown());
+    aui_.Update();
+}
+
+void CMainFrame::OnUpdateViewToolbar(wxUpdateUIEvent& event)
+{
+    event.Check(aui_.GetPane(toolBar_).IsShown());
+}
+
+void CMainFrame::OnViewStatusBar(wxCommandEvent&)
+{
+    GetStatusBar()->Show(!GetStatusBar()->IsShown());
+    SendSizeEvent();
+}
+
+void CMainFrame::OnUpdateViewStatusBar(wxUpdateUIEvent& event)
+{
+    event.Check(GetStatusBar() != nullptr && GetStatusBar()->IsShown());
+}
+
+void CMainFrame::OnExit(wxCommandEvent&)
+{
+    Close();  // nothing to save, nothing to ask
+}
+
+void CMainFrame::OnSetFocus(wxFocusEvent& event)
+{
+    if (view_ != nullptr)
+        view_->SetFocus();
+    event.Skip();
+}
+
+void CMainFrame::OnIndicatorTimer(wxTimerEvent&)
+{
+    for (int i = 0; i < 3; ++i) {
+        const wxString text = wxGetKeyState(kIndicatorKeys[i]) ? kIndicatorTexts[i] : "";
+        if (GetStatusBar() != nullptr && GetStatusBar()->GetStatusText(2 + i) != text)
+            SetStatusText(text, 2 + i);
+    }
+}
+
+void CMainFrame::OnToolBarMotion(wxMouseEvent& event)
+{
+    // The pointed-at button's prompt goes to the message pane, as menu prompts do.
+    wxAuiToolBarItem* item = toolBar_->FindToolByPosition(event.GetX(), event.GetY());
+    const int id = item != nullptr && item->GetKind() != wxITEM_SEPARATOR ? item->GetId() : wxID_NONE;
+    if (id != promptTool_) {
+        promptTool_ = id;
+        const std::string prompt = id != wxID_NONE ? res::PromptFor(id).prompt : std::string();
+        SetStatusText(prompt.empty() ? wxString(res::kReady) : wxString::FromUTF8(prompt), 0);
+    }
+    event.Skip();
+}
+
+void CMainFrame::OnToolBarLeave(wxMouseEvent& event)
+{
+    promptTool_ = wxID_NONE;
+    SetStatusText(res::kReady, 0);
+    event.Skip();
+}

@@ -1,0 +1,65 @@
+#pragma once
+#include "view/StatusSink.h"
+
+#include <wx/aui/aui.h>
+#include <wx/frame.h>
+#include <wx/timer.h>
+
+#include <functional>
+#include <string>
+
+class CChildView;
+class CEventLogDlg;
+class wxAuiToolBar;
+
+// The main window: menu, accelerators, a dockable toolbar, the five-pane status bar and the clip
+// view as client. Every command and update-UI query goes to the view first, then the frame,
+// then the application; a command nobody handles shows disabled.
+class CMainFrame : public wxFrame, public IStatusSink {
+public:
+    // Makes the clip view with the frame as its parent; tests give views of their own.
+    using ViewFactory = std::function<CChildView*(wxWindow* parent)>;
+    explicit CMainFrame(ViewFactory makeView = {});
+    ~CMainFrame() override;
+
+    void UpdateStatusText(int remaining, int folders, int clips) override;
+    void FitWidthToScreen();
+    void ToggleEventLog();
+
+    CChildView* View() const { return view_; }
+    CEventLogDlg* EventLog() const { return eventLog_; }
+    wxAuiToolBar* ToolBar() const { return toolBar_; }
+    wxAuiManager& Aui() { return aui_; }
+
+    // Width that shows whole grid columns of 426 pixels: frame border F, scroll bar V, screen S.
+    static int FittedWidth(int frameBorder, int scrollBar, int screen);
+    // The status texts.
+    static std::string StatusText(int remaining, int folders, int clips);
+
+protected:
+    bool TryBefore(wxEvent& event) override;
+    bool TryAfter(wxEvent& event) override;
+
+private:
+    void CreateToolBar();
+    void CreateStatusPanes();
+    void OnToggleEventLog(wxCommandEvent& event);
+    void OnUpdateEventLog(wxUpdateUIEvent& event);
+    void OnViewToolbar(wxCommandEvent& event);
+    void OnUpdateViewToolbar(wxUpdateUIEvent& event);
+    void OnViewStatusBar(wxCommandEvent& event);
+    void OnUpdateViewStatusBar(wxUpdateUIEvent& event);
+    void OnExit(wxCommandEvent& event);
+    void OnSetFocus(wxFocusEvent& event);
+    void OnIndicatorTimer(wxTimerEvent& event);
+    void OnToolBarMotion(wxMouseEvent& event);
+    void OnToolBarLeave(wxMouseEvent& event);
+    bool IsHandledHere(int id) const;
+
+    wxAuiManager aui_;
+    CChildView* view_ = nullptr;
+    wxAuiToolBar* toolBar_ = nullptr;
+    CEventLogDlg* eventLog_ = nullptr;
+    wxTimer indicatorTimer_;
+    int promptTool_ = wxID_NONE;
+};

@@ -1,0 +1,3 @@
+#include "app/ViewmereApp.h"
+
+wxIMPLEMENT_APP(CViewmereApp);

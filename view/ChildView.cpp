@@ -1,0 +1,332 @@
+#include "view/ChildView.h"
+
+#include "res/Resources.h"
+#include "settings/Settings.h"
+#include "view/ItemPainter.h"
+#include "view/Playlist.h"
+#include "view/StatusSink.h"
+
+#include <wx/app.h>
+#include <wx/dataobj.h>
+#include <wx/dirdlg.h>
+#include <wx/dnd.h>
+#include <wx/utils.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+
+bool IsValidUtf8Path(const std::string& path, wxString& converted)
+{
+    converted = wxString::FromUTF8(path);
+    return !converted.empty() || path.empty();
+}
+
+// Opens a file whose name is no valid UTF-8 with the desktop's program by handing its bytes
+// straight to xdg-open; the child is reaped in the background.
+void SpawnXdgOpen(const std::string& path)
+{
+    const char* argv[] = {"xdg-open", path.c_str(), nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        return;
+    std::thread([child] {
+        int status = 0;
+        waitpid(child, &status, 0);
+    }).detach();
+}
+
+}  // namespace
+
+CChildView::CChildView(wxWindow* parent, CThumbnailGenerator::Producer producer)
+    : CScrollWnd(parent, wxID_ANY, wxBORDER_SUNKEN),
+      document_(producer ? std::move(producer) : CThumbnailGenerator::Producer(&CThumbnailGenerator::MakeThumbnail)),
+      layout_(&document_),
+      popup_(res::CreateClipPopupMenu()),
+      openLastTimer_(this, res::kTimerOpenLast),
+      collectTimer_(this, res::kTimerCollect),
+      dragTimer_(this, res::kTimerDrag)
+{
+    SetCursor(wxCursor(wxCURSOR_ARROW));
+    Bind(wxEVT_TIMER, &CChildView::OnOpenLastTimer, this, res::kTimerOpenLast);
+    Bind(wxEVT_TIMER, &CChildView::OnCollectTimer, this, res::kTimerCollect);
+    Bind(wxEVT_TIMER, &CChildView::OnDragTimer, this, res::kTimerDrag);
+    Bind(wxEVT_LEFT_DOWN, &CChildView::OnLeftDown, this);
+    Bind(wxEVT_MOTION, &CChildView::OnMotion, this);
+    Bind(wxEVT_LEFT_UP, &CChildView::OnLeftUp, this);
+    Bind(wxEVT_LEFT_DCLICK, &CChildView::OnLeftDoubleClick, this);
+    Bind(wxEVT_RIGHT_DOWN, &CChildView::OnRightDown, this);
+    Bind(wxEVT_RIGHT_UP, &CChildView::OnRightUp, this);
+    for (int id : {int(wxID_OPEN), int(res::kCmdOptions), int(res::kCmdPlayClip), int(res::kCmdPlaySelection),
+                   int(res::kCmdPlayAll)})
+        Bind(wxEVT_MENU, &CChildView::OnCommand, this, id);
+    Bind(wxEVT_UPDATE_UI, &CChildView::OnUpdatePlayClip, this, res::kCmdPlayClip);
+    Bind(wxEVT_UPDATE_UI, &CChildView::OnUpdatePlaySelection, this, res::kCmdPlaySelection);
+    openLastTimer_.StartOnce(100);
+    collectTimer_.Start(1000);
+}
+
+CChildView::~CChildView()
+{
+    openLastTimer_.Stop();
+    collectTimer_.Stop();
+    dragTimer_.Stop();
+    layout_.Clear();
+}
+
+bool CChildView::HandlesCommand(int id) const
+{
+    return id == wxID_OPEN || id == res::kCmdOptions || id == res::kCmdPlayClip || id == res::kCmdPlaySelection ||
+           id == res::kCmdPlayAll;
+}
+
+void CChildView::SetContentHeight()
+{
+    totalSize = wxSize(0, layout_.height);
+    totalSizePending = true;
+    UpdateScrollBars();
+}
+
+void CChildView::RefreshGrid()
+{
+    layout_.Build();
+    SetContentHeight();
+    Refresh(false);
+    if (auto* status = dynamic_cast<IStatusSink*>(wxTheApp != nullptr ? wxTheApp->GetTopWindow() : nullptr))
+        status->UpdateStatusText(document_.GetPendingCount(), document_.GetDirectoryCount(), document_.GetClipCount());
+}
+
+void CChildView::Repaint(const FmtRect& rect)
+{
+    RefreshRect(wxRect(rect.left - GetScrollPos(wxHORIZONTAL), rect.top - GetScrollPos(wxVERTICAL), rect.Width(),
+                       rect.Height()),
+                false);
+}
+
+void CChildView::OnDraw(wxDC& dc, const wxRect& contentClip)
+{
+    CItemPainter painter(dc, contentClip);
+    layout_.PaintAll(painter);
+}
+
+void CChildView::OnSize(wxSizeEvent& event)
+{
+    CScrollWnd::OnSize(event);
+    const int width = GetClientSize().x;
+    if (width != layout_.width) {
+        layout_.width = width;
+        layout_.Build();
+    }
+    SetContentHeight();
+}
+
+void CChildView::OnOpenLastTimer(wxTimerEvent&)
+{
+    openLastTimer_.Stop();
+    layout_.Clear();
+    document_.OpenLastDirectory();
+    RefreshGrid();
+}
+
+void CChildView::OnCollectTimer(wxTimerEvent&)
+{
+    if (document_.CollectGeneratedThumbnails())
+        RefreshGrid();
+}
+
+void CChildView::OnDragTimer(wxTimerEvent&)
+{
+    dragTimer_.Stop();
+    if (dragPending_)
+        StartDrag();
+}
+
+IFmtItem* CChildView::ItemAt(wxPoint clientPoint) const
+{
+    ClientToLogical(clientPoint);
+    return layout_.HitTest(clientPoint.x, clientPoint.y);
+}
+
+void CChildView::OnLeftDown(wxMouseEvent& event)
+{
+    SetFocus();
+    const bool shift = event.ShiftDown();
+    const bool control = event.ControlDown();
+    if (!shift && !control)
+        layout_.DeselectAll(this);
+    if (IFmtItem* item = ItemAt(event.GetPosition())) {
+        const bool select = !(control && item->IsSelected());
+        if (shift)
+            layout_.SelectRange(item, select, this);
+        else
+            layout_.SetSelected(item, this, select, false);
+    }
+    if (layout_.AnySelected()) {
+        dragPending_ = true;
+        dragTimer_.StartOnce(500);
+        dragStart_ = event.GetPosition();
+    }
+}
+
+void CChildView::OnMotion(wxMouseEvent& event)
+{
+    if (dragPending_) {
+        const wxPoint d = event.GetPosition() - dragStart_;
+        if (d.x * d.x + d.y * d.y >= 25)
+            StartDrag();
+    }
+    event.Skip();
+}
+
+void CChildView::OnLeftUp(wxMouseEvent& event)
+{
+    dragPending_ = false;
+    event.Skip();
+}
+
+void CChildView::OnLeftDoubleClick(wxMouseEvent& event)
+{
+    if (const auto* clip = dynamic_cast<const CFmtClip*>(ItemAt(event.GetPosition())))
+        PlayClip(*clip);
+}
+
+void CChildView::OnRightDown(wxMouseEvent& event)
+{
+    if (!layout_.AnySelected())
+        if (IFmtItem* item = ItemAt(event.GetPosition()))
+            layout_.SetSelected(item, this, true, false);
+    event.Skip();
+}
+
+void CChildView::OnRightUp(wxMouseEvent& event)
+{
+    contextPoint_ = event.GetPosition();
+    ClientToLogical(contextPoint_);
+    // The toolkit has no default (bold) menu item; Play Clip stays first in the menu.
+    PopupMenu(popup_.get(), event.GetPosition());
+    event.Skip();
+}
+
+void CChildView::OnUpdatePlayClip(wxUpdateUIEvent& event)
+{
+    event.Enable(layout_.HitTest(contextPoint_.x, contextPoint_.y) != nullptr);
+}
+
+void CChildView::OnUpdatePlaySelection(wxUpdateUIEvent& event)
+{
+    event.Enable(layout_.AnySelected());
+}
+
+void CChildView::OnCommand(wxCommandEvent& event)
+{
+    switch (event.GetId()) {
+    case wxID_OPEN:
+        OpenFolder();
+        break;
+    case res::kCmdOptions:
+        ShowOptions();
+        break;
+    case res::kCmdPlayClip:
+        if (const auto* clip = dynamic_cast<const CFmtClip*>(layout_.HitTest(contextPoint_.x, contextPoint_.y)))
+            PlayClip(*clip);
+        break;
+    case res::kCmdPlaySelection: {
+        std::vector<std::string> paths;
+        layout_.CollectSelectedPaths(paths);
+        WritePlaylistAndPlay(paths);
+        break;
+    }
+    case res::kCmdPlayAll: {
+        std::vector<std::string> paths;
+        layout_.CollectAllPaths(paths);
+        WritePlaylistAndPlay(paths);
+        break;
+    }
+    default:
+        event.Skip();
+    }
+}
+
+void CChildView::PlayClip(const CFmtClip& clip)
+{
+    std::string path;
+    if (clip.Clips() != nullptr && clip.Clips()->GetClipPath(static_cast<int>(clip.Index()), path))
+        OpenWithDesktop(path);
+}
+
+void CChildView::WritePlaylistAndPlay(const std::vector<std::string>& paths)
+{
+    std::string playlist;
+    WritePlaylistFile(paths, playlist);  // a failure is not reported; the player is asked anyway
+    if (!playlist.empty())
+        OpenWithDesktop(playlist);
+}
+
+void CChildView::OpenWithDesktop(const std::string& path)
+{
+    wxString name;
+    if (IsValidUtf8Path(path, name))
+        wxLaunchDefaultApplication(name);
+    else
+        SpawnXdgOpen(path);
+}
+
+void CChildView::StartDrag()
+{
+    dragPending_ = false;
+    std::vector<std::string> paths;
+    layout_.CollectSelectedPaths(paths);
+    if (paths.empty())
+        return;
+    RunDragLoop(paths);
+}
+
+void CChildView::RunDragLoop(const std::vector<std::string>& paths)
+{
+    wxFileDataObject files;
+    for (const std::string& path : paths)
+        files.AddFile(wxString(path.c_str(), *wxConvFileName));
+    wxDropSource source(files, this);
+    source.DoDragDrop(wxDrag_CopyOnly);
+}
+
+bool CChildView::BrowseForFolder(std::string& folder)
+{
+    wxDirDialog dialog(nullptr, "Choose video directory to view", wxString(folder.c_str(), *wxConvFileName),
+                       wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
+    if (dialog.ShowModal() != wxID_OK)
+        return false;
+    const wxCharBuffer chosen = dialog.GetPath().mb_str(*wxConvFileName);
+    if (chosen.data() == nullptr || chosen.length() == 0)
+        return false;
+    folder.assign(chosen.data(), chosen.length());
+    return true;
+}
+
+void CChildView::OpenFolder()
+{
+    std::string folder = settings::LastDirectory.Read();
+    if (!BrowseForFolder(folder))
+        return;
+    settings::LastDirectory.Write(folder);
+    layout_.Clear();
+    document_.OpenDirectory(folder);
+    RefreshGrid();
+}
+
+void CChildView::ShowOptions()
+{
+    const bool splitBefore = settings::SplitDates.Read();
+    if (!optionsRunner_ || !optionsRunner_(this))
+        return;
+    if (settings::GenerateThumbnails.Read())
+        document_.QueueMissingThumbnails();
+    if (settings::SplitDates.Read() != splitBefore)
+        RefreshGrid();
+}

@@ -1,0 +1,75 @@
+#pragma once
+#include "model/AVCHDDoc.h"
+#include "view/FmtLayout.h"
+#include "view/ScrollWnd.h"
+
+#include <wx/menu.h>
+#include <wx/timer.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The clip grid: the main window's client. Owns the open folder's document and the grid
+// layout; opens folders, collects generated thumbnails every second, selects with the mouse,
+// plays a clip, a selection or all clips, and drags the selected clip files to other programs.
+class CChildView : public CScrollWnd, public IRepainter {
+public:
+    // Shows the options dialog modally; true when it was closed (OK or Cancel).
+    using OptionsDialogRunner = std::function<bool(wxWindow* parent)>;
+
+    explicit CChildView(wxWindow* parent, CThumbnailGenerator::Producer producer = {});
+    ~CChildView() override;
+
+    void RefreshGrid();
+    void Repaint(const FmtRect& rect) override;
+    bool HandlesCommand(int id) const;
+    void SetOptionsDialogRunner(OptionsDialogRunner runner) { optionsRunner_ = std::move(runner); }
+
+    CAVCHDDoc& Document() { return document_; }
+    CFmtLayout& GridLayout() { return layout_; }
+    bool DragPending() const { return dragPending_; }
+
+    // The commands, callable directly.
+    void OpenFolder();
+    void ShowOptions();
+    void PlayClip(const CFmtClip& clip);
+    void WritePlaylistAndPlay(const std::vector<std::string>& paths);
+    void StartDrag();
+
+protected:
+    void OnDraw(wxDC& dc, const wxRect& contentClip) override;
+    void OnSize(wxSizeEvent& event) override;
+    // Seams to the desktop: the folder chooser, opening a file with its program, the drag loop.
+    virtual bool BrowseForFolder(std::string& folder);
+    virtual void OpenWithDesktop(const std::string& path);
+    virtual void RunDragLoop(const std::vector<std::string>& paths);
+
+private:
+    void OnOpenLastTimer(wxTimerEvent& event);
+    void OnCollectTimer(wxTimerEvent& event);
+    void OnDragTimer(wxTimerEvent& event);
+    void OnLeftDown(wxMouseEvent& event);
+    void OnMotion(wxMouseEvent& event);
+    void OnLeftUp(wxMouseEvent& event);
+    void OnLeftDoubleClick(wxMouseEvent& event);
+    void OnRightDown(wxMouseEvent& event);
+    void OnRightUp(wxMouseEvent& event);
+    void OnCommand(wxCommandEvent& event);
+    void OnUpdatePlayClip(wxUpdateUIEvent& event);
+    void OnUpdatePlaySelection(wxUpdateUIEvent& event);
+    void SetContentHeight();
+    IFmtItem* ItemAt(wxPoint clientPoint) const;
+
+    CAVCHDDoc document_;
+    CFmtLayout layout_;
+    wxPoint contextPoint_;
+    std::unique_ptr<wxMenu> popup_;
+    bool dragPending_ = false;
+    wxPoint dragStart_;
+    wxTimer openLastTimer_;
+    wxTimer collectTimer_;
+    wxTimer dragTimer_;
+    OptionsDialogRunner optionsRunner_;
+};

@@ -1,0 +1,188 @@
+#include "view/ScrollWnd.h"
+
+#include <wx/dcbuffer.h>
+#include <wx/dcclient.h>
+#include <wx/dcmemory.h>
+#include <wx/settings.h>
+
+CScrollWnd::CScrollWnd(wxWindow* parent, wxWindowID id, long style)
+    : wxWindow(parent, id, wxDefaultPosition, wxDefaultSize, style | wxVSCROLL | wxHSCROLL | wxWANTS_CHARS),
+      background_(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE))
+{
+    // The background is never erased on its own: the paint composes every pixel off screen.
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    Bind(wxEVT_SIZE, &CScrollWnd::OnSize, this);
+    Bind(wxEVT_PAINT, &CScrollWnd::OnPaint, this);
+    Bind(wxEVT_ERASE_BACKGROUND, &CScrollWnd::OnEraseBackground, this);
+    Bind(wxEVT_MOUSEWHEEL, &CScrollWnd::OnMouseWheel, this);
+    Bind(wxEVT_KEY_DOWN, &CScrollWnd::OnKeyDown, this);
+    for (const auto& type : {wxEVT_SCROLLWIN_TOP, wxEVT_SCROLLWIN_BOTTOM, wxEVT_SCROLLWIN_LINEUP,
+                             wxEVT_SCROLLWIN_LINEDOWN, wxEVT_SCROLLWIN_PAGEUP, wxEVT_SCROLLWIN_PAGEDOWN,
+                             wxEVT_SCROLLWIN_THUMBTRACK, wxEVT_SCROLLWIN_THUMBRELEASE})
+        Bind(type, &CScrollWnd::OnScroll, this);
+}
+
+void CScrollWnd::UpdateScrollBars()
+{
+    totalSizePending = false;  // one logical unit is one pixel: nothing to convert
+    if (pageSize.x == 0 && pageSize.y == 0)
+        pageSize = GetClientSize();
+    // A bar's range is 0 .. maximum inclusive, maximum being the total (or page - 1 when there
+    // is no content); the toolkit keeps the position within it and hides a bar with nothing to do.
+    for (int orientation : {wxHORIZONTAL, wxVERTICAL}) {
+        const int total = Total(orientation);
+        const int page = Page(orientation);
+        const int maximum = total != 0 ? total : page - 1;
+        SetScrollbar(orientation, std::min(GetScrollPos(orientation), std::max(0, maximum + 1 - page)), page,
+                     maximum + 1, true);
+    }
+}
+
+void CScrollWnd::ClientToLogical(wxPoint& point) const
+{
+    point.x += GetScrollPos(wxHORIZONTAL);
+    point.y += GetScrollPos(wxVERTICAL);
+}
+
+void CScrollWnd::ScrollTo(int orientation, int target)
+{
+    const int old = GetScrollPos(orientation);
+    const int limit = std::max(0, GetScrollRange(orientation) - GetScrollThumb(orientation));
+    SetScrollPos(orientation, std::clamp(target, 0, limit), true);
+    const int now = GetScrollPos(orientation);
+    if (now == old)
+        return;
+    const int dx = orientation == wxHORIZONTAL ? old - now : 0;
+    const int dy = orientation == wxVERTICAL ? old - now : 0;
+    ScrollWindow(dx, dy);
+    OnScrolled(dx, dy);
+}
+
+void CScrollWnd::OnScrollCode(int orientation, wxEventType code, int trackPosition)
+{
+    const int current = GetScrollPos(orientation);
+    int target = current;
+    if (code == wxEVT_SCROLLWIN_LINEUP)
+        target = current - Line(orientation);
+    else if (code == wxEVT_SCROLLWIN_LINEDOWN)
+        target = current + Line(orientation);
+    else if (code == wxEVT_SCROLLWIN_PAGEUP)
+        target = current - Page(orientation);
+    else if (code == wxEVT_SCROLLWIN_PAGEDOWN)
+        target = current + Page(orientation);
+    else if (code == wxEVT_SCROLLWIN_THUMBTRACK)
+        target = trackPosition;  // the toolkit's position is a full int, never cut to 16 bits
+    else if (code == wxEVT_SCROLLWIN_TOP)
+        target = 0;
+    else if (code == wxEVT_SCROLLWIN_BOTTOM)
+        target = Total(orientation) - Page(orientation);
+    else
+        return;
+    if (target != current)
+        ScrollTo(orientation, target);
+}
+
+void CScrollWnd::OnScroll(wxScrollWinEvent& event)
+{
+    OnScrollCode(event.GetOrientation(), event.GetEventType(), event.GetPosition());
+}
+
+void CScrollWnd::OnSize(wxSizeEvent& event)
+{
+    event.Skip();
+    const wxSize client = GetClientSize();
+    if (client.x <= 0 && client.y <= 0)
+        return;  // minimised
+    pageSize = client;
+    UpdateScrollBars();
+}
+
+void CScrollWnd::OnPaint(wxPaintEvent&)
+{
+    wxPaintDC dc(this);
+    const wxRect box = GetUpdateRegion().GetBox();
+    if (box.IsEmpty())
+        return;
+    const int x = GetScrollPos(wxHORIZONTAL), y = GetScrollPos(wxVERTICAL);
+    const wxRect contentClip(box.x + x, box.y + y, box.width, box.height);
+    if (!doubleBuffered) {
+        dc.SetDeviceOrigin(-x, -y);
+        OnDraw(dc, contentClip);
+        return;
+    }
+    // The update rectangle is composed off screen and copied in one blit.
+    wxBitmap buffer(box.width, box.height);
+    wxMemoryDC memory(buffer);
+    memory.SetDeviceOrigin(-contentClip.x, -contentClip.y);
+    memory.SetPen(*wxTRANSPARENT_PEN);
+    memory.SetBrush(wxBrush(background_));
+    memory.DrawRectangle(contentClip);
+    OnDraw(memory, contentClip);
+    dc.Blit(box.x, box.y, box.width, box.height, &memory, contentClip.x, contentClip.y);
+}
+
+void CScrollWnd::OnEraseBackground(wxEraseEvent& event)
+{
+    if (!doubleBuffered) {
+        wxDC* dc = event.GetDC();
+        dc->SetBrush(wxBrush(background_));
+        dc->SetPen(*wxTRANSPARENT_PEN);
+        dc->DrawRectangle(GetClientRect());
+    }
+}
+
+int CScrollWnd::WheelScrollLines(const wxMouseEvent& event)
+{
+    static int cached = 0;
+    if (cached == 0)
+        cached = event.GetLinesPerAction() > 0 ? event.GetLinesPerAction() : 3;
+    return cached;
+}
+
+void CScrollWnd::OnMouseWheel(wxMouseEvent& event)
+{
+    const int lines = WheelScrollLines(event);
+    if (event.ShiftDown() || event.ControlDown() || event.LeftIsDown() || event.RightIsDown() ||
+        event.MiddleIsDown() || event.GetWheelAxis() != wxMOUSE_WHEEL_VERTICAL) {
+        event.Skip();  // not handled
+        return;
+    }
+    const int current = GetScrollPos(wxVERTICAL);
+    const int target = current + (event.GetWheelRotation() * lineSize.y * lines) / -120;
+    if (target != current)
+        ScrollTo(wxVERTICAL, target);
+}
+
+void CScrollWnd::OnKeyDown(wxKeyEvent& event)
+{
+    const int current = GetScrollPos(wxVERTICAL);
+    switch (event.GetKeyCode()) {
+    case WXK_PAGEUP:
+        if (pageSize.y != 0)
+            ScrollTo(wxVERTICAL, current - pageSize.y);
+        break;
+    case WXK_PAGEDOWN:
+        if (pageSize.y != 0)
+            ScrollTo(wxVERTICAL, current + pageSize.y);
+        break;
+    case WXK_UP:
+        if (lineSize.y != 0)
+            ScrollTo(wxVERTICAL, current - lineSize.y);
+        break;
+    case WXK_DOWN:
+        if (lineSize.y != 0)
+            ScrollTo(wxVERTICAL, current + lineSize.y);
+        break;
+    case WXK_HOME:
+        if (current != 0)
+            ScrollTo(wxVERTICAL, 0);
+        break;
+    case WXK_END:
+        if (totalSize.y - pageSize.y != current)
+            ScrollTo(wxVERTICAL, totalSize.y - pageSize.y);
+        break;
+    default:
+        break;
+    }
+    event.Skip();
+}

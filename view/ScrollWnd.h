@@ -1,0 +1,48 @@
+#pragma once
+#include <wx/window.h>
+
+class wxDC;
+
+// A child window with its own scroll bars over a content of `totalSize` pixels: scrolls by line,
+// page, thumb, keys and wheel, and paints through an off-screen buffer the size of the update
+// rectangle, so nothing flickers. Derived windows paint the content in OnDraw.
+class CScrollWnd : public wxWindow {
+public:
+    CScrollWnd(wxWindow* parent, wxWindowID id, long style);
+
+    void UpdateScrollBars();
+    // Client pixels to content coordinates, in place.
+    void ClientToLogical(wxPoint& point) const;
+    int ScrollPosition(int orientation) const { return GetScrollPos(orientation); }
+
+    // Scrolls one bar to `target` (the bar clamps it) and moves the contents by the change.
+    void ScrollTo(int orientation, int target);
+    // The scroll a bar's code asks for; nothing happens when it asks for the current position.
+    void OnScrollCode(int orientation, wxEventType code, int trackPosition);
+    // Lines per wheel notch; the toolkit's value where it reports one.
+    static int WheelScrollLines(const wxMouseEvent& event);
+
+    wxSize totalSize{0, 0};
+    bool totalSizePending = false;
+    wxSize pageSize{0, 0};
+    wxSize lineSize{10, 10};
+    bool doubleBuffered = true;
+
+protected:
+    // Paints the content; the surface's origin is set so that content coordinates can be used.
+    virtual void OnDraw(wxDC& dc, const wxRect& contentClip) = 0;
+    virtual void OnScrolled(int /*dx*/, int /*dy*/) {}
+    virtual void OnSize(wxSizeEvent& event);
+
+    wxColour background_;
+
+private:
+    void OnScroll(wxScrollWinEvent& event);
+    void OnPaint(wxPaintEvent& event);
+    void OnEraseBackground(wxEraseEvent& event);
+    void OnMouseWheel(wxMouseEvent& event);
+    void OnKeyDown(wxKeyEvent& event);
+    int Total(int orientation) const { return orientation == wxVERTICAL ? totalSize.y : totalSize.x; }
+    int Page(int orientation) const { return orientation == wxVERTICAL ? pageSize.y : pageSize.x; }
+    int Line(int orientation) const { return orientation == wxVERTICAL ? lineSize.y : lineSize.x; }
+};

@@ -1,0 +1,44 @@
+#include "view/ThumbnailBitmap.h"
+
+#include <wx/image.h>
+
+namespace {
+
+// Rows bottom row first, `bytesPerPixel` bytes each in blue, green, red order.
+wxImage ImageFromBottomUp(const std::uint8_t* rows, std::size_t stride, int width, int height, int bytesPerPixel)
+{
+    wxImage image(width, height, false);
+    unsigned char* out = image.GetData();
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* in = rows + static_cast<std::size_t>(height - 1 - y) * stride;
+        for (int x = 0; x < width; ++x, out += 3, in += bytesPerPixel) {
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
+const wxBitmap* ThumbnailBitmap(const ThumbnailEntry& entry)
+{
+    if (entry.drawCache)
+        return static_cast<const wxBitmap*>(entry.drawCache.get());
+    wxImage image;
+    if (entry.picture && entry.picture->HasPicture() && entry.picture->width > 0 && entry.picture->height > 0) {
+        const CRgbImage& p = *entry.picture;
+        image = ImageFromBottomUp(p.pixels.get(), static_cast<std::size_t>(p.stride), p.width, p.height, 3);
+    } else if (entry.bitmap && entry.bitmap->bitsPerPixel == 32 && entry.bitmap->RowsAvailable() == entry.bitmap->height &&
+               entry.bitmap->width > 0) {
+        const platform::DeviceBitmap& b = *entry.bitmap;
+        image = ImageFromBottomUp(b.bits.data(), b.Stride(), b.width, b.height, 4);
+    } else {
+        return nullptr;
+    }
+    auto bitmap = std::make_shared<wxBitmap>(image);
+    // The cache belongs to the entry, which the UI thread alone touches.
+    const_cast<ThumbnailEntry&>(entry).drawCache = bitmap;
+    return bitmap.get();
+}
