@@ -75,14 +75,13 @@ void CEventLogDlg::Drain()
     text_->ShowPosition(text_->GetLastPosition());
 }
 
-void CEventLogDlg::OnSize(wxSizeEvent& event)
+void CEventLogDlg::OnSize(wxSizeEvent&)
 {
-    event.Skip();
+    // Not passed on: the toolkit would stretch a lone child over the whole window, margins and all.
     if (text_ == nullptr)
         return;
     const wxSize client = GetClientSize();
-    const wxPoint at = text_->GetPosition();
-    text_->SetSize(at.x, at.y, std::max(0, client.x - 2 * at.x), std::max(0, client.y - 2 * at.y));
+    text_->SetSize(margin_.x, margin_.y, std::max(0, client.x - 2 * margin_.x), std::max(0, client.y - 2 * margin_.y));
 }
 
 void CEventLogDlg::OnClose(wxCloseEvent& event)

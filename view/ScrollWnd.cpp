@@ -97,20 +97,10 @@ void CScrollWnd::OnSize(wxSizeEvent& event)
     UpdateScrollBars();
 }
 
-void CScrollWnd::OnPaint(wxPaintEvent&)
+wxBitmap CScrollWnd::ComposeBuffer(const wxRect& box)
 {
-    wxPaintDC dc(this);
-    const wxRect box = GetUpdateRegion().GetBox();
-    if (box.IsEmpty())
-        return;
-    const int x = GetScrollPos(wxHORIZONTAL), y = GetScrollPos(wxVERTICAL);
-    const wxRect contentClip(box.x + x, box.y + y, box.width, box.height);
-    if (!doubleBuffered) {
-        dc.SetDeviceOrigin(-x, -y);
-        OnDraw(dc, contentClip);
-        return;
-    }
-    // The update rectangle is composed off screen and copied in one blit.
+    const wxRect contentClip(box.x + GetScrollPos(wxHORIZONTAL), box.y + GetScrollPos(wxVERTICAL), box.width,
+                             box.height);
     wxBitmap buffer(box.width, box.height);
     wxMemoryDC memory(buffer);
     memory.SetDeviceOrigin(-contentClip.x, -contentClip.y);
@@ -118,7 +108,26 @@ void CScrollWnd::OnPaint(wxPaintEvent&)
     memory.SetBrush(wxBrush(background_));
     memory.DrawRectangle(contentClip);
     OnDraw(memory, contentClip);
-    dc.Blit(box.x, box.y, box.width, box.height, &memory, contentClip.x, contentClip.y);
+    memory.SelectObject(wxNullBitmap);
+    return buffer;
+}
+
+void CScrollWnd::OnPaint(wxPaintEvent&)
+{
+    wxPaintDC dc(this);
+    const wxRect box = GetUpdateRegion().GetBox();
+    if (box.IsEmpty())
+        return;
+    if (!doubleBuffered) {
+        dc.SetDeviceOrigin(-GetScrollPos(wxHORIZONTAL), -GetScrollPos(wxVERTICAL));
+        OnDraw(dc, wxRect(box.x + GetScrollPos(wxHORIZONTAL), box.y + GetScrollPos(wxVERTICAL), box.width, box.height));
+        return;
+    }
+    // The update rectangle is composed off screen and copied in one blit.
+    const wxBitmap buffer = ComposeBuffer(box);
+    wxMemoryDC memory;
+    memory.SelectObjectAsSource(buffer);
+    dc.Blit(box.x, box.y, box.width, box.height, &memory, 0, 0);
 }
 
 void CScrollWnd::OnEraseBackground(wxEraseEvent& event)

@@ -1,4 +1,5 @@
 #pragma once
+#include <wx/bitmap.h>
 #include <wx/window.h>
 
 class wxDC;
@@ -19,6 +20,8 @@ public:
     void ScrollTo(int orientation, int target);
     // The scroll a bar's code asks for; nothing happens when it asks for the current position.
     void OnScrollCode(int orientation, wxEventType code, int trackPosition);
+    // The off-screen picture of a client rectangle, exactly as a paint composes it.
+    wxBitmap ComposeBuffer(const wxRect& clientRect);
     // Lines per wheel notch; the toolkit's value where it reports one.
     static int WheelScrollLines(const wxMouseEvent& event);
 

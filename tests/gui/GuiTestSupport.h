@@ -1,0 +1,65 @@
+#pragma once
+#include "app/MainFrame.h"
+#include "support/TempDir.h"
+#include "view/ChildView.h"
+
+#include <wx/frame.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace gui_testing {
+
+// Runs the toolkit's events, timers and idle processing for a while, or until `done` is true.
+void Pump(std::chrono::milliseconds duration, const std::function<bool()>& done = {});
+
+// A clip view whose desktop seams record what they were asked instead of opening dialogs or
+// running a drag loop: folder choices come from `nextFolder`.
+class RecordingView : public CChildView {
+public:
+    explicit RecordingView(wxWindow* parent, CThumbnailGenerator::Producer producer = {})
+        : CChildView(parent, std::move(producer))
+    {
+    }
+    std::string nextFolder;  // "" answers like a cancelled dialog
+    int folderDialogs = 0;
+    std::vector<std::string> opened;                   // files handed to the desktop
+    std::vector<std::vector<std::string>> drags;       // file lists of started drags
+    bool useDesktop = false;                           // hand files to the real desktop
+
+protected:
+    bool BrowseForFolder(std::string& folder) override
+    {
+        ++folderDialogs;
+        if (nextFolder.empty())
+            return false;
+        folder = nextFolder;
+        return true;
+    }
+    void OpenWithDesktop(const std::string& path) override
+    {
+        opened.push_back(path);
+        if (useDesktop)
+            CChildView::OpenWithDesktop(path);
+    }
+    void RunDragLoop(const std::vector<std::string>& paths) override { drags.push_back(paths); }
+};
+
+// A main window with a recording view, shown as the application's top window, with a settings
+// home and a temporary folder of its own; destroyed with the fixture.
+class FrameFixture {
+public:
+    FrameFixture();
+    ~FrameFixture();
+    CMainFrame* frame = nullptr;
+    RecordingView* view = nullptr;
+    testing_support::TempDir dir;
+
+private:
+    testing_support::ScopedEnv config_;
+    testing_support::ScopedEnv tmp_;
+};
+
+}  // namespace gui_testing
