@@ -25,12 +25,16 @@ void Pump(std::chrono::milliseconds duration, const std::function<bool()>& done)
     } while (std::chrono::steady_clock::now() < end);
 }
 
-FrameFixture::FrameFixture()
+FrameFixture::FrameFixture(const Options& options)
     : config_("XDG_CONFIG_HOME", dir / "config"), tmp_("TMPDIR", dir / "tmp")
 {
     testing_support::MakeDirs(dir / "tmp");
-    frame = new CMainFrame([this](wxWindow* parent) {
-        view = new RecordingView(parent, [](ThumbnailQueue&, const std::string&) {});
+    if (options.beforeStart)
+        options.beforeStart(dir);
+    const bool real = options.realThumbnails;
+    frame = new CMainFrame([this, real](wxWindow* parent) {
+        view = real ? new RecordingView(parent)
+                    : new RecordingView(parent, [](ThumbnailQueue&, const std::string&) {});
         return view;
     });
     wxGetApp().InitialiseWith(frame);

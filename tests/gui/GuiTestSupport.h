@@ -51,7 +51,12 @@ protected:
 // home and a temporary folder of its own; destroyed with the fixture.
 class FrameFixture {
 public:
-    FrameFixture();
+    struct Options {
+        bool realThumbnails = false;  // the view's generator makes thumbnails for real
+        std::function<void(const testing_support::TempDir&)> beforeStart;  // e.g. write settings
+    };
+    FrameFixture() : FrameFixture(Options{}) {}
+    explicit FrameFixture(const Options& options);
     ~FrameFixture();
     CMainFrame* frame = nullptr;
     RecordingView* view = nullptr;
