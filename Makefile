@@ -35,7 +35,7 @@ test-tsan: deps
 	cd $(BUILD)-tsan && ctest --output-on-failure -L threads -j$(JOBS)
 
 bench: build
-	@set -e; for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
+	@set -e; for b in $(BUILD)/bench/bench_*; do echo "== $$b"; NO_AT_BRIDGE=1 $(XVFB) $$b; done
 
 # Each fuzz target for FUZZ_SECONDS (60 by default).
 FUZZ_SECONDS ?= 60

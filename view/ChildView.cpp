@@ -7,6 +7,7 @@
 #include "view/StatusSink.h"
 
 #include <wx/app.h>
+#include <wx/dc.h>
 #include <wx/dataobj.h>
 #include <wx/dirdlg.h>
 #include <wx/dnd.h>
@@ -111,8 +112,18 @@ void CChildView::Repaint(const FmtRect& rect)
 
 void CChildView::OnDraw(wxDC& dc, const wxRect& contentClip)
 {
-    CItemPainter painter(dc, contentClip);
+    CItemPainter painter(dc, contentClip, labels_, fonts_);
     layout_.PaintAll(painter);
+}
+
+void CChildView::FillBackground(wxDC& dc, const wxRect& contentClip)
+{
+    // Only where no item will be painted: every pixel of the buffer is written once.
+    dc.SetPen(*wxTRANSPARENT_PEN);
+    dc.SetBrush(wxBrush(background_));
+    const FmtRect area{contentClip.x, contentClip.y, contentClip.GetRight() + 1, contentClip.GetBottom() + 1};
+    for (const FmtRect& part : layout_.UncoveredParts(area))
+        dc.DrawRectangle(part.left, part.top, part.Width(), part.Height());
 }
 
 void CChildView::OnSize(wxSizeEvent& event)

@@ -1,6 +1,8 @@
 #pragma once
 #include "model/AVCHDDoc.h"
 #include "view/FmtLayout.h"
+#include "view/ItemPainter.h"
+#include "view/LabelCache.h"
 #include "view/ScrollWnd.h"
 
 #include <wx/menu.h>
@@ -40,6 +42,7 @@ public:
 
 protected:
     void OnDraw(wxDC& dc, const wxRect& contentClip) override;
+    void FillBackground(wxDC& dc, const wxRect& contentClip) override;
     void OnSize(wxSizeEvent& event) override;
     // Seams to the desktop: the folder chooser, opening a file with its program, the drag loop.
     virtual bool BrowseForFolder(std::string& folder);
@@ -72,4 +75,6 @@ private:
     wxTimer collectTimer_;
     wxTimer dragTimer_;
     OptionsDialogRunner optionsRunner_;
+    CLabelCache labels_;
+    CItemPainter::Fonts fonts_;  // made once, not for every paint
 };

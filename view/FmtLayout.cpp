@@ -67,6 +67,10 @@ void CFmtLayout::Build()
     if (document_ == nullptr)
         return;
     const bool splitDates = settings::SplitDates.Read();
+    std::size_t slots = 0;
+    for (int d = 0; d < document_->GetDirectoryCount(); ++d)
+        slots += static_cast<std::size_t>(document_->GetDirectory(d)->clips->GetCount()) + 2;
+    items_.reserve(slots);
     Flow flow;
     auto addCaption = [&](std::string text) {
         if (flow.y > 0)
@@ -136,13 +140,12 @@ void CFmtLayout::Build()
     height = flow.y;
 }
 
-void CFmtLayout::PaintAll(CFmtPaintContext& context) const
+std::pair<std::size_t, std::size_t> CFmtLayout::ItemsBetween(std::int32_t top, std::int32_t bottom) const
 {
-    const FmtRect clip = context.ClipBox();
     // Item tops never decrease in list order and no item is taller than the tallest, so the
-    // first item that can reach into the clip box is found by bisection and the walk ends at the
-    // first item below it: a repaint costs what it shows, not what the layout holds.
-    const std::int64_t lowestTop = static_cast<std::int64_t>(clip.top) - tallestItem_;
+    // first item that can reach the rows is found by bisection and the range ends at the first
+    // item below them: a repaint costs what it shows, not what the layout holds.
+    const std::int64_t lowestTop = static_cast<std::int64_t>(top) - tallestItem_;
     std::size_t first = 0, last = items_.size();
     while (first < last) {
         const std::size_t middle = (first + last) / 2;
@@ -151,13 +154,60 @@ void CFmtLayout::PaintAll(CFmtPaintContext& context) const
         else
             last = middle;
     }
-    for (std::size_t i = first; i < items_.size(); ++i) {
+    std::size_t end = first;
+    while (end < items_.size() && items_[end]->GetRect().top < bottom)
+        ++end;
+    return {first, end};
+}
+
+void CFmtLayout::PaintAll(CFmtPaintContext& context) const
+{
+    const FmtRect clip = context.ClipBox();
+    const auto [first, end] = ItemsBetween(clip.top, clip.bottom);
+    for (std::size_t i = first; i < end; ++i) {
         const FmtRect& r = items_[i]->GetRect();
-        if (r.top >= clip.bottom)
-            break;
         if (r.bottom > clip.top)
             items_[i]->Paint(context);
     }
+}
+
+std::vector<FmtRect> CFmtLayout::UncoveredParts(const FmtRect& area) const
+{
+    std::vector<FmtRect> parts;
+    auto add = [&](std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom) {
+        FmtRect r{std::max(left, area.left), std::max(top, area.top), std::min(right, area.right),
+                  std::min(bottom, area.bottom)};
+        if (r.left < r.right && r.top < r.bottom)
+            parts.push_back(r);
+    };
+    const auto [first, end] = ItemsBetween(area.top, area.bottom);
+    std::int32_t y = area.top;  // everything above y is accounted for
+    for (std::size_t i = first; i < end;) {
+        // One row: the items that share a top.
+        const std::int32_t rowTop = items_[i]->GetRect().top;
+        std::size_t rowEnd = i;
+        std::int32_t rowBottom = rowTop;
+        while (rowEnd < end && items_[rowEnd]->GetRect().top == rowTop)
+            rowBottom = std::max(rowBottom, items_[rowEnd++]->GetRect().bottom);
+        if (rowBottom <= y) {
+            i = rowEnd;
+            continue;
+        }
+        add(area.left, y, area.right, rowTop);  // the gap above the row
+        const std::int32_t bandTop = std::max(y, rowTop);
+        std::int32_t x = area.left;
+        for (std::size_t k = i; k < rowEnd; ++k) {
+            const FmtRect& r = items_[k]->GetRect();
+            add(x, bandTop, r.left, rowBottom);      // left of the item
+            add(r.left, r.bottom, r.right, rowBottom);  // under a shorter item
+            x = std::max(x, r.right);
+        }
+        add(x, bandTop, area.right, rowBottom);  // right of the row
+        y = std::max(y, rowBottom);
+        i = rowEnd;
+    }
+    add(area.left, y, area.right, area.bottom);  // below the last row
+    return parts;
 }
 
 IFmtItem* CFmtLayout::HitTest(std::int32_t x, std::int32_t y) const

@@ -2,6 +2,7 @@
 #include "view/FmtItem.h"
 
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,11 @@ public:
     void Clear();
     void Build();
     void PaintAll(CFmtPaintContext& context) const;
+    // The index range of the items that can reach into the rows [top, bottom).
+    std::pair<std::size_t, std::size_t> ItemsBetween(std::int32_t top, std::int32_t bottom) const;
+    // The parts of a content rectangle that no item covers, as rectangles: where the background
+    // shows. Together with the items they cover the rectangle exactly once.
+    std::vector<FmtRect> UncoveredParts(const FmtRect& area) const;
     IFmtItem* HitTest(std::int32_t x, std::int32_t y) const;
 
     void SetSelected(IFmtItem* item, IRepainter* repainter, bool select, bool noExpand);

@@ -5,9 +5,11 @@
 #include "platform/Format.h"
 #include "platform/Utf8.h"
 #include "view/FmtLayout.h"
+#include "view/LabelCache.h"
 #include "view/ThumbnailBitmap.h"
 
 #include <wx/dc.h>
+#include <wx/dcmemory.h>
 
 namespace {
 
@@ -21,30 +23,34 @@ wxRect ToRect(const FmtRect& r)
     return wxRect(r.left, r.top, r.Width(), r.Height());
 }
 
-// Draws one line of text in a rectangle, clipped to it.
-void DrawClippedLabel(wxDC& dc, const std::string& text, const wxRect& rect, int alignment)
-{
-    if (rect.IsEmpty())
-        return;
-    wxDCClipper clipper(dc, rect);
-    const wxString shown = wxString::FromUTF8(platform::DisplayUtf8(text));
-    const wxSize extent = dc.GetTextExtent(shown);
-    const int y = rect.y + (rect.height - extent.y) / 2;
-    const int x = (alignment & wxALIGN_CENTER_HORIZONTAL) ? rect.x + (rect.width - extent.x) / 2 : rect.x;
-    dc.DrawText(shown, x, y);
-}
-
 }  // namespace
 
-CItemPainter::CItemPainter(wxDC& dc, const wxRect& contentClip)
-    : dc_(dc),
-      clip_(contentClip),
-      // "Arial Bold" 12 pt and "Arial" 8 pt; fontconfig puts the metric twin in Arial's place.
-      captionFont_(wxFontInfo(12).FaceName("Arial").Bold()),
-      labelFont_(wxFontInfo(8).FaceName("Arial"))
+CItemPainter::CItemPainter(wxDC& dc, const wxRect& contentClip, CLabelCache& labels, const Fonts& fonts)
+    : dc_(dc), clip_(contentClip), labels_(labels), fonts_(fonts)
 {
     dc_.SetTextForeground(*wxBLACK);
     dc_.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+}
+
+void CItemPainter::DrawLabel(const std::string& text, int fontId, const wxFont& font, const wxColour& background,
+                             const wxRect& box, bool centred)
+{
+    if (box.width <= 0 || box.height <= 0 || text.empty())
+        return;
+    // One line, vertically centred; left-aligned or centred; cut to the box (a centred label
+    // longer than its box loses both ends).
+    const CLabelCache::Label& label = labels_.Get(text, fontId, font, background);
+    const int x = centred ? box.x + (box.width - label.textWidth) / 2 : box.x;
+    const int y = box.y + (box.height - label.textHeight) / 2;
+    const wxRect whole(x, y, label.textWidth, label.textHeight);
+    if (box.Contains(whole)) {
+        dc_.DrawBitmap(label.bitmap, x, y, false);
+        return;
+    }
+    if (whole.Intersect(box).IsEmpty())
+        return;
+    wxDCClipper clipper(dc_, box);
+    dc_.DrawBitmap(label.bitmap, x, y, false);
 }
 
 FmtRect CItemPainter::ClipBox() const
@@ -58,8 +64,8 @@ void CItemPainter::PaintCaption(const CFmtCaption& caption)
     dc_.SetPen(*wxTRANSPARENT_PEN);
     dc_.SetBrush(wxBrush(Colour(view_colours::kCaption)));
     dc_.DrawRectangle(rect);
-    dc_.SetFont(captionFont_);
-    DrawClippedLabel(dc_, caption.Text(), wxRect(rect.x + 2, rect.y, rect.width - 4, rect.height), wxALIGN_LEFT);
+    DrawLabel(caption.Text(), 0, fonts_.caption, Colour(view_colours::kCaption),
+              wxRect(rect.x + 2, rect.y, rect.width - 4, rect.height), false);
 }
 
 void CItemPainter::PaintClip(const CFmtClip& clip)
@@ -74,18 +80,31 @@ void CItemPainter::PaintClip(const CFmtClip& clip)
         clip.Clips()->FormatCaption(static_cast<int>(clip.Index()), label);
 
     const wxRect rect = ToRect(clip.GetRect());
+    const wxColour fill = Colour(clip.IsSelected() ? view_colours::kSelectedClip : view_colours::kClip);
     dc_.SetPen(*wxTRANSPARENT_PEN);
-    dc_.SetBrush(wxBrush(Colour(clip.IsSelected() ? view_colours::kSelectedClip : view_colours::kClip)));
-    dc_.DrawRectangle(rect);
+    dc_.SetBrush(wxBrush(fill));
+    const wxBitmap* picture = entry != nullptr ? ThumbnailBitmap(*entry) : nullptr;
+    const int border = CFmtLayout::kPictureBorder;
+    if (picture != nullptr && picture->GetWidth() + 2 * border <= rect.width &&
+        picture->GetHeight() + 2 * border <= rect.height) {
+        // The cell's colour around the picture only: its pixels are written once.
+        const int pw = picture->GetWidth(), ph = picture->GetHeight();
+        dc_.DrawRectangle(rect.x, rect.y, rect.width, border);
+        dc_.DrawRectangle(rect.x, rect.y + border, border, ph);
+        dc_.DrawRectangle(rect.x + border + pw, rect.y + border, rect.width - border - pw, ph);
+        dc_.DrawRectangle(rect.x, rect.y + border + ph, rect.width, rect.height - border - ph);
+        dc_.DrawBitmap(*picture, rect.x + border, rect.y + border, false);
+    } else {
+        dc_.DrawRectangle(rect);
+        if (picture != nullptr)
+            dc_.DrawBitmap(*picture, rect.x + border, rect.y + border, false);
+    }
 
-    wxRect text = wxRect(rect).Deflate(CFmtLayout::kPictureBorder);
+    wxRect text = wxRect(rect).Deflate(border);
     if (entry != nullptr) {
-        if (const wxBitmap* bitmap = ThumbnailBitmap(*entry))
-            dc_.DrawBitmap(*bitmap, rect.x + CFmtLayout::kPictureBorder, rect.y + CFmtLayout::kPictureBorder, false);
         const int pictureHeight = entry->Height();
         text.y += pictureHeight;
         text.height -= pictureHeight;
     }
-    dc_.SetFont(labelFont_);
-    DrawClippedLabel(dc_, label, text, wxALIGN_CENTER_HORIZONTAL);
+    DrawLabel(label, 1, fonts_.label, fill, text, true);
 }

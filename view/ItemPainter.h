@@ -5,6 +5,7 @@
 
 class wxDC;
 class wxBitmap;
+class CLabelCache;
 
 namespace view_colours {
 inline const unsigned char kCaption[3] = {255, 255, 128};
@@ -16,15 +17,25 @@ inline const unsigned char kSelectedClip[3] = {192, 128, 255};
 // the paint context of the clip grid.
 class CItemPainter : public CFmtPaintContext {
 public:
-    CItemPainter(wxDC& dc, const wxRect& contentClip);
+    // The fonts: "Arial Bold" 12 pt for captions and "Arial" 8 pt for labels; fontconfig puts
+    // the metric twin in Arial's place.
+    struct Fonts {
+        wxFont caption{wxFontInfo(12).FaceName("Arial").Bold()};
+        wxFont label{wxFontInfo(8).FaceName("Arial")};
+    };
+
+    CItemPainter(wxDC& dc, const wxRect& contentClip, CLabelCache& labels, const Fonts& fonts);
 
     FmtRect ClipBox() const override;
     void PaintCaption(const CFmtCaption& caption) override;
     void PaintClip(const CFmtClip& clip) override;
 
 private:
+    void DrawLabel(const std::string& text, int fontId, const wxFont& font, const wxColour& background,
+                   const wxRect& box, bool centred);
+
     wxDC& dc_;
     wxRect clip_;
-    wxFont captionFont_;
-    wxFont labelFont_;
+    CLabelCache& labels_;
+    const Fonts& fonts_;
 };

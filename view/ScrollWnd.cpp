@@ -97,19 +97,30 @@ void CScrollWnd::OnSize(wxSizeEvent& event)
     UpdateScrollBars();
 }
 
-wxBitmap CScrollWnd::ComposeBuffer(const wxRect& box)
+const wxBitmap& CScrollWnd::ComposeBuffer(const wxRect& box)
 {
     const wxRect contentClip(box.x + GetScrollPos(wxHORIZONTAL), box.y + GetScrollPos(wxVERTICAL), box.width,
                              box.height);
-    wxBitmap buffer(box.width, box.height);
-    wxMemoryDC memory(buffer);
+    // The buffer is kept from one paint to the next and only made anew when it is too small:
+    // making a window-sized surface costs more than painting it.
+    if (!backBuffer_.IsOk() || backBuffer_.GetWidth() < box.width || backBuffer_.GetHeight() < box.height)
+        backBuffer_ = wxBitmap(std::max(box.width, backBuffer_.IsOk() ? backBuffer_.GetWidth() : 0),
+                               std::max(box.height, backBuffer_.IsOk() ? backBuffer_.GetHeight() : 0));
+    wxMemoryDC memory(backBuffer_);
     memory.SetDeviceOrigin(-contentClip.x, -contentClip.y);
-    memory.SetPen(*wxTRANSPARENT_PEN);
-    memory.SetBrush(wxBrush(background_));
-    memory.DrawRectangle(contentClip);
+    FillBackground(memory, contentClip);
+    memory.SetClippingRegion(contentClip);
     OnDraw(memory, contentClip);
+    memory.DestroyClippingRegion();
     memory.SelectObject(wxNullBitmap);
-    return buffer;
+    return backBuffer_;
+}
+
+void CScrollWnd::FillBackground(wxDC& dc, const wxRect& contentClip)
+{
+    dc.SetPen(*wxTRANSPARENT_PEN);
+    dc.SetBrush(wxBrush(background_));
+    dc.DrawRectangle(contentClip);
 }
 
 void CScrollWnd::OnPaint(wxPaintEvent&)
@@ -124,7 +135,7 @@ void CScrollWnd::OnPaint(wxPaintEvent&)
         return;
     }
     // The update rectangle is composed off screen and copied in one blit.
-    const wxBitmap buffer = ComposeBuffer(box);
+    const wxBitmap& buffer = ComposeBuffer(box);
     wxMemoryDC memory;
     memory.SelectObjectAsSource(buffer);
     dc.Blit(box.x, box.y, box.width, box.height, &memory, 0, 0);

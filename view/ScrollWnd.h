@@ -20,8 +20,9 @@ public:
     void ScrollTo(int orientation, int target);
     // The scroll a bar's code asks for; nothing happens when it asks for the current position.
     void OnScrollCode(int orientation, wxEventType code, int trackPosition);
-    // The off-screen picture of a client rectangle, exactly as a paint composes it.
-    wxBitmap ComposeBuffer(const wxRect& clientRect);
+    // Composes a client rectangle off screen exactly as a paint does; the returned buffer's
+    // top-left part of the rectangle's size holds it (the buffer is kept for the next paint).
+    const wxBitmap& ComposeBuffer(const wxRect& clientRect);
     // Lines per wheel notch; the toolkit's value where it reports one.
     static int WheelScrollLines(const wxMouseEvent& event);
 
@@ -35,11 +36,15 @@ protected:
     // Paints the content; the surface's origin is set so that content coordinates can be used.
     virtual void OnDraw(wxDC& dc, const wxRect& contentClip) = 0;
     virtual void OnScrolled(int /*dx*/, int /*dy*/) {}
+    // Fills what the content leaves uncovered with the background colour; by default all of it.
+    virtual void FillBackground(wxDC& dc, const wxRect& contentClip);
     virtual void OnSize(wxSizeEvent& event);
 
     wxColour background_;
 
 private:
+    wxBitmap backBuffer_;
+
     void OnScroll(wxScrollWinEvent& event);
     void OnPaint(wxPaintEvent& event);
     void OnEraseBackground(wxEraseEvent& event);

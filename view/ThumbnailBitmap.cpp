@@ -1,5 +1,6 @@
 #include "view/ThumbnailBitmap.h"
 
+#include <wx/dcmemory.h>
 #include <wx/image.h>
 
 namespace {
@@ -37,7 +38,14 @@ const wxBitmap* ThumbnailBitmap(const ThumbnailEntry& entry)
     } else {
         return nullptr;
     }
-    auto bitmap = std::make_shared<wxBitmap>(image);
+    // Drawn once into a bitmap the drawing surfaces copy directly; a bitmap made from an image
+    // would be converted again on every paint.
+    const wxBitmap converted(image);
+    auto bitmap = std::make_shared<wxBitmap>(image.GetWidth(), image.GetHeight());
+    {
+        wxMemoryDC dc(*bitmap);
+        dc.DrawBitmap(converted, 0, 0, false);
+    }
     // The cache belongs to the entry, which the UI thread alone touches.
     const_cast<ThumbnailEntry&>(entry).drawCache = bitmap;
     return bitmap.get();

@@ -274,3 +274,37 @@ TEST_F(FmtLayoutTest, PaintAllPaintsExactlyTheItemsThatOverlapVertically)
         EXPECT_EQ(paint.painted, expected) << clip.top << ".." << clip.bottom;
     }
 }
+
+TEST_F(FmtLayoutTest, UncoveredPartsAndItemsCoverTheAreaExactlyOnce)
+{
+    Folder("a", {kDay1, kDay1, kDay1, kDay1, kDay1});
+    Folder("b", {kDay2, kDay2});
+    Open("", 1000);
+    // Cells of mixed heights: pictures of two sizes and placeholders.
+    auto directory = doc_.GetDirectory(0);
+    for (int i = 0; i < directory->clips->GetCount(); i += 2) {
+        auto picture = std::make_unique<CRgbImage>();
+        picture->width = 300 + 20 * i;
+        picture->height = 150 + 30 * i;
+        directory->thumbnails->SetImage(i, std::move(picture));
+    }
+    layout_.Build();
+    for (const FmtRect area : {FmtRect{0, 0, 1000, layout_.height + 40}, FmtRect{100, 50, 700, 400},
+                               FmtRect{0, 33, 1000, 34}, FmtRect{0, layout_.height - 3, 1000, layout_.height + 9}}) {
+        const int w = area.Width(), h = area.Height();
+        std::vector<int> count(static_cast<std::size_t>(w) * h, 0);
+        auto cover = [&](const FmtRect& r) {
+            for (int y = std::max(r.top, area.top); y < std::min(r.bottom, area.bottom); ++y)
+                for (int x = std::max(r.left, area.left); x < std::min(r.right, area.right); ++x)
+                    ++count[static_cast<std::size_t>(y - area.top) * w + (x - area.left)];
+        };
+        for (const FmtRect& part : layout_.UncoveredParts(area))
+            cover(part);
+        for (const auto& item : layout_.Items())
+            cover(item->GetRect());
+        int wrong = 0;
+        for (int c : count)
+            wrong += c != 1 ? 1 : 0;
+        EXPECT_EQ(wrong, 0) << "area " << area.left << "," << area.top << " " << w << "x" << h;
+    }
+}
