@@ -67,3 +67,9 @@ demo: build
 	  XDG_CONFIG_HOME=$(DEMO_HOME)/config NO_AT_BRIDGE=1 xvfb-run -a -s "-screen 0 1920x1080x24" \
 	    tools/screenshot-run.sh $(BUILD)/demo.png 8 $(BUILD)/viewmere; \
 	fi
+
+# PNGs of the main window, its menus, the clip popup, the About box, the log window and the
+# Options dialog, under build/screenshots/.
+screenshots: build
+	tools/make-demo-card.sh $(DEMO_CARD)
+	tools/screenshots.sh $(BUILD) $(BUILD)/screenshots $(DEMO_CARD)

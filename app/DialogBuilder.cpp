@@ -7,6 +7,20 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+namespace {
+
+// Dialog units follow the desktop's font, whose letters run a little wider than those the
+// layout was made with: a label may grow to its natural width while it stays in the dialog.
+void GrowToFit(wxWindow* control, const wxDialog& dialog)
+{
+    const int limit = dialog.GetClientSize().x - control->GetPosition().x - dialog.ConvertDialogToPixels(wxSize(4, 0)).x;
+    const int wanted = control->GetBestSize().x;
+    if (wanted > control->GetSize().x)
+        control->SetSize(std::min(wanted, limit), control->GetSize().y);
+}
+
+}  // namespace
+
 void BuildDialog(wxDialog& dialog, const res::DialogTemplate& layout)
 {
     dialog.SetClientSize(dialog.ConvertDialogToPixels(wxSize(layout.width, layout.height)));
@@ -19,16 +33,16 @@ void BuildDialog(wxDialog& dialog, const res::DialogTemplate& layout)
             new wxStaticBox(&dialog, c.id, text, at, size);
             break;
         case res::ControlKind::CheckBox:
-            new wxCheckBox(&dialog, c.id, text, at, size);
+            GrowToFit(new wxCheckBox(&dialog, c.id, text, at, size), dialog);
             break;
         case res::ControlKind::FirstRadioButton:
-            new wxRadioButton(&dialog, c.id, text, at, size, wxRB_GROUP);
+            GrowToFit(new wxRadioButton(&dialog, c.id, text, at, size, wxRB_GROUP), dialog);
             break;
         case res::ControlKind::RadioButton:
-            new wxRadioButton(&dialog, c.id, text, at, size);
+            GrowToFit(new wxRadioButton(&dialog, c.id, text, at, size), dialog);
             break;
         case res::ControlKind::Static:
-            new wxStaticText(&dialog, c.id, text, at, size, wxST_NO_AUTORESIZE);
+            GrowToFit(new wxStaticText(&dialog, c.id, text, at, size, wxST_NO_AUTORESIZE), dialog);
             break;
         case res::ControlKind::Edit:
             new wxTextCtrl(&dialog, c.id, text, at, size);
