@@ -1,5 +1,7 @@
 #include "res/Resources.h"
 
+#include "IconSvg.h"
+
 #include <wx/accel.h>
 #include <wx/menu.h>
 
@@ -152,15 +154,8 @@ const DialogTemplate& OptionsDialog()
 
 std::string IconSvg()
 {
-    // A film frame with a play mark: the grid of clips the program shows.
-    return R"(<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64" viewBox="0 0 64 64">
-<rect x="4" y="10" width="56" height="44" rx="6" fill="#3a4a6b"/>
-<rect x="10" y="16" width="20" height="14" fill="#ffff80"/>
-<rect x="34" y="16" width="20" height="14" fill="#ccc0e0"/>
-<rect x="10" y="34" width="20" height="14" fill="#c080ff"/>
-<rect x="34" y="34" width="20" height="14" fill="#ccc0e0"/>
-<path d="M40 37 L49 41 L40 45 Z" fill="#3a4a6b"/>
-</svg>)";
+    // res/viewmere.svg, which is also installed as the desktop's icon.
+    return kIconSvg;
 }
 
 }  // namespace res
