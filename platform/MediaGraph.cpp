@@ -61,8 +61,8 @@ gboolean OnAutoplugContinue(GstElement*, GstPad*, GstCaps* caps, gpointer)
 // One decoder thread: the first frame comes out without waiting for a frame per thread.
 void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer)
 {
-    GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(element), "max-threads");
-    if (spec != nullptr && G_PARAM_SPEC_VALUE_TYPE(spec) == G_TYPE_INT)
+    GParamSpec* property = g_object_class_find_property(G_OBJECT_GET_CLASS(element), "max-threads");
+    if (property != nullptr && G_PARAM_SPEC_VALUE_TYPE(property) == G_TYPE_INT)
         g_object_set(element, "max-threads", 1, nullptr);
 }
 
