@@ -3,6 +3,7 @@
 // Also reports the scan of one realistic card: 113 clips with a 131-block THUMB.TDT.
 #include "model/AVCHDDoc.h"
 #include "support/BenchTimer.h"
+#include "support/CameraJpeg.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -15,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
 
 extern char** environ;
 
@@ -49,39 +49,6 @@ std::string MakeCard(const std::string& root, int clips)
         Touch(stream + name);
     }
     return root + "/PRIVATE/AVCHD";
-}
-
-std::string CameraThumbnail(int seed)
-{
-    std::vector<unsigned char> rgb(416 * 240 * 3);
-    for (std::size_t i = 0; i < rgb.size(); ++i)
-        rgb[i] = static_cast<unsigned char>((i / 3 % 416) / 2 + seed + (i % 3) * 40);
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = 416;
-    info.image_height = 240;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 85, TRUE);
-    info.comp_info[0].h_samp_factor = 2;
-    info.comp_info[0].v_samp_factor = 1;
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = rgb.data() + info.next_scanline * 416 * 3;
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::string jpeg(reinterpret_cast<char*>(buffer), size);
-    std::free(buffer);
-    jpeg.resize(16384, '\0');
-    return jpeg;
 }
 
 void RunFind(const std::string& root)
@@ -130,7 +97,11 @@ int main()
     MakeDir(avchd + "/AVCHDTN");
     std::string tdt, tid(72, '\0');
     for (int block = 0; block < 131; ++block)
-        tdt += CameraThumbnail(block);
+        {
+            std::string jpeg = bench::CameraThumbnailJpeg(block);
+            jpeg.resize(16384, '\0');
+            tdt += jpeg;
+        }
     for (int clip = 0; clip < 113; ++clip) {
         const int block = clip + 18;
         tid += std::string{static_cast<char>(clip >> 8), static_cast<char>(clip & 255), static_cast<char>(block >> 8),

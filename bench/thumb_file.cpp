@@ -3,6 +3,7 @@
 // one reused buffer. The set's decode runs on the UI thread while a card opens.
 #include "model/ThumbnailSet.h"
 #include "support/BenchTimer.h"
+#include "support/CameraJpeg.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,45 +15,7 @@
 namespace {
 
 constexpr int kBlocks = 999;
-constexpr int kWidth = 416, kHeight = 240;
-
-// A camera-like thumbnail: 4:2:2 chroma, a scene with detail so the entropy decoder works.
-std::string CameraJpeg(int seed)
-{
-    std::vector<unsigned char> rgb(kWidth * kHeight * 3);
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) {
-            unsigned char* p = rgb.data() + (y * kWidth + x) * 3;
-            p[0] = static_cast<unsigned char>(x * 255 / kWidth + seed);
-            p[1] = static_cast<unsigned char>(y + ((x / 32 + y / 32 + seed) % 3) * 40);
-            p[2] = static_cast<unsigned char>((x + y + seed * 13) / 3);
-        }
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = kWidth;
-    info.image_height = kHeight;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 85, TRUE);
-    info.comp_info[0].h_samp_factor = 2;
-    info.comp_info[0].v_samp_factor = 1;
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = rgb.data() + info.next_scanline * kWidth * 3;
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::string jpeg(reinterpret_cast<char*>(buffer), size);
-    std::free(buffer);
-    return jpeg;
-}
+constexpr int kWidth = 416, kHeight = 240;  // as the benchmark thumbnails
 
 // The reference: one decompressor per stream as the library's example does, the library's
 // default RGB output, one reused buffer, the same file read through stdio.
@@ -94,7 +57,7 @@ int main()
     {
         std::FILE* file = std::fopen(path.c_str(), "wb");
         for (int k = 0; k < kBlocks; ++k) {
-            std::string block = CameraJpeg(k);
+            std::string block = bench::CameraThumbnailJpeg(k);
             if (block.size() > 16384) {
                 std::fprintf(stderr, "thumbnail %d does not fit a block (%zu bytes)\n", k, block.size());
                 return 1;
