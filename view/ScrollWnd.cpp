@@ -108,10 +108,10 @@ const wxBitmap& CScrollWnd::ComposeBuffer(const wxRect& box)
                                std::max(box.height, backBuffer_.IsOk() ? backBuffer_.GetHeight() : 0));
     wxMemoryDC memory(backBuffer_);
     memory.SetDeviceOrigin(-contentClip.x, -contentClip.y);
+    // No clipping region: it would slow every drawing call, and what is drawn past the update
+    // rectangle lands outside the part of the buffer that is copied.
     FillBackground(memory, contentClip);
-    memory.SetClippingRegion(contentClip);
     OnDraw(memory, contentClip);
-    memory.DestroyClippingRegion();
     memory.SelectObject(wxNullBitmap);
     return backBuffer_;
 }

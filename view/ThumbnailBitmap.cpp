@@ -41,7 +41,7 @@ const wxBitmap* ThumbnailBitmap(const ThumbnailEntry& entry)
     // Drawn once into a bitmap the drawing surfaces copy directly; a bitmap made from an image
     // would be converted again on every paint.
     const wxBitmap converted(image);
-    auto bitmap = std::make_shared<wxBitmap>(image.GetWidth(), image.GetHeight());
+    auto bitmap = std::make_shared<wxBitmap>(image.GetWidth(), image.GetHeight(), 24);
     {
         wxMemoryDC dc(*bitmap);
         dc.DrawBitmap(converted, 0, 0, false);
