@@ -10,9 +10,8 @@
 #include "thumbgen/FrameGrab.h"
 #include "thumbgen/ThumbnailQueue.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include "platform/ChildProcess.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,28 +19,12 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
+// Runs a program to its end, output discarded; true when it ran.
 bool Run(const std::vector<std::string>& arguments)
 {
-    std::vector<char*> argv;
-    for (const auto& a : arguments)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    const bool started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (started)
-        waitpid(child, &status, 0);
-    return started && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return platform::RunProcess(arguments, std::chrono::minutes(5)) == platform::ProcessOutcome::Exited;
 }
 
 void DrainLog()
@@ -64,10 +47,11 @@ int main()
     settings::WriteThumbnails.Write(false);  // every method makes the picture in memory or a temp file
 
     const std::string clip = base + "/00000.MTS";
-    if (!Run({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+    if (!Run({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
               "testsrc2=size=1920x1080:rate=25:duration=2", "-f", "lavfi", "-i", "sine=frequency=440:duration=2",
               "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-flags", "+ildct+ilme", "-x264opts",
-              "tff=1", "-c:a", "ac3", "-b:a", "192k", "-f", "mpegts", "-mpegts_m2ts_mode", "1", clip})) {
+              "tff=1", "-c:a", "ac3", "-b:a", "192k", "-f", "mpegts", "-mpegts_m2ts_mode", "1", clip}) ||
+        access(clip.c_str(), R_OK) != 0) {
         std::fprintf(stderr, "could not make the clip\n");
         return 1;
     }
@@ -94,8 +78,10 @@ int main()
         Run({"/usr/bin/ffmpeg", "-y", "-i", clip, "-vframes", "1", "-s", "416x234", "-vcodec", "mjpeg", out});
     };
     const std::string thumbOut = base + "/thumbnailer.jpg";
-    const bool haveThumbnailer = Run({"ffmpegthumbnailer", "-i", clip, "-o", thumbOut, "-s", "384"});
-    auto thumbnailer = [&] { Run({"ffmpegthumbnailer", "-i", clip, "-o", thumbOut, "-s", "384"}); };
+    const std::string thumbnailerPath = "/usr/bin/ffmpegthumbnailer";
+    const bool haveThumbnailer = Run({thumbnailerPath, "-i", clip, "-o", thumbOut, "-s", "384"}) &&
+                                 access(thumbOut.c_str(), R_OK) == 0;
+    auto thumbnailer = [&] { Run({thumbnailerPath, "-i", clip, "-o", thumbOut, "-s", "384"}); };
 
     mediaGrab();  // plugin registry and decoder loading happen once per process
     std::vector<double> a, b, c, d;

@@ -5,19 +5,15 @@
 #include "support/BenchTimer.h"
 #include "support/CameraJpeg.h"
 
-#include <fcntl.h>
-#include <spawn.h>
+#include "platform/ChildProcess.h"
+
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-
-extern char** environ;
 
 namespace {
 
@@ -53,16 +49,7 @@ std::string MakeCard(const std::string& root, int clips)
 
 void RunFind(const std::string& root)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    const char* argv[] = {"find", root.c_str(), "-iname", "*.mts", "-o", "-iname", "*.m2ts", nullptr};
-    pid_t child = 0;
-    if (posix_spawnp(&child, "find", &actions, nullptr, const_cast<char**>(argv), environ) == 0) {
-        int status = 0;
-        waitpid(child, &status, 0);
-    }
-    posix_spawn_file_actions_destroy(&actions);
+    platform::RunProcess({"/usr/bin/find", root, "-iname", "*.mts", "-o", "-iname", "*.m2ts"}, std::chrono::minutes(5));
 }
 
 }  // namespace
