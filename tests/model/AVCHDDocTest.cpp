@@ -28,11 +28,14 @@ struct RecordingProducer {
     std::condition_variable changed;
     std::vector<std::string> seen;
     bool hold = false;
+    int entered = 0;  // paths the producer has started on
 
     CThumbnailGenerator::Producer Function()
     {
         return [this](ThumbnailQueue& queue, const std::string& path) {
             std::unique_lock<std::mutex> guard(lock);
+            ++entered;
+            changed.notify_all();
             changed.wait(guard, [this] { return !hold; });
             auto image = std::make_unique<CRgbImage>();
             image->width = 100;
@@ -46,6 +49,11 @@ struct RecordingProducer {
     {
         std::unique_lock<std::mutex> guard(lock);
         return changed.wait_for(guard, 20s, [&] { return seen.size() >= count; });
+    }
+    bool WaitUntilEntered(int count)
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        return changed.wait_for(guard, 20s, [&] { return entered >= count; });
     }
     void SetHold(bool on)
     {
@@ -291,7 +299,8 @@ TEST_F(AVCHDDocTest, AResultOfAFolderClosedSinceIsFreedNotAttached)
     producer_.SetHold(true);
     CAVCHDDoc doc(producer_.Function());
     doc.OpenDirectory(dir_ / "first");
-    EXPECT_GE(doc.GetPendingCount(), 2);
+    ASSERT_TRUE(producer_.WaitUntilEntered(1));  // a grab of the first folder is running
+    EXPECT_EQ(doc.GetPendingCount(), 2);
     settings::GenerateThumbnails.Write(false);
     doc.OpenDirectory(dir_ / "second");  // the first folder's work is dropped
     EXPECT_EQ(doc.GetPendingCount(), 0);
