@@ -7,6 +7,7 @@
 #include "log/EventLog.h"
 #include "settings/Settings.h"
 #include "support/BenchTimer.h"
+#include "support/ScratchFolder.h"
 #include "thumbgen/FrameGrab.h"
 #include "thumbgen/ThumbnailQueue.h"
 
@@ -38,11 +39,10 @@ void DrainLog()
 
 int main()
 {
-    char folder[] = "/tmp/viewmere-bench-XXXXXX";
-    if (mkdtemp(folder) == nullptr)
+    const bench::ScratchFolder scratch;  // settings at their defaults
+    if (!scratch.Ok())
         return 1;
-    const std::string base = folder;
-    setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), 1);
+    const std::string& base = scratch.Path();
     setenv("TMPDIR", base.c_str(), 1);
     settings::WriteThumbnails.Write(false);  // every method makes the picture in memory or a temp file
 
@@ -108,9 +108,6 @@ int main()
     } else {
         std::printf("(d) ffmpegthumbnailer: not installed\n");
     }
-    const std::string cleanup = "rm -rf '" + base + "'";
-    if (std::system(cleanup.c_str()) != 0)
-        std::printf("could not remove %s\n", base.c_str());
     bench::PrintRatio("grab", ma / mc, 0.4);
     return 0;
 }

@@ -5,6 +5,7 @@
 //    wxBitmap of the same content. Last line: repaint against the bare copy (target <= 3).
 // Needs a display; `make bench` provides a virtual one.
 #include "support/BenchTimer.h"
+#include "support/ScratchFolder.h"
 #include "view/ChildView.h"
 
 #include <wx/app.h>
@@ -72,11 +73,10 @@ int main(int argc, char** argv)
         return 1;
     }
     wxTheApp->CallOnInit();
-    char folder[] = "/tmp/viewmere-bench-XXXXXX";
-    if (mkdtemp(folder) == nullptr)
+    const bench::ScratchFolder scratch;  // settings at their defaults
+    if (!scratch.Ok())
         return 1;
-    const std::string base = folder;
-    setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), 1);
+    const std::string& base = scratch.Path();
     MakeFolders(base + "/small", 200, 20);   // 4,000 clips
     MakeFolders(base + "/large", 2000, 20);  // 40,000 clips
 
@@ -139,9 +139,6 @@ int main(int argc, char** argv)
     std::printf("Build, 40,000 clips:  %8.2f ms (%.1fx; target <= 12)\n", buildLarge * 1e3, buildLarge / buildSmall);
     std::printf("full repaint of a 1920 x 1080 window of thumbnails: %.2f ms\n", repaint * 1e3);
     std::printf("bare copy of one window-sized bitmap:               %.2f ms\n", bare * 1e3);
-    const std::string cleanup = "rm -rf '" + base + "'";
-    if (std::system(cleanup.c_str()) != 0)
-        std::printf("could not remove %s\n", base.c_str());
     wxTheApp->OnExit();
     wxEntryCleanup();
     bench::PrintRatio("layout", repaint / bare, 3.0);

@@ -3,6 +3,7 @@
 // Also reports the scan of one realistic card: 113 clips with a 131-block THUMB.TDT.
 #include "model/AVCHDDoc.h"
 #include "support/BenchTimer.h"
+#include "support/ScratchFolder.h"
 #include "support/CameraJpeg.h"
 
 #include "platform/ChildProcess.h"
@@ -56,11 +57,10 @@ void RunFind(const std::string& root)
 
 int main()
 {
-    char folder[] = "/tmp/viewmere-bench-XXXXXX";
-    if (mkdtemp(folder) == nullptr)
+    const bench::ScratchFolder scratch;  // settings at their defaults
+    if (!scratch.Ok())
         return 1;
-    const std::string base = folder;
-    setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), 1);  // GenerateThumbnails off
+    const std::string& base = scratch.Path();
 
     const std::string tree = base + "/tree";
     MakeDir(tree);
@@ -108,9 +108,6 @@ int main()
     std::printf("find -iname:   %.1f ms\n", result.reference * 1e3);
     std::printf("realistic card (113 clips, 131-block THUMB.TDT): %.1f ms\n", bench::Median(real) * 1e3);
 
-    const std::string cleanup = "rm -rf '" + base + "'";
-    if (std::system(cleanup.c_str()) != 0)
-        std::printf("could not remove %s\n", base.c_str());
     bench::PrintRatio("scan", result.Ratio(), 1.5);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 #include "support/BenchTimer.h"
+#include "support/ScratchFolder.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,10 +14,9 @@
 
 int main()
 {
-    char folder[] = "/tmp/viewmere-bench-XXXXXX";
-    if (mkdtemp(folder) == nullptr)
+    const bench::ScratchFolder scratch;
+    if (!scratch.Ok())
         return 1;
-    setenv("XDG_CONFIG_HOME", folder, 1);
 
     // A realistic file: every setting written once, as the Options dialog leaves it.
     settings::LastDirectory.Write("/media/user/CAMCORDER/PRIVATE/AVCHD/BDMV/STREAM");
@@ -44,10 +44,6 @@ int main()
     std::printf("store read (FFmpegParams): %.2f us\n", result.candidate * 1e6);
     std::printf("bare open+read+close:      %.2f us\n", result.reference * 1e6);
     std::printf("(checksum %zu)\n", sink);
-
-    std::string cleanup = std::string("rm -rf '") + folder + "'";
-    if (std::system(cleanup.c_str()) != 0)
-        std::printf("could not remove %s\n", folder);
     bench::PrintRatio("settings_read", result.Ratio(), 3.0);
     return 0;
 }

@@ -3,6 +3,7 @@
 // one reused buffer. The set's decode runs on the UI thread while a card opens.
 #include "model/ThumbnailSet.h"
 #include "support/BenchTimer.h"
+#include "support/ScratchFolder.h"
 #include "support/CameraJpeg.h"
 
 #include <cstdio>
@@ -50,10 +51,10 @@ std::size_t PlainLoop(const std::string& path, std::vector<unsigned char>& buffe
 
 int main()
 {
-    char folder[] = "/tmp/viewmere-bench-XXXXXX";
-    if (mkdtemp(folder) == nullptr)
+    const bench::ScratchFolder scratch;
+    if (!scratch.Ok())
         return 1;
-    const std::string path = std::string(folder) + "/THUMB.TDT";
+    const std::string path = scratch.Path() + "/THUMB.TDT";
     {
         std::FILE* file = std::fopen(path.c_str(), "wb");
         for (int k = 0; k < kBlocks; ++k) {
@@ -83,8 +84,6 @@ int main()
     std::printf("plain libjpeg loop:   %.1f ms (%.3f ms per thumbnail)\n", result.reference * 1e3,
                 result.reference * 1e3 / kBlocks);
     std::printf("(checksum %zu)\n", sink);
-    std::remove(path.c_str());
-    std::remove(folder);
     bench::PrintRatio("thumb_file", result.Ratio(), 1.15);
     return 0;
 }
