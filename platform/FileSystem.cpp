@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include <algorithm>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -96,6 +98,10 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries,
         }
         entries.push_back(std::move(entry));
     }
+    // Raw readdir order is the file system's (hash order on ext4); clips and folders are shown
+    // in name order, as a card's own file system lists them.
+    std::sort(entries.begin(), entries.end(),
+              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
     return true;
 }
 

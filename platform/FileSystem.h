@@ -29,7 +29,7 @@ bool MatchesPattern(std::string_view name, std::string_view pattern);
 // True when the two names are equal without regard to ASCII case.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
-// Lists the entries of a directory (without "." and "..") in readdir order, links followed.
+// Lists the entries of a directory (without "." and "..") sorted by name in byte order, links followed.
 // Every entry says whether it is a directory; size and time are read for the entries that
 // `withDetails` chooses (all of them without a filter). An unreadable or missing directory
 // gives an empty list and false.
