@@ -53,6 +53,8 @@ CMainFrame::CMainFrame(ViewFactory makeView)
 CMainFrame::~CMainFrame()
 {
     indicatorTimer_.Stop();
+    if (eventLog_ != nullptr)  // it is destroyed with the frame, after this object is gone
+        eventLog_->Unbind(wxEVT_DESTROY, &CMainFrame::OnEventLogDestroyed, this);
     aui_.UnInit();
 }
 
@@ -125,7 +127,8 @@ bool CMainFrame::TryAfter(wxEvent& event)
     if (wxFrame::TryAfter(event))
         return true;
     // Nothing handled the update query: a command without a handler anywhere shows disabled.
-    if (event.GetEventType() == wxEVT_UPDATE_UI) {
+    // Windows are asked about themselves under their own ids; those are never disabled here.
+    if (event.GetEventType() == wxEVT_UPDATE_UI && res::IsCommandId(event.GetId())) {
         const int id = event.GetId();
         const bool handled = (view_ != nullptr && view_->HandlesCommand(id)) || IsHandledHere(id) ||
                              CViewmereApp::HandlesCommand(id);
@@ -176,14 +179,24 @@ void CMainFrame::FitWidthToScreen()
 
 void CMainFrame::ToggleEventLog()
 {
-    if (eventLog_ == nullptr)
+    if (eventLog_ == nullptr) {
         eventLog_ = new CEventLogDlg(this, CEventLog::Instance());
+        eventLog_->Bind(wxEVT_DESTROY, &CMainFrame::OnEventLogDestroyed, this);
+    }
     eventLog_->Show(!eventLog_->IsShown());
 }
 
 void CMainFrame::OnToggleEventLog(wxCommandEvent&)
 {
     ToggleEventLog();
+}
+
+void CMainFrame::OnEventLogDestroyed(wxWindowDestroyEvent& event)
+{
+    // Asked at every idle: a destroyed window is forgotten, and made anew when next shown.
+    if (event.GetEventObject() == eventLog_)
+        eventLog_ = nullptr;
+    event.Skip();
 }
 
 void CMainFrame::OnUpdateEventLog(wxUpdateUIEvent& event)

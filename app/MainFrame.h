@@ -45,6 +45,7 @@ private:
     void CreateStatusPanes();
     void OnToggleEventLog(wxCommandEvent& event);
     void OnUpdateEventLog(wxUpdateUIEvent& event);
+    void OnEventLogDestroyed(wxWindowDestroyEvent& event);
     void OnViewToolbar(wxCommandEvent& event);
     void OnUpdateViewToolbar(wxUpdateUIEvent& event);
     void OnViewStatusBar(wxCommandEvent& event);

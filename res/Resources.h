@@ -30,6 +30,13 @@ enum CommandId : int {
     kCmdPreviousPane = 12881,    // Shift+F6
 };
 
+// True for the ids of commands (menu items, tools, accelerators), as opposed to the ids that
+// windows carry themselves: the toolkit asks for the state of both with the same kind of event.
+constexpr bool IsCommandId(int id)
+{
+    return (id >= wxID_LOWEST && id <= wxID_HIGHEST) || (id >= kCmdProductWebSite && id <= kCmdPreviousPane);
+}
+
 // Timers and controls keep the numbers the program has always used.
 enum TimerId : int {
     kTimerCollect = 18374,     // every 1000 ms: collect generated thumbnails

@@ -68,8 +68,10 @@ void CFmtLayout::Build()
         return;
     const bool splitDates = settings::SplitDates.Read();
     std::size_t slots = 0;
-    for (int d = 0; d < document_->GetDirectoryCount(); ++d)
-        slots += static_cast<std::size_t>(document_->GetDirectory(d)->clips->GetCount()) + 2;
+    for (int d = 0; d < document_->GetDirectoryCount(); ++d) {
+        const auto directory = document_->GetDirectory(d);  // a directory may have no clip list
+        slots += static_cast<std::size_t>(directory->clips ? directory->clips->GetCount() : 0) + 2;
+    }
     items_.reserve(slots);
     Flow flow;
     auto addCaption = [&](std::string text) {

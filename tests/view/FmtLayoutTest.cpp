@@ -112,6 +112,18 @@ TEST_F(FmtLayoutTest, ThreeCellsPerRowAt1280Pixels)
     }
 }
 
+TEST_F(FmtLayoutTest, ADirectoryWithoutAClipListShowsItsThumbnailsOnly)
+{
+    settings::SplitDates.Write(true);  // dates come from the clip list, which is missing
+    Folder("a", {kDay1, kDay1});
+    Open("a", 1280);
+    GivePictures(416, 234);
+    doc_.GetDirectory(0)->clips.reset();
+    layout_.Build();
+    ASSERT_EQ(layout_.Items().size(), 2u);  // no caption without dates, two cells
+    EXPECT_EQ(Item(0)->GetRect(), (FmtRect{2, 0, 426, 258}));
+}
+
 TEST_F(FmtLayoutTest, AWrappingTallCellAdvancesByItsOwnHeight)
 {
     settings::SplitDates.Write(false);
