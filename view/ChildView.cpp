@@ -105,7 +105,7 @@ void CChildView::RefreshGrid()
 
 void CChildView::Repaint(const FmtRect& rect)
 {
-    RefreshRect(wxRect(rect.left - GetScrollPos(wxHORIZONTAL), rect.top - GetScrollPos(wxVERTICAL), rect.Width(),
+    RefreshRect(wxRect(rect.left - ScrollPosition(wxHORIZONTAL), rect.top - ScrollPosition(wxVERTICAL), rect.Width(),
                        rect.Height()),
                 false);
 }
@@ -153,9 +153,11 @@ void CChildView::OnCollectTimer(wxTimerEvent&)
 
 void CChildView::OnDragTimer(wxTimerEvent&)
 {
+    // The toolkit starts a drag only from inside a mouse event: the held press arms the drag and
+    // the next motion, however small, starts it.
     dragTimer_.Stop();
     if (dragPending_)
-        StartDrag();
+        dragArmed_ = true;
 }
 
 IFmtItem* CChildView::ItemAt(wxPoint clientPoint) const
@@ -178,6 +180,7 @@ void CChildView::OnLeftDown(wxMouseEvent& event)
         else
             layout_.SetSelected(item, this, select, false);
     }
+    dragArmed_ = false;
     if (layout_.AnySelected()) {
         dragPending_ = true;
         dragTimer_.StartOnce(500);
@@ -187,9 +190,9 @@ void CChildView::OnLeftDown(wxMouseEvent& event)
 
 void CChildView::OnMotion(wxMouseEvent& event)
 {
-    if (dragPending_) {
+    if (dragPending_ && event.LeftIsDown()) {
         const wxPoint d = event.GetPosition() - dragStart_;
-        if (d.x * d.x + d.y * d.y >= 25)
+        if (dragArmed_ || d.x * d.x + d.y * d.y >= 25)
             StartDrag();
     }
     event.Skip();
@@ -198,6 +201,7 @@ void CChildView::OnMotion(wxMouseEvent& event)
 void CChildView::OnLeftUp(wxMouseEvent& event)
 {
     dragPending_ = false;
+    dragArmed_ = false;
     event.Skip();
 }
 
@@ -291,6 +295,8 @@ void CChildView::OpenWithDesktop(const std::string& path)
 void CChildView::StartDrag()
 {
     dragPending_ = false;
+    dragArmed_ = false;
+    dragTimer_.Stop();
     std::vector<std::string> paths;
     layout_.CollectSelectedPaths(paths);
     if (paths.empty())

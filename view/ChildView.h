@@ -32,6 +32,7 @@ public:
     CAVCHDDoc& Document() { return document_; }
     CFmtLayout& GridLayout() { return layout_; }
     bool DragPending() const { return dragPending_; }
+    bool DragArmed() const { return dragArmed_; }
 
     // The commands, callable directly.
     void OpenFolder();
@@ -69,7 +70,8 @@ private:
     CFmtLayout layout_;
     wxPoint contextPoint_;
     std::unique_ptr<wxMenu> popup_;
-    bool dragPending_ = false;
+    bool dragPending_ = false;  // a press on a selection: a drag starts when the pointer moves 5 pixels
+    bool dragArmed_ = false;    // the press was held for 500 ms: any motion starts the drag
     wxPoint dragStart_;
     wxTimer openLastTimer_;
     wxTimer collectTimer_;

@@ -29,38 +29,46 @@ void CScrollWnd::UpdateScrollBars()
         pageSize = GetClientSize();
     // A bar's range is 0 .. maximum inclusive, maximum being the total (or page - 1 when there
     // is no content); the toolkit keeps the position within it and hides a bar with nothing to do.
+    bool moved = false;
     for (int orientation : {wxHORIZONTAL, wxVERTICAL}) {
         const int total = Total(orientation);
         const int page = Page(orientation);
         const int maximum = total != 0 ? total : page - 1;
-        SetScrollbar(orientation, std::min(GetScrollPos(orientation), std::max(0, maximum + 1 - page)), page,
-                     maximum + 1, true);
+        int& shown = shown_[Index(orientation)];
+        SetScrollbar(orientation, std::min(shown, std::max(0, maximum + 1 - page)), page, maximum + 1, true);
+        const int now = GetScrollPos(orientation);
+        moved = moved || now != shown;
+        shown = now;
     }
+    if (moved)
+        Refresh(false);  // the content follows a bar that its new range moved
 }
 
 void CScrollWnd::ClientToLogical(wxPoint& point) const
 {
-    point.x += GetScrollPos(wxHORIZONTAL);
-    point.y += GetScrollPos(wxVERTICAL);
+    point.x += ScrollPosition(wxHORIZONTAL);
+    point.y += ScrollPosition(wxVERTICAL);
 }
 
 void CScrollWnd::ScrollTo(int orientation, int target)
 {
-    const int old = GetScrollPos(orientation);
+    int& shown = shown_[Index(orientation)];
     const int limit = std::max(0, GetScrollRange(orientation) - GetScrollThumb(orientation));
     SetScrollPos(orientation, std::clamp(target, 0, limit), true);
     const int now = GetScrollPos(orientation);
-    if (now == old)
+    const int delta = shown - now;
+    shown = now;
+    if (delta == 0)
         return;
-    const int dx = orientation == wxHORIZONTAL ? old - now : 0;
-    const int dy = orientation == wxVERTICAL ? old - now : 0;
+    const int dx = orientation == wxHORIZONTAL ? delta : 0;
+    const int dy = orientation == wxVERTICAL ? delta : 0;
     ScrollWindow(dx, dy);
     OnScrolled(dx, dy);
 }
 
 void CScrollWnd::OnScrollCode(int orientation, wxEventType code, int trackPosition)
 {
-    const int current = GetScrollPos(orientation);
+    const int current = ScrollPosition(orientation);
     int target = current;
     if (code == wxEVT_SCROLLWIN_LINEUP)
         target = current - Line(orientation);
@@ -70,7 +78,7 @@ void CScrollWnd::OnScrollCode(int orientation, wxEventType code, int trackPositi
         target = current - Page(orientation);
     else if (code == wxEVT_SCROLLWIN_PAGEDOWN)
         target = current + Page(orientation);
-    else if (code == wxEVT_SCROLLWIN_THUMBTRACK)
+    else if (code == wxEVT_SCROLLWIN_THUMBTRACK || code == wxEVT_SCROLLWIN_THUMBRELEASE)
         target = trackPosition;  // the toolkit's position is a full int, never cut to 16 bits
     else if (code == wxEVT_SCROLLWIN_TOP)
         target = 0;
@@ -78,8 +86,8 @@ void CScrollWnd::OnScrollCode(int orientation, wxEventType code, int trackPositi
         target = Total(orientation) - Page(orientation);
     else
         return;
-    if (target != current)
-        ScrollTo(orientation, target);
+    // Even when the content stays, the bar is set: the toolkit may have moved it elsewhere.
+    ScrollTo(orientation, target);
 }
 
 void CScrollWnd::OnScroll(wxScrollWinEvent& event)
@@ -99,7 +107,7 @@ void CScrollWnd::OnSize(wxSizeEvent& event)
 
 const wxBitmap& CScrollWnd::ComposeBuffer(const wxRect& box)
 {
-    const wxRect contentClip(box.x + GetScrollPos(wxHORIZONTAL), box.y + GetScrollPos(wxVERTICAL), box.width,
+    const wxRect contentClip(box.x + ScrollPosition(wxHORIZONTAL), box.y + ScrollPosition(wxVERTICAL), box.width,
                              box.height);
     // The buffer is kept from one paint to the next and only made anew when it is too small:
     // making a window-sized surface costs more than painting it.
@@ -130,8 +138,9 @@ void CScrollWnd::OnPaint(wxPaintEvent&)
     if (box.IsEmpty())
         return;
     if (!doubleBuffered) {
-        dc.SetDeviceOrigin(-GetScrollPos(wxHORIZONTAL), -GetScrollPos(wxVERTICAL));
-        OnDraw(dc, wxRect(box.x + GetScrollPos(wxHORIZONTAL), box.y + GetScrollPos(wxVERTICAL), box.width, box.height));
+        const wxPoint origin(ScrollPosition(wxHORIZONTAL), ScrollPosition(wxVERTICAL));
+        dc.SetDeviceOrigin(-origin.x, -origin.y);
+        OnDraw(dc, wxRect(box.x + origin.x, box.y + origin.y, box.width, box.height));
         return;
     }
     // The update rectangle is composed off screen and copied in one blit.
@@ -161,13 +170,13 @@ int CScrollWnd::WheelScrollLines(const wxMouseEvent& event)
 
 void CScrollWnd::OnMouseWheel(wxMouseEvent& event)
 {
+    // Every wheel event is consumed: one that is passed on makes the toolkit move the bar itself.
+    // With a modifier or a button held, or about the other axis, the wheel does nothing.
     const int lines = WheelScrollLines(event);
     if (event.ShiftDown() || event.ControlDown() || event.LeftIsDown() || event.RightIsDown() ||
-        event.MiddleIsDown() || event.GetWheelAxis() != wxMOUSE_WHEEL_VERTICAL) {
-        event.Skip();  // not handled
+        event.MiddleIsDown() || event.GetWheelAxis() != wxMOUSE_WHEEL_VERTICAL)
         return;
-    }
-    const int current = GetScrollPos(wxVERTICAL);
+    const int current = ScrollPosition(wxVERTICAL);
     const int target = current + (event.GetWheelRotation() * lineSize.y * lines) / -120;
     if (target != current)
         ScrollTo(wxVERTICAL, target);
@@ -175,7 +184,8 @@ void CScrollWnd::OnMouseWheel(wxMouseEvent& event)
 
 void CScrollWnd::OnKeyDown(wxKeyEvent& event)
 {
-    const int current = GetScrollPos(wxVERTICAL);
+    // A key handled here is consumed, so that the toolkit's own scrolling keys do not act again.
+    const int current = ScrollPosition(wxVERTICAL);
     switch (event.GetKeyCode()) {
     case WXK_PAGEUP:
         if (pageSize.y != 0)
@@ -194,15 +204,13 @@ void CScrollWnd::OnKeyDown(wxKeyEvent& event)
             ScrollTo(wxVERTICAL, current + lineSize.y);
         break;
     case WXK_HOME:
-        if (current != 0)
-            ScrollTo(wxVERTICAL, 0);
+        ScrollTo(wxVERTICAL, 0);
         break;
     case WXK_END:
-        if (totalSize.y - pageSize.y != current)
-            ScrollTo(wxVERTICAL, totalSize.y - pageSize.y);
+        ScrollTo(wxVERTICAL, totalSize.y - pageSize.y);
         break;
     default:
+        event.Skip();
         break;
     }
-    event.Skip();
 }

@@ -14,11 +14,13 @@ public:
     void UpdateScrollBars();
     // Client pixels to content coordinates, in place.
     void ClientToLogical(wxPoint& point) const;
-    int ScrollPosition(int orientation) const { return GetScrollPos(orientation); }
+    // Where the content is shown: the content coordinate at the client's top or left edge.
+    int ScrollPosition(int orientation) const { return shown_[Index(orientation)]; }
 
-    // Scrolls one bar to `target` (the bar clamps it) and moves the contents by the change.
+    // Scrolls one bar to `target` (the bar clamps it) and moves the contents to the bar.
     void ScrollTo(int orientation, int target);
-    // The scroll a bar's code asks for; nothing happens when it asks for the current position.
+    // The scroll a bar's code asks for, counted from where the content is shown: the toolkit
+    // may have moved the bar by its own amount before it tells.
     void OnScrollCode(int orientation, wxEventType code, int trackPosition);
     // Composes a client rectangle off screen exactly as a paint does; the returned buffer's
     // top-left part of the rectangle's size holds it (the buffer is kept for the next paint).
@@ -53,4 +55,9 @@ private:
     int Total(int orientation) const { return orientation == wxVERTICAL ? totalSize.y : totalSize.x; }
     int Page(int orientation) const { return orientation == wxVERTICAL ? pageSize.y : pageSize.x; }
     int Line(int orientation) const { return orientation == wxVERTICAL ? lineSize.y : lineSize.x; }
+    static int Index(int orientation) { return orientation == wxVERTICAL ? 1 : 0; }
+
+    // The content position shown, per orientation (horizontal, vertical). The bar can run ahead
+    // of it between the toolkit's move and the scroll event that tells of it.
+    int shown_[2] = {0, 0};
 };
