@@ -21,6 +21,9 @@ packages=(
   libwxgtk3.2-dev fonts-liberation xdg-utils libfile-mimeinfo-perl shared-mime-info
   # windows under a virtual display, and screenshots of them
   xvfb xauth imagemagick
+  # real input for the GUI tests (pointer and keys through the X server), and the toolkit's
+  # headers to find its widgets on the screen
+  xdotool libgtk-3-dev
 )
 
 missing=()

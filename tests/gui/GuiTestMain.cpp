@@ -1,10 +1,16 @@
 // Runs the GUI tests with the real application object, inside an active event loop.
 #include "app/ViewmereApp.h"
+#include "gui/RealInput.h"
 
 #include <wx/evtloop.h>
+#include <wx/image.h>
 #include <wx/init.h>
+#include <wx/log.h>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 // The application as the program has it, but without a main window of its own: each test
@@ -22,10 +28,25 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();  // listing needs no display
+    gui_testing::UseFixedScrollBars();
+    // A toolkit error is a line on stderr, never a modal box that would stop the run; this also
+    // says why the toolkit could not start.
+    wxLog::SetActiveTarget(new wxLogStderr);
     wxApp::SetInstance(new GuiTestApp);
-    if (!wxEntryStart(argc, argv))
+    if (!wxEntryStart(argc, argv)) {
+        wxLog::FlushActive();
+        const char* display = std::getenv("DISPLAY");
+        std::fprintf(stderr, "gui_tests: the toolkit could not start on display \"%s\"\n",
+                     display != nullptr ? display : "(none)");
         return 2;
-    wxTheApp->CallOnInit();
+    }
+    if (wxLog::GetActiveTarget() == nullptr || dynamic_cast<wxLogStderr*>(wxLog::GetActiveTarget()) == nullptr)
+        delete wxLog::SetActiveTarget(new wxLogStderr);
+    wxInitAllImageHandlers();
+    if (!wxTheApp->CallOnInit()) {
+        std::fprintf(stderr, "gui_tests: the application did not initialise\n");
+        return 2;
+    }
     int result = 0;
     {
         wxGUIEventLoop loop;

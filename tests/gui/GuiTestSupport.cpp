@@ -1,9 +1,12 @@
 #include "gui/GuiTestSupport.h"
 
 #include "app/ViewmereApp.h"
+#include "support/Clips.h"
 
 #include <wx/app.h>
 #include <wx/evtloop.h>
+
+#include <sys/stat.h>
 
 #include <thread>
 
@@ -23,6 +26,28 @@ void Pump(std::chrono::milliseconds duration, const std::function<bool()>& done)
         if (done && done())
             return;
     } while (std::chrono::steady_clock::now() < end);
+}
+
+RecordingDesktop::RecordingDesktop(const testing_support::TempDir& dir)
+    : home("HOME", dir / "home"), data("XDG_DATA_HOME", dir / "home/.local/share"), record(dir / "opened.txt")
+{
+    using namespace testing_support;
+    const std::string script = dir / "record.sh";
+    WriteFile(script, "#!/bin/sh\nfor f in \"$@\"; do printf '%s\\n' \"$f\" >> " + ShellQuote(record) + "; done\n");
+    chmod(script.c_str(), 0755);
+    WriteFile(dir / "home/.local/share/applications/recorder.desktop",
+              "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + script +
+                  " %F\nMimeType=application/vnd.ms-wpl;video/mp2t;\n");
+    WriteFile(dir / "config/mimeapps.list",
+              "[Default Applications]\napplication/vnd.ms-wpl=recorder.desktop\nvideo/mp2t=recorder.desktop\n");
+}
+
+std::string RecordingDesktop::WaitForRecord()
+{
+    using namespace std::chrono_literals;
+    Pump(15s, [&] { return !testing_support::ReadFile(record).empty(); });
+    std::this_thread::sleep_for(100ms);
+    return testing_support::ReadFile(record);
 }
 
 FrameFixture::FrameFixture(const Options& options)

@@ -28,6 +28,7 @@ public:
     std::vector<std::string> opened;                   // files handed to the desktop
     std::vector<std::vector<std::string>> drags;       // file lists of started drags
     bool useDesktop = false;                           // hand files to the real desktop
+    bool realDrag = false;                             // run the toolkit's drag loop
 
 protected:
     bool BrowseForFolder(std::string& folder) override
@@ -44,7 +45,22 @@ protected:
         if (useDesktop)
             CChildView::OpenWithDesktop(path);
     }
-    void RunDragLoop(const std::vector<std::string>& paths) override { drags.push_back(paths); }
+    void RunDragLoop(const std::vector<std::string>& paths) override
+    {
+        drags.push_back(paths);
+        if (realDrag)
+            CChildView::RunDragLoop(paths);
+    }
+};
+
+// A desktop whose program for clips and playlists writes what it was asked to open to a file.
+struct RecordingDesktop {
+    explicit RecordingDesktop(const testing_support::TempDir& dir);
+    // What the program was asked to open so far, a line per file, once it has been asked.
+    std::string WaitForRecord();
+    testing_support::ScopedEnv home;
+    testing_support::ScopedEnv data;
+    std::string record;
 };
 
 // A main window with a recording view, shown as the application's top window, with a settings

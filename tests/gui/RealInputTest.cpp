@@ -1,0 +1,501 @@
+// The program as a person uses it: pointer and keys through the X server, and what the person
+// then sees (pixels on the screen), gets (files, launched programs) or can use (windows).
+#include "app/OptionsDlg.h"
+#include "gui/GuiTestSupport.h"
+#include "gui/RealInput.h"
+#include "log/EventLogDlg.h"
+#include "res/Resources.h"
+#include "settings/Settings.h"
+#include "settings/SettingsStore.h"
+#include "view/Playlist.h"
+
+#include <wx/aui/auibar.h>
+#include <wx/dnd.h>
+#include <wx/menu.h>
+#include <wx/statusbr.h>
+
+#include <gtk/gtk.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace gui_testing;
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+const wxColour kClipColour(204, 192, 224);
+const wxColour kSelectedColour(192, 128, 255);
+
+// A picture colour that no other slot, caption, border or background has (unique below 200).
+wxColour ColourOfSlot(int slot)
+{
+    return wxColour(static_cast<unsigned char>(20 + (slot * 37) % 200), static_cast<unsigned char>(10 + slot % 40),
+                    static_cast<unsigned char>(30 + (slot * 5) % 50));
+}
+
+int SlotOfColour(const wxColour& colour, int count)
+{
+    for (int slot = 0; slot < count; ++slot)
+        if (ColourOfSlot(slot) == colour)
+            return slot;
+    return -1;
+}
+
+// A folder of `count` loose clips, each with a picture of its own colour, opened in the view.
+void OpenColouredClips(FrameFixture& f, int count, int width = 200, int height = 120)
+{
+    settings::SplitDates.Write(false);
+    for (int i = 0; i < count; ++i)
+        WriteFile(f.dir / ("clips/clip" + std::to_string(1000 + i) + ".MTS"), "x");
+    f.view->nextFolder = f.dir / "clips";
+    f.view->OpenFolder();
+    for (int slot = 0; slot < count; ++slot) {
+        auto picture = std::make_unique<CRgbImage>();
+        picture->width = width;
+        picture->height = height;
+        picture->stride = static_cast<int>(CRgbImage::StrideFor(width));
+        picture->pixels = imaging::AllocatePixels(static_cast<std::size_t>(picture->stride) * height);
+        const wxColour c = ColourOfSlot(slot);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                std::uint8_t* p = picture->pixels.get() + picture->OffsetOf(x, y);
+                p[0] = c.Blue(), p[1] = c.Green(), p[2] = c.Red();
+            }
+        f.view->Document().GetDirectory(0)->thumbnails->SetImage(slot, std::move(picture));
+    }
+    f.view->RefreshGrid();
+    Pump(300ms);
+}
+
+std::string ClipPath(FrameFixture& f, int slot)
+{
+    return f.dir / ("clips/clip" + std::to_string(1000 + slot) + ".MTS");
+}
+
+// Client rectangle of layout item `i` (0 is the caption, 1 + slot the clips).
+wxRect ClientRectOf(CChildView* view, std::size_t i)
+{
+    const FmtRect& r = view->GridLayout().Items().at(i)->GetRect();
+    return wxRect(r.left, r.top - view->ScrollPosition(wxVERTICAL), r.Width(), r.Height());
+}
+
+wxPoint PictureOf(CChildView* view, int slot)
+{
+    const wxRect r = ClientRectOf(view, static_cast<std::size_t>(slot) + 1);
+    return wxPoint(r.x + 30, r.y + 30);
+}
+
+// What the screen shows of each clip's border: '1' in the selection colour, '0' in the plain one.
+std::string BordersOnScreen(FrameFixture& f, int count)
+{
+    std::string s;
+    for (int slot = 0; slot < count; ++slot) {
+        const wxRect r = ClientRectOf(f.view, static_cast<std::size_t>(slot) + 1);
+        const wxColour c = ClientPixel(f.view, r.GetTopLeft() + wxPoint(1, 1));
+        s += c == kSelectedColour ? '1' : c == kClipColour ? '0' : '?';
+    }
+    return s;
+}
+
+// Waits until the screen shows the expected borders; what it shows then.
+std::string Borders(FrameFixture& f, int count, const std::string& expected)
+{
+    std::string shown;
+    Pump(3s, [&] { return (shown = BordersOnScreen(f, count)) == expected; });
+    return shown;
+}
+
+std::vector<int> SelectedSlots(FrameFixture& f)
+{
+    std::vector<int> slots;
+    for (const auto& item : f.view->GridLayout().Items())
+        if (const auto* clip = dynamic_cast<const CFmtClip*>(item.get()); clip != nullptr && clip->IsSelected())
+            slots.push_back(static_cast<int>(clip->Index()));
+    return slots;
+}
+
+// Runs `act` once a modal window of the given kind is up: the test itself waits inside the
+// toolkit's modal loop until the window is closed.
+template <class Window>
+class WhenShown {
+public:
+    explicit WhenShown(std::function<void(Window&)> act) : act_(std::move(act))
+    {
+        timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+            for (wxWindow* top : wxTopLevelWindows)
+                if (auto* window = dynamic_cast<Window*>(top); window != nullptr && window->IsShown() && !done_) {
+                    done_ = true;
+                    timer_.Stop();
+                    act_(*window);
+                }
+        });
+        timer_.Start(100);
+    }
+    bool Done() const { return done_; }
+
+private:
+    std::function<void(Window&)> act_;
+    wxTimer timer_;
+    bool done_ = false;
+};
+
+// Clicks with xdotool, for input while the test waits inside a modal loop.
+std::unique_ptr<BackgroundCommand> ClickLater(wxPoint screen, const std::string& then = "")
+{
+    return std::make_unique<BackgroundCommand>("sleep 0.3; xdotool mousemove " + std::to_string(screen.x) + " " +
+                                               std::to_string(screen.y) + " sleep 0.2 click 1" + then);
+}
+
+wxPoint CentreOnScreen(wxWindow* window)
+{
+    return window->GetScreenRect().GetPosition() + window->GetSize() / 2;
+}
+
+GtkRange* VerticalBar(CChildView* view)
+{
+    return GTK_RANGE(gtk_scrolled_window_get_vscrollbar(GTK_SCROLLED_WINDOW(view->GetHandle())));
+}
+
+}  // namespace
+
+TEST(RealInputTest, WindowsStayUsableWhenIdle)
+{
+    FrameFixture f;
+    Pump(1s);
+    for (wxWindow* window : {static_cast<wxWindow*>(f.frame), static_cast<wxWindow*>(f.view),
+                             static_cast<wxWindow*>(f.frame->ToolBar()),
+                             static_cast<wxWindow*>(f.frame->GetStatusBar())}) {
+        EXPECT_TRUE(window->IsEnabled()) << window->GetClassInfo()->GetClassName();
+        EXPECT_TRUE(ToolkitSensitive(window)) << window->GetClassInfo()->GetClassName();
+    }
+    // The commands without a handler still show disabled, on the toolbar too.
+    EXPECT_FALSE(f.frame->ToolBar()->GetToolEnabled(wxID_CUT));
+    EXPECT_TRUE(f.frame->ToolBar()->GetToolEnabled(res::kCmdToggleEventLog));
+}
+
+TEST(RealInputTest, ClicksSelectAsTheScreenShows)
+{
+    FrameFixture f;
+    OpenColouredClips(f, 6);
+    RealInput input;
+    EXPECT_EQ(Borders(f, 6, "000000"), "000000");
+    input.ClickAt(f.view, PictureOf(f.view, 1));
+    EXPECT_EQ(Borders(f, 6, "010000"), "010000");
+    input.ClickAt(f.view, PictureOf(f.view, 3), wxMOD_CONTROL);  // Control adds
+    EXPECT_EQ(Borders(f, 6, "010100"), "010100");
+    input.ClickAt(f.view, PictureOf(f.view, 1), wxMOD_CONTROL);  // and takes away
+    EXPECT_EQ(Borders(f, 6, "000100"), "000100");
+    input.ClickAt(f.view, PictureOf(f.view, 5), wxMOD_SHIFT);  // Shift selects a range
+    EXPECT_EQ(Borders(f, 6, "000111"), "000111");
+    input.ClickAt(f.view, ClientRectOf(f.view, 0).GetTopLeft() + wxPoint(300, 10));  // the caption: all its clips
+    EXPECT_EQ(Borders(f, 6, "111111"), "111111");
+    const wxSize client = f.view->GetClientSize();
+    input.ClickAt(f.view, wxPoint(client.x - 5, client.y - 5));  // empty space clears
+    EXPECT_EQ(Borders(f, 6, "000000"), "000000");
+    EXPECT_TRUE(SelectedSlots(f).empty());
+}
+
+TEST(RealInputTest, PopupItemsByKeyboardAndDoubleClickPlayThroughTheDesktop)
+{
+    FrameFixture f;
+    RecordingDesktop desktop(f.dir);
+    f.view->useDesktop = true;
+    OpenColouredClips(f, 4);
+    RealInput input;
+    const std::string playlist = f.dir / ("tmp/viewmere-" + std::to_string(getuid()) + "/AVCHD.wpl");
+
+    // The popup holds the test in its loop until an item is chosen: the keys come from outside.
+    // The pointer leaves the menu first, so that no item is under it.
+    auto choose = [&](int slot, int downs) {
+        std::string keys;
+        for (int i = 0; i < downs; ++i)
+            keys += " Down";
+        BackgroundCommand xdotool("sleep 0.8; xdotool mousemove_relative -- -60 -60 sleep 0.2 key" + keys +
+                                  " sleep 0.1 key Return");
+        input.ClickAt(f.view, PictureOf(f.view, slot), wxMOD_NONE, wxMOUSE_BTN_RIGHT);
+        Pump(5s, [&] { return xdotool.Finished(); });
+        const std::string opened = desktop.WaitForRecord();
+        WriteFile(desktop.record, "");
+        return opened;
+    };
+    // Right button with nothing selected selects the clip; Play Clip plays the one under it.
+    EXPECT_EQ(choose(2, 1), ClipPath(f, 2) + "\n");
+    EXPECT_EQ(SelectedSlots(f), std::vector<int>{2});
+    input.ClickAt(f.view, PictureOf(f.view, 3), wxMOD_SHIFT);
+    EXPECT_EQ(choose(3, 2), playlist + "\n");  // Play Selection
+    EXPECT_EQ(ReadFile(playlist), MakePlaylistText({ClipPath(f, 2), ClipPath(f, 3)}));
+    EXPECT_EQ(choose(0, 3), playlist + "\n");  // Play All
+    EXPECT_EQ(ReadFile(playlist), MakePlaylistText({ClipPath(f, 0), ClipPath(f, 1), ClipPath(f, 2), ClipPath(f, 3)}));
+
+    input.DoubleClickAt(f.view, PictureOf(f.view, 1));
+    EXPECT_EQ(desktop.WaitForRecord(), ClipPath(f, 1) + "\n");
+}
+
+TEST(RealInputTest, FunctionKeysAndControlO)
+{
+    FrameFixture f;
+    RealInput input;
+    input.PointAt(f.view, wxPoint(60, 60));  // keys go to the window under the pointer
+
+    input.Key(WXK_F4);
+    Pump(2s, [&] { return f.frame->EventLog() != nullptr && f.frame->EventLog()->IsShown(); });
+    ASSERT_NE(f.frame->EventLog(), nullptr);
+    EXPECT_TRUE(f.frame->EventLog()->IsShown());
+    input.PointAt(f.view, wxPoint(60, 60));
+    input.Key(WXK_F4);
+    Pump(2s, [&] { return !f.frame->EventLog()->IsShown(); });
+    EXPECT_FALSE(f.frame->EventLog()->IsShown());
+
+    // Ctrl+O: the folder chosen is shown and remembered.
+    WriteFile(f.dir / "card/00000.MTS", "x");
+    f.view->nextFolder = f.dir / "card";
+    input.Key('O', wxMOD_CONTROL);
+    Pump(2s, [&] { return f.view->folderDialogs == 1; });
+    EXPECT_EQ(f.view->folderDialogs, 1);
+    EXPECT_EQ(settings::LastDirectory.Read(), f.dir / "card");
+    ASSERT_EQ(f.view->GridLayout().Items().size(), 2u);
+
+    // F2: the options dialog, closed with Escape, which writes nothing.
+    std::unique_ptr<BackgroundCommand> escape;
+    WhenShown<COptionsDlg> close([&](COptionsDlg& dialog) {
+        const wxPoint at = CentreOnScreen(&dialog);
+        escape = std::make_unique<BackgroundCommand>("sleep 0.3; xdotool mousemove " + std::to_string(at.x) + " " +
+                                                     std::to_string(at.y) + " sleep 0.2 key Escape");
+    });
+    input.Key(WXK_F2);
+    Pump(5s, [&] { return close.Done() && escape->Finished(); });
+    EXPECT_TRUE(close.Done());
+    EXPECT_EQ(ReadFile(settings::SettingsFilePath()).find("GenerateThumbnails"), std::string::npos);
+}
+
+TEST(RealInputTest, MenusAndToolbarWithTheMouse)
+{
+    FrameFixture f;
+    RealInput input;
+    auto openMenu = [&](const char* title) {
+        wxMenuBar* bar = f.frame->GetMenuBar();
+        wxMenu* menu = bar->GetMenu(static_cast<size_t>(bar->FindMenu(title)));
+        GtkWidget* item = nullptr;
+        for (GList* child = gtk_container_get_children(GTK_CONTAINER(bar->GetHandle())); child != nullptr;
+             child = child->next)
+            if (gtk_menu_item_get_submenu(GTK_MENU_ITEM(child->data)) == menu->m_menu)
+                item = GTK_WIDGET(child->data);
+        EXPECT_NE(item, nullptr) << title;
+        input.PointAtScreen(ScreenRectOf(item).GetPosition() + wxPoint(8, 8));
+        input.Press();
+        input.Release();
+        Pump(2s, [&] { return gtk_widget_get_mapped(menu->m_menu); });
+        return menu;
+    };
+    auto pick = [&](wxMenu* menu, int id) {
+        const wxRect rect = ScreenRectOf(menu->FindItem(id)->GetMenuItem());
+        input.PointAtScreen(rect.GetPosition() + wxPoint(20, rect.height / 2));
+        Pump(200ms);
+        input.Press();
+        input.Release();
+    };
+
+    // View > Status Bar hides the bar.
+    pick(openMenu("View"), res::kCmdViewStatusBar);
+    Pump(1s, [&] { return !f.frame->GetStatusBar()->IsShown(); });
+    EXPECT_FALSE(f.frame->GetStatusBar()->IsShown());
+
+    // Edit > Options shows the dialog; its Cancel button closes it.
+    std::unique_ptr<BackgroundCommand> cancel;
+    WhenShown<COptionsDlg> close([&](COptionsDlg& dialog) {
+        cancel = ClickLater(CentreOnScreen(dialog.FindWindow(wxID_CANCEL)));
+    });
+    pick(openMenu("Edit"), res::kCmdOptions);
+    Pump(5s, [&] { return close.Done() && cancel->Finished(); });
+    EXPECT_TRUE(close.Done());
+
+    // The toolbar's Event Log button.
+    wxAuiToolBar* tools = f.frame->ToolBar();
+    const wxRect button = tools->GetToolRect(res::kCmdToggleEventLog);
+    input.ClickAt(tools, button.GetPosition() + button.GetSize() / 2);
+    Pump(2s, [&] { return f.frame->EventLog() != nullptr && f.frame->EventLog()->IsShown(); });
+    ASSERT_NE(f.frame->EventLog(), nullptr);
+    EXPECT_TRUE(f.frame->EventLog()->IsShown());
+
+    // A log window that is destroyed is made anew when it is next asked for.
+    f.frame->EventLog()->Destroy();
+    Pump(1s);
+    EXPECT_EQ(f.frame->EventLog(), nullptr);
+    input.ClickAt(tools, button.GetPosition() + button.GetSize() / 2);
+    Pump(2s, [&] { return f.frame->EventLog() != nullptr && f.frame->EventLog()->IsShown(); });
+    EXPECT_NE(f.frame->EventLog(), nullptr);
+}
+
+namespace {
+
+// Clicks a clip picture found on the screen and says which clip the screen showed there and
+// which clip the click selected.
+struct Probe {
+    int seen = -1;
+    int selected = -1;
+};
+
+Probe ClickWhatTheScreenShows(FrameFixture& f, RealInput& input, int count)
+{
+    const wxSize client = f.view->GetClientSize();
+    const wxImage shot = ScreenShot(wxRect(f.view->ClientToScreen(wxPoint(0, 0)), client));
+    for (int y = client.y / 2; y < client.y - 4; y += 7)
+        for (int x = 40; x < client.x - 40; x += 53) {
+            const int slot = SlotOfColour(wxColour(shot.GetRed(x, y), shot.GetGreen(x, y), shot.GetBlue(x, y)), count);
+            if (slot < 0)
+                continue;
+            input.ClickAt(f.view, wxPoint(x, y));
+            std::vector<int> selected;
+            Pump(2s, [&] { return !(selected = SelectedSlots(f)).empty(); });
+            return {slot, selected.size() == 1 ? selected[0] : -1};
+        }
+    return {};
+}
+
+}  // namespace
+
+TEST(RealInputTest, EveryWayOfScrollingKeepsBarContentAndClicksInStep)
+{
+    FrameFixture f;
+    constexpr int kClips = 160;
+    OpenColouredClips(f, kClips);
+    CChildView* v = f.view;
+    RealInput input;
+    GtkRange* bar = VerticalBar(v);
+    const wxRect barRect = ScreenRectOf(bar);
+    const int page = v->pageSize.y;
+    const int bottom = v->GridLayout().height - page;
+    ASSERT_GT(bottom, 3 * page);
+
+    // Waits for the position a person expects (if any), then checks that the bar shows it and
+    // that a click on what the screen shows selects that clip.
+    auto inStep = [&](const char* how, int expected = -1) {
+        SCOPED_TRACE(how);
+        Pump(expected < 0 ? 300ms : 3s, [&] { return v->ScrollPosition(wxVERTICAL) == expected; });
+        Pump(100ms);
+        EXPECT_EQ(v->GetScrollPos(wxVERTICAL), v->ScrollPosition(wxVERTICAL));
+        EXPECT_EQ(static_cast<int>(gtk_range_get_value(bar)), v->ScrollPosition(wxVERTICAL));
+        const Probe probe = ClickWhatTheScreenShows(f, input, kClips);
+        EXPECT_GE(probe.seen, 0);
+        EXPECT_EQ(probe.seen, probe.selected);
+        return v->ScrollPosition(wxVERTICAL);
+    };
+    auto slider = [&] {
+        int start = 0, end = 0;
+        gtk_range_get_slider_range(bar, &start, &end);
+        return wxPoint(barRect.x + barRect.width / 2, barRect.y + (start + end) / 2);
+    };
+    const wxPoint barEnd(barRect.x + barRect.width / 2, barRect.GetBottom() - 2);
+
+    // The thumb, dragged down.
+    const wxPoint grip = slider();
+    input.PointAtScreen(grip);
+    input.Press();
+    for (int dy = 20; dy <= 120; dy += 20)
+        input.PointAtScreen(grip + wxPoint(0, dy));
+    input.Release();
+    const int dragged = inStep("thumb drag");
+    EXPECT_GT(dragged, 0);
+
+    // The trough below the thumb.
+    const wxPoint thumb = slider();
+    input.PointAtScreen(wxPoint(thumb.x, (thumb.y + barEnd.y) / 2 + 10));
+    input.Press();
+    input.Release();
+    EXPECT_GT(inStep("trough"), dragged);
+
+    // Keys over the view.
+    input.PointAt(v, wxPoint(v->GetClientSize().x / 2, 10));
+    input.Key(WXK_HOME);
+    EXPECT_EQ(inStep("Home", 0), 0);
+    input.Key(WXK_PAGEDOWN);
+    EXPECT_EQ(inStep("Page Down", page), page);
+    input.Key(WXK_PAGEDOWN);
+    input.Key(WXK_PAGEUP);
+    EXPECT_EQ(inStep("Page Down, Page Up", page), page);
+    input.Key(WXK_END);
+    EXPECT_EQ(inStep("End", bottom), bottom);
+    input.Key(WXK_HOME);
+    EXPECT_EQ(inStep("Home again", 0), 0);
+
+    // The wheel: three lines of 10 pixels a notch; with Shift or Control nothing moves.
+    input.PointAt(v, wxPoint(v->GetClientSize().x / 2, 10));
+    input.Wheel(-3);
+    EXPECT_EQ(inStep("wheel down", 90), 90);
+    input.Wheel(-2, wxMOD_SHIFT);
+    EXPECT_EQ(inStep("Shift+wheel", 90), 90);
+    input.Wheel(-2, wxMOD_CONTROL);
+    EXPECT_EQ(inStep("Control+wheel", 90), 90);
+    input.Wheel(1);
+    EXPECT_EQ(inStep("wheel up", 60), 60);
+}
+
+namespace {
+
+// A window of another program in spirit: it takes dropped files.
+class DropWindow : public wxFrame {
+public:
+    DropWindow() : wxFrame(nullptr, wxID_ANY, "drop here", wxPoint(100, 760), wxSize(400, 250))
+    {
+        SetDropTarget(new Target(this));
+        Show();
+    }
+    std::vector<std::string> dropped;
+
+private:
+    struct Target : wxFileDropTarget {
+        explicit Target(DropWindow* owner) : owner_(owner) {}
+        bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override
+        {
+            for (const wxString& file : files)
+                owner_->dropped.push_back(file.utf8_string());
+            return true;
+        }
+        DropWindow* owner_;
+    };
+};
+
+}  // namespace
+
+TEST(RealInputTest, DragsStartByMovingFivePixelsOrAfterHoldingStill)
+{
+    FrameFixture f;
+    OpenColouredClips(f, 3);
+    f.view->realDrag = true;
+    auto* target = new DropWindow;
+    Pump(300ms);
+    RealInput input;
+    const wxPoint into = CentreOnScreen(target);
+    // The drag loop holds the test until the drop: the rest of the gesture comes from outside.
+    auto finishDragLater = [&] {
+        return std::make_unique<BackgroundCommand>(
+            "sleep 0.4; xdotool mousemove " + std::to_string(into.x - 20) + " " + std::to_string(into.y) +
+            " sleep 0.3 mousemove " + std::to_string(into.x) + " " + std::to_string(into.y) + " sleep 0.3 mouseup 1");
+    };
+
+    // Four pixels are not enough; five are.
+    const wxPoint at = PictureOf(f.view, 1);
+    input.PointAt(f.view, at);
+    input.Press();
+    input.PointAt(f.view, at + wxPoint(4, 0));
+    EXPECT_TRUE(f.view->drags.empty());
+    auto finish = finishDragLater();
+    input.PointAt(f.view, at + wxPoint(3, 4));
+    Pump(5s, [&] { return finish->Finished() && !target->dropped.empty(); });
+    EXPECT_EQ(target->dropped, std::vector<std::string>{ClipPath(f, 1)});
+
+    // Held still for half a second, the next motion starts it.
+    target->dropped.clear();
+    input.PointAt(f.view, at);
+    input.Press();
+    Pump(2s, [&] { return f.view->DragArmed(); });
+    EXPECT_TRUE(f.view->DragArmed());
+    finish = finishDragLater();
+    Pump(5s, [&] { return finish->Finished() && !target->dropped.empty(); });
+    EXPECT_EQ(target->dropped, std::vector<std::string>{ClipPath(f, 1)});
+    EXPECT_EQ(f.view->drags.size(), 2u);
+    target->Destroy();
+}
