@@ -2,8 +2,9 @@
 BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
-# Tests with windows need a display; without one they run on a virtual one.
-XVFB := $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1920x1080x24")
+# Tests with windows need a display; without one they run on a virtual one. It must not reset
+# when its last client leaves: a test that connects during the reset cannot open the display.
+XVFB := $(if $(DISPLAY),,xvfb-run -a -s "-noreset -screen 0 1920x1080x24")
 
 .PHONY: all deps build test test-sanitize test-tsan bench fuzz demo screenshots clean
 
