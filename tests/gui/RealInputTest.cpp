@@ -416,6 +416,10 @@ TEST(RealInputTest, EveryWayOfScrollingKeepsBarContentAndClicksInStep)
     input.Key(WXK_PAGEDOWN);
     input.Key(WXK_PAGEUP);
     EXPECT_EQ(inStep("Page Down, Page Up", page), page);
+    input.Key(WXK_DOWN);
+    EXPECT_EQ(inStep("Down", page + 10), page + 10);
+    input.Key(WXK_UP);
+    EXPECT_EQ(inStep("Up", page), page);
     input.Key(WXK_END);
     EXPECT_EQ(inStep("End", bottom), bottom);
     input.Key(WXK_HOME);
