@@ -6,36 +6,36 @@
 namespace platform {
 namespace {
 
-// For one axis: the source cells each target cell covers and how much of each, in 1/256ths of a
-// source cell. Target cell t covers the source interval [t * s / T, (t + 1) * s / T).
+// For one axis: the source cells each target cell covers and how much of each. Lengths are
+// counted in units of 1/T of a source cell (T the target length), so target cell t covers the
+// units [t * S, (t + 1) * S) exactly: every target cell covers at least one source cell, with a
+// total weight of S, whatever the two lengths are.
 struct Spans {
     std::vector<int> first;                 // first source cell of each target cell
     std::vector<int> count;                 // number of source cells
     std::vector<std::uint32_t> weights;     // `count` weights per target cell, back to back
     std::vector<std::size_t> weightStart;
-    std::vector<std::uint32_t> total;       // sum of the cell's weights
+    std::uint64_t total = 0;                // sum of each target cell's weights: S
 };
 
 Spans CoverageSpans(int sourceLength, int targetLength)
 {
-    constexpr std::uint64_t kScale = 256;
+    const std::uint64_t unitsPerCell = static_cast<std::uint64_t>(targetLength);
     Spans spans;
+    spans.total = static_cast<std::uint64_t>(sourceLength);
     for (int t = 0; t < targetLength; ++t) {
-        const std::uint64_t begin = static_cast<std::uint64_t>(t) * sourceLength * kScale / targetLength;
-        const std::uint64_t end = static_cast<std::uint64_t>(t + 1) * sourceLength * kScale / targetLength;
-        spans.first.push_back(static_cast<int>(begin / kScale));
+        const std::uint64_t begin = static_cast<std::uint64_t>(t) * static_cast<std::uint64_t>(sourceLength);
+        const std::uint64_t end = begin + static_cast<std::uint64_t>(sourceLength);
+        spans.first.push_back(static_cast<int>(begin / unitsPerCell));
         spans.weightStart.push_back(spans.weights.size());
-        std::uint32_t total = 0;
         int count = 0;
-        for (std::uint64_t cell = begin / kScale; cell * kScale < end; ++cell) {
-            const std::uint64_t from = std::max(begin, cell * kScale);
-            const std::uint64_t to = std::min(end, (cell + 1) * kScale);
+        for (std::uint64_t cell = begin / unitsPerCell; cell * unitsPerCell < end; ++cell) {
+            const std::uint64_t from = std::max(begin, cell * unitsPerCell);
+            const std::uint64_t to = std::min(end, (cell + 1) * unitsPerCell);
             spans.weights.push_back(static_cast<std::uint32_t>(to - from));
-            total += static_cast<std::uint32_t>(to - from);
             ++count;
         }
         spans.count.push_back(count);
-        spans.total.push_back(total);
     }
     return spans;
 }
@@ -59,7 +59,8 @@ DeviceBitmap StretchHalftone(const PixelView& source, int width, int height)
     const Spans rows = CoverageSpans(source.height, height);
 
     // Vertical pass first, one target row at a time, into sums per source column; then the
-    // horizontal pass turns them into the target row. Every sum fits 64 bits for any size.
+    // horizontal pass turns them into the target row. A sum is at most 255 * S_h * S_w (times
+    // the units): it fits 64 bits for any size.
     std::vector<std::uint64_t> columnSums(static_cast<std::size_t>(source.width) * 3);
     for (int y = 0; y < height; ++y) {
         std::fill(columnSums.begin(), columnSums.end(), 0);
@@ -69,14 +70,14 @@ DeviceBitmap StretchHalftone(const PixelView& source, int width, int height)
             const std::uint32_t weight = rows.weights[rowWeights + static_cast<std::size_t>(k)];
             std::uint64_t* sum = columnSums.data();
             for (int x = 0; x < source.width; ++x, in += 4, sum += 3) {
-                sum[0] += static_cast<std::uint32_t>(in[0]) * weight;
-                sum[1] += static_cast<std::uint32_t>(in[1]) * weight;
-                sum[2] += static_cast<std::uint32_t>(in[2]) * weight;
+                sum[0] += static_cast<std::uint64_t>(in[0]) * weight;
+                sum[1] += static_cast<std::uint64_t>(in[1]) * weight;
+                sum[2] += static_cast<std::uint64_t>(in[2]) * weight;
             }
         }
         // Target rows are stored bottom row first.
         std::uint8_t* out = target.bits.data() + static_cast<std::size_t>(height - 1 - y) * target.Stride();
-        const std::uint64_t rowTotal = rows.total[static_cast<std::size_t>(y)];
+        const std::uint64_t area = rows.total * columns.total;  // never 0: both lengths are at least 1
         for (int x = 0; x < width; ++x) {
             const std::size_t start = columns.weightStart[static_cast<std::size_t>(x)];
             const std::uint64_t* sum = columnSums.data() + static_cast<std::size_t>(columns.first[static_cast<std::size_t>(x)]) * 3;
@@ -87,7 +88,6 @@ DeviceBitmap StretchHalftone(const PixelView& source, int width, int height)
                 g += sum[1] * weight;
                 r += sum[2] * weight;
             }
-            const std::uint64_t area = rowTotal * columns.total[static_cast<std::size_t>(x)];
             out[x * 4] = static_cast<std::uint8_t>((b + area / 2) / area);
             out[x * 4 + 1] = static_cast<std::uint8_t>((g + area / 2) / area);
             out[x * 4 + 2] = static_cast<std::uint8_t>((r + area / 2) / area);

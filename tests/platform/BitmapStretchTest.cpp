@@ -59,3 +59,45 @@ TEST(BitmapStretchTest, KeepsOrientationFromEitherRowOrder)
     EXPECT_TRUE(platform::StretchHalftone(platform::DeviceBitmap{}, 4, 2).bits.empty());
     EXPECT_TRUE(platform::StretchHalftone(GreyBitmap({{1}}), 0, 2).bits.empty());
 }
+
+namespace {
+
+// The area average of the source under target pixel (x, y), in floating point.
+double ReferenceGrey(const std::vector<std::vector<int>>& rows, int width, int height, int x, int y)
+{
+    const double sw = static_cast<double>(rows[0].size()), sh = static_cast<double>(rows.size());
+    const double x0 = x * sw / width, x1 = (x + 1) * sw / width, y0 = y * sh / height, y1 = (y + 1) * sh / height;
+    double sum = 0, area = 0;
+    for (int sy = 0; sy < static_cast<int>(sh); ++sy)
+        for (int sx = 0; sx < static_cast<int>(sw); ++sx) {
+            const double w = std::max(0.0, std::min(x1, sx + 1.0) - std::max(x0, static_cast<double>(sx))) *
+                             std::max(0.0, std::min(y1, sy + 1.0) - std::max(y0, static_cast<double>(sy)));
+            sum += w * rows[static_cast<std::size_t>(sy)][static_cast<std::size_t>(sx)];
+            area += w;
+        }
+    return sum / area;
+}
+
+}  // namespace
+
+TEST(BitmapStretchTest, TinySourcesFillTheGridCellLikeTheAreaAverage)
+{
+    // 1 x N, N x 1, 1 x 1 and 2 x 2 sources into the grid's thumbnail size and a few others: every
+    // target pixel covers some source, and matches the area average to within rounding.
+    const std::vector<std::vector<std::vector<int>>> sources = {
+        {{200}},
+        {{10, 250}, {90, 30}},
+        {{0}, {60}, {120}, {180}, {240}, {255}, {30}, {90}, {150}, {210}, {5}, {77}, {13}, {99}, {201}, {42}},
+        {{0, 60, 120, 180, 240, 255, 30, 90, 150, 210, 5, 77, 13, 99, 201, 42}},
+    };
+    for (const auto& rows : sources)
+        for (const auto& [w, h] : {std::pair{384, 216}, std::pair{1, 1}, std::pair{3, 700}, std::pair{1000, 2}}) {
+            const auto stretched = platform::StretchHalftone(GreyBitmap(rows), w, h);
+            ASSERT_EQ(stretched.width, w);
+            ASSERT_EQ(stretched.height, h);
+            for (int y = 0; y < h; y += std::max(1, h / 7))
+                for (int x = 0; x < w; x += std::max(1, w / 9))
+                    EXPECT_NEAR(GreyAt(stretched, x, y), ReferenceGrey(rows, w, h, x, y), 0.5 + 1e-9)
+                        << rows[0].size() << "x" << rows.size() << " to " << w << "x" << h << " at " << x << "," << y;
+        }
+}
