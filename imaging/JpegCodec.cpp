@@ -3,6 +3,7 @@
 #include "imaging/JPEGException.h"
 #include "imaging/JpegErrorManager.h"
 #include "imaging/RgbImage.h"
+#include "platform/FileSystem.h"
 
 #include <cstring>
 #include <new>
@@ -11,11 +12,6 @@
 namespace {
 
 using imaging::JpegErrorManager;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Owns a decompressor for the duration of one decode; destroying a never-created one is safe.
 struct Decompressor {
@@ -154,18 +150,22 @@ void ConvertRow(const JSAMPLE* source, int components, bool adobeInverted, int w
 
 }  // namespace
 
-void CRgbImage::DecodeJpeg(std::FILE* stream)
+void CRgbImage::DecodeJpeg(std::FILE* stream, const DecodeRules& rules)
 {
     pixels.reset();
     Decompressor decoder;
+    decoder.errors.warningsAreErrors = rules.warningsAreErrors;
     jpeg_decompress_struct* info = &decoder.info;
     if (!ReadHeader(info, &decoder.errors, stream))
         ThrowCollected(decoder.errors);
 
     const std::uint64_t pixelCount = static_cast<std::uint64_t>(info->image_width) * info->image_height;
-    if (pixelCount > kMaxPixels)
+    if (pixelCount > rules.maxPixels)
         throw CJPEGException("\r\nImage of " + std::to_string(info->image_width) + " x " +
-                             std::to_string(info->image_height) + " pixels is larger than the 64-megapixel limit");
+                             std::to_string(info->image_height) + " pixels is larger than the limit of " +
+                             std::to_string(rules.maxPixels) + " pixels");
+    if (pixelCount == 0)
+        throw CJPEGException("\r\nThe stream holds no image");
 
     const J_COLOR_SPACE output = OutputSpaceFor(info->jpeg_color_space);
     if (!StartDecompress(info, &decoder.errors, output == JCS_UNKNOWN ? info->out_color_space : output))
@@ -215,12 +215,12 @@ void CRgbImage::DecodeJpeg(std::FILE* stream)
     stride = static_cast<std::int32_t>(newStride);
 }
 
-bool CRgbImage::LoadJpegFile(const std::string& path)
+bool CRgbImage::LoadJpegFile(const std::string& path, const DecodeRules& rules)
 {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    platform::FilePtr file = platform::OpenRegularFile(path);
     if (!file)
         return false;
-    DecodeJpeg(file.get());
+    DecodeJpeg(file.get(), rules);
     return true;
 }
 
@@ -241,7 +241,7 @@ bool CRgbImage::EncodeJpeg(std::FILE* stream) const
 
 bool CRgbImage::SaveJpegFile(const std::string& path) const
 {
-    FilePtr file(std::fopen(path.c_str(), "wb"));
+    platform::FilePtr file = platform::CreateFileForWriting(path);
     if (!file)
         return false;
     const bool encoded = EncodeJpeg(file.get());

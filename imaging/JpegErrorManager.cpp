@@ -17,6 +17,16 @@ std::string FormattedMessage(j_common_ptr info)
     return buffer;
 }
 
+// The library's own policy for messages (which warnings are shown, trace levels).
+void StandardEmitMessage(j_common_ptr info, int level)
+{
+    static const auto standard = [] {
+        jpeg_error_mgr defaults{};
+        return jpeg_std_error(&defaults)->emit_message;
+    }();
+    standard(info, level);
+}
+
 [[noreturn]] void CollectAndJump(j_common_ptr info)
 {
     JpegErrorManager& manager = ManagerOf(info);
@@ -24,6 +34,13 @@ std::string FormattedMessage(j_common_ptr info)
         manager.collected = "\r\n";
     manager.collected += FormattedMessage(info);
     std::longjmp(manager.recovery, 1);
+}
+
+void EmitMessage(j_common_ptr info, int level)
+{
+    if (level < 0 && ManagerOf(info).warningsAreErrors)
+        CollectAndJump(info);
+    StandardEmitMessage(info, level);
 }
 
 void ShowWarning(j_common_ptr info)
@@ -38,6 +55,7 @@ jpeg_error_mgr* InstallErrorManager(JpegErrorManager& manager)
     jpeg_error_mgr* library = jpeg_std_error(&manager.library);
     library->error_exit = CollectAndJump;
     library->output_message = ShowWarning;
+    library->emit_message = EmitMessage;
     manager.collected.clear();
     return library;
 }

@@ -14,6 +14,7 @@ struct JpegErrorManager {
     jpeg_error_mgr library;   // first member: the library's pointer is cast back to this record
     std::jmp_buf recovery;    // armed by the small functions that call the library
     std::string collected;    // "\r\n" + the library's message of a fatal error
+    bool warningsAreErrors = false;  // a warning (a damaged stream) ends the operation as an error does
 };
 
 // Error exit collects the message and jumps to `recovery`; message output (warnings; the

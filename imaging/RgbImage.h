@@ -7,6 +7,12 @@
 #include <memory>
 #include <string>
 
+// What a JPEG decode accepts.
+struct JpegDecodeRules {
+    std::uint64_t maxPixels = 64ull * 1024 * 1024;  // a larger picture is refused before any allocation
+    bool warningsAreErrors = false;                 // a damaged stream fails instead of showing a box
+};
+
 // A 24-bit picture laid out like a bottom-up device-independent bitmap: rows bottom row first,
 // each pixel blue, green, red, each row padded to a multiple of 4 bytes. A record without
 // `pixels` holds no picture. Single owner.
@@ -17,12 +23,15 @@ public:
     std::int32_t height = 0;
     std::int32_t stride = 0;
 
+    using DecodeRules = JpegDecodeRules;
+
     // Decodes the JPEG stream that starts at the stream's current position. Throws
-    // CJPEGException on a library error, or when the picture would exceed kMaxPixels; the record
-    // then holds no picture. Library warnings show the first one in a "JPEG Error" box.
-    void DecodeJpeg(std::FILE* stream);
-    // False when the file cannot be opened; a decode error passes through.
-    bool LoadJpegFile(const std::string& path);
+    // CJPEGException on a library error, or when the picture would exceed the rules' size; the
+    // record then holds no picture. Library warnings show the first one in a "JPEG Error" box,
+    // or fail the decode when the rules say so.
+    void DecodeJpeg(std::FILE* stream, const DecodeRules& rules = DecodeRules{});
+    // False when the file cannot be opened or is no regular file; a decode error passes through.
+    bool LoadJpegFile(const std::string& path, const DecodeRules& rules = DecodeRules{});
     // Writes the picture as a baseline JPEG of quality 85. False (never throws) when there is no
     // picture or the library fails.
     bool EncodeJpeg(std::FILE* stream) const;
@@ -41,6 +50,8 @@ public:
 
     // Largest picture a decode accepts, in pixels.
     static constexpr std::uint64_t kMaxPixels = 64ull * 1024 * 1024;
+    // Largest thumbnail picture (a camera's fits a 16 KB block; ours are 384 x 216).
+    static constexpr std::uint64_t kMaxThumbnailPixels = 2ull * 1000 * 1000;
     // Bytes per padded row: width × 3 rounded up to a multiple of 4.
     static std::int64_t StrideFor(std::int64_t width) { return (width * 24 + 31) / 32 * 4; }
 };

@@ -1,20 +1,19 @@
 #include "model/ThumbnailSet.h"
 
 #include "model/AVCHDException.h"
+#include "log/EventLog.h"
 #include "model/ClipDetails.h"
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 
+#include <cerrno>
 #include <optional>
 #include <stdexcept>
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using platform::FilePtr;
 
 long long FileSize(std::FILE* file)
 {
@@ -34,12 +33,14 @@ void ThumbnailEntry::LoadJpeg(std::FILE* file)
 {
     bitmap.reset();
     picture = std::make_unique<CRgbImage>();
-    picture->DecodeJpeg(file);
+    // A camera thumbnail fits a 16 KB block: one that declares a huge picture is refused before
+    // its pixels are allocated.
+    picture->DecodeJpeg(file, CRgbImage::DecodeRules{CRgbImage::kMaxThumbnailPixels, false});
 }
 
-CThumbnailSet::CThumbnailSet(const std::string& dataFilePath)
+CThumbnailSet::CThumbnailSet(const std::string& dataFilePath, std::uint64_t maxFolderPixels)
 {
-    Load(dataFilePath);
+    Load(dataFilePath, maxFolderPixels);
 }
 
 std::string CThumbnailSet::IndexPath(const std::string& dataFilePath, const char* extension)
@@ -58,9 +59,9 @@ namespace {
 FilePtr OpenIndex(const std::string& wanted, std::string& foundPath)
 {
     foundPath = wanted;
-    FilePtr file(std::fopen(wanted.c_str(), "rb"));
-    if (file)
-        return file;
+    FilePtr file = platform::OpenRegularFile(wanted);
+    if (file || errno == EINVAL)
+        return file;  // found, or there but no regular file
     const std::size_t slash = wanted.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : wanted.substr(0, slash == 0 ? 1 : slash);
     const std::string name = slash == std::string::npos ? wanted : wanted.substr(slash + 1);
@@ -68,7 +69,7 @@ FilePtr OpenIndex(const std::string& wanted, std::string& foundPath)
     if (!found)
         return nullptr;
     foundPath = slash == std::string::npos ? found->substr(2) : *found;
-    return FilePtr(std::fopen(foundPath.c_str(), "rb"));
+    return platform::OpenRegularFile(foundPath);
 }
 
 }  // namespace
@@ -111,11 +112,11 @@ bool CThumbnailSet::ReadIndex(const std::string& dataFilePath)
     return true;
 }
 
-void CThumbnailSet::Load(const std::string& dataFilePath)
+void CThumbnailSet::Load(const std::string& dataFilePath, std::uint64_t maxFolderPixels)
 {
     Clear();
     const bool useIndex = ReadIndex(dataFilePath);
-    FilePtr file(std::fopen(dataFilePath.c_str(), "rb"));
+    FilePtr file = platform::OpenRegularFile(dataFilePath);
     if (!file)
         throw CAVCHDException(platform::FormatString("Unable to open thumbnail file [%s]", dataFilePath.c_str()));
     const long long size = FileSize(file.get());
@@ -125,6 +126,7 @@ void CThumbnailSet::Load(const std::string& dataFilePath)
             "as expected.  No thumbnails will be read.",
             dataFilePath.c_str(), size, kBlockSize));
 
+    std::uint64_t pixels = 0;
     for (long long block = 0; block * kBlockSize < size; ++block) {
         long long slot = block;
         if (useIndex) {
@@ -138,6 +140,12 @@ void CThumbnailSet::Load(const std::string& dataFilePath)
             continue;
         if (std::fseek(file.get(), static_cast<long>(block * kBlockSize), SEEK_SET) != 0)
             throw CAVCHDException(platform::FormatString("Unable to read thumbnail file [%s]", dataFilePath.c_str()));
+        if (pixels >= maxFolderPixels) {
+            LogEvent("Thumbnail file [%s]: the camera thumbnails read so far hold %llu pixels, the most one folder "
+                     "may hold; the rest are not read.",
+                     dataFilePath.c_str(), static_cast<unsigned long long>(pixels));
+            break;
+        }
         auto entry = std::make_unique<ThumbnailEntry>();
         entry->clipNumber = static_cast<std::int32_t>(slot);
         try {
@@ -145,6 +153,7 @@ void CThumbnailSet::Load(const std::string& dataFilePath)
         } catch (const std::exception& error) {
             throw std::runtime_error(error.what());
         }
+        pixels += static_cast<std::uint64_t>(entry->Width()) * static_cast<std::uint64_t>(entry->Height());
         SlotFor(static_cast<int>(slot)) = std::move(entry);
     }
 }

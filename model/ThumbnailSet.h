@@ -33,15 +33,19 @@ public:
     static constexpr long kBlockSize = 16384;      // the thumbnail offset multiple
     static constexpr long kIndexHeaderSize = 72;   // ignored header of an index file
     static constexpr long kIndexRecordSize = 12;
+    // The most pixels one folder's camera thumbnails may hold (about 2,000 thumbnails of
+    // 416 x 240, 600 MB); blocks past it are not read.
+    static constexpr std::uint64_t kMaxFolderPixels = 200ull * 1000 * 1000;
 
     CThumbnailSet() = default;
     // Loads the data file; passes on what Load raises.
-    explicit CThumbnailSet(const std::string& dataFilePath);
+    explicit CThumbnailSet(const std::string& dataFilePath, std::uint64_t maxFolderPixels = kMaxFolderPixels);
 
     // Reads the data file and its index. Raises CAVCHDException when the data file cannot be
     // opened or its size is not a whole number of blocks, and a std::runtime_error with the JPEG
-    // layer's text when a named block does not decode.
-    void Load(const std::string& dataFilePath);
+    // layer's text when a named block does not decode. Only regular files are read. Once the
+    // pictures hold `maxFolderPixels`, the remaining blocks are left unread and a line is logged.
+    void Load(const std::string& dataFilePath, std::uint64_t maxFolderPixels = kMaxFolderPixels);
     // Reads the index that belongs to the data file ("TID", else "tidx"); false without one.
     bool ReadIndex(const std::string& dataFilePath);
     void Clear();

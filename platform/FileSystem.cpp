@@ -156,9 +156,62 @@ std::string JoinPath(const std::string& directory, std::string_view name)
     return path;
 }
 
+namespace {
+
+// A read-only descriptor of a regular file, or -1. O_NONBLOCK keeps the open of a FIFO from
+// waiting for a writer; it is cleared again for the reads.
+int OpenRegularDescriptor(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
+FilePtr OpenRegularFile(const std::string& path)
+{
+    const int fd = OpenRegularDescriptor(path);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = fdopen(fd, "rb");
+    if (file == nullptr)
+        close(fd);
+    return FilePtr(file);
+}
+
+FilePtr CreateFileForWriting(const std::string& path)
+{
+    return FilePtr(std::fopen(path.c_str(), "wbe"));
+}
+
+bool CopyFileReplacing(const std::string& from, const std::string& to)
+{
+    const std::string partial = to + ".part";
+    unlink(partial.c_str());  // left by a copy that was interrupted
+    if (!CopyFileNoReplace(from, partial))
+        return false;
+    if (rename(partial.c_str(), to.c_str()) == 0)
+        return true;
+    const int error = errno;
+    unlink(partial.c_str());
+    errno = error;
+    return false;
+}
+
 bool CopyFileNoReplace(const std::string& from, const std::string& to)
 {
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int in = OpenRegularDescriptor(from);
     if (in < 0)
         return false;
     const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -188,8 +241,11 @@ bool CopyFileNoReplace(const std::string& from, const std::string& to)
     }
     close(in);
     ok = close(out) == 0 && ok;
-    if (!ok)
+    if (!ok) {
+        const int error = errno;
         unlink(to.c_str());  // only the file this call created
+        errno = error;
+    }
     return ok;
 }
 

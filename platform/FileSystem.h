@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,10 +56,25 @@ std::optional<std::string> FindChildIgnoreCase(const std::string& directory, std
 // directory + "/" + name, without doubling a separator that the directory already ends with.
 std::string JoinPath(const std::string& directory, std::string_view name);
 
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a file for reading only when it is a regular file: a FIFO, device or folder of that
+// name would block or mislead a reader, so it gives null (errno EINVAL) without waiting. The
+// descriptor is close-on-exec, so no child process inherits it.
+FilePtr OpenRegularFile(const std::string& path);
+// Creates or truncates a file for writing, close-on-exec.
+FilePtr CreateFileForWriting(const std::string& path);
+
 bool FileExists(const std::string& path);
 // Copies a file to a new name; never replaces an existing file (false then). A copy that fails
-// part way is removed, so no half file is left.
+// part way is removed, so no half file is left. Only a regular file is copied.
 bool CopyFileNoReplace(const std::string& from, const std::string& to);
+// Copies a file through "<to>.part" and a rename, so `to` is either the old file or the whole
+// new one. A stale "<to>.part" is replaced. False, with errno set, when any step fails.
+bool CopyFileReplacing(const std::string& from, const std::string& to);
 bool IsDirectory(const std::string& path);
 
 }  // namespace platform

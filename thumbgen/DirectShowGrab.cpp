@@ -14,18 +14,11 @@ namespace {
 
 constexpr std::chrono::milliseconds kFirstFrameLimit{10000};
 
-// Writes the thumbnail under a temporary name beside its final one and renames it, so a failed
-// write never leaves half a picture where the next visit would look.
-void WriteThumbnailFile(const std::string& clipPath, const platform::DeviceBitmap& thumbnail)
+void WriteThumbnailOf(const std::string& clipPath, const platform::DeviceBitmap& thumbnail)
 {
-    const std::string fileName = ThumbnailFilePath(clipPath, true);
     CRgbImage picture;
-    if (!picture.FromBitmap(thumbnail))
-        return;
-    const std::string partial = fileName + ".part";
-    if (picture.SaveJpegFile(partial) && std::rename(partial.c_str(), fileName.c_str()) == 0)
-        return;
-    std::remove(partial.c_str());
+    if (picture.FromBitmap(thumbnail))
+        WriteThumbnailFile(clipPath, picture);
 }
 
 void GrabFrame(ThumbnailQueue& queue, const std::string& clipPath, platform::MediaGraph& graph)
@@ -52,7 +45,7 @@ void GrabFrame(ThumbnailQueue& queue, const std::string& clipPath, platform::Med
     if (thumbnail->bits.empty())
         return;
     if (GetWriteThumbnails())
-        WriteThumbnailFile(clipPath, *thumbnail);
+        WriteThumbnailOf(clipPath, *thumbnail);
     queue.StoreResult(clipPath, ThumbnailResult{std::move(thumbnail), nullptr});
 }
 

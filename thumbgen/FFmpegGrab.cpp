@@ -22,7 +22,8 @@ std::unique_ptr<CRgbImage> ReadPicture(const std::string& path)
 {
     auto picture = std::make_unique<CRgbImage>();
     try {
-        if (picture->LoadJpegFile(path) && picture->HasPicture())
+        // A damaged picture is no picture: it would otherwise be kept as the clip's file.
+        if (picture->LoadJpegFile(path, CRgbImage::DecodeRules{CRgbImage::kMaxPixels, true}) && picture->HasPicture())
             return picture;
     } catch (const CJPEGException&) {
         // ffmpeg left something that is no JPEG: the same as leaving nothing.
@@ -76,7 +77,7 @@ void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath, std::chr
         LogEvent("Successfully generated thumbnail for [%s] in %u ms using ffmpeg", clipPath.c_str(),
                  static_cast<unsigned>(platform::GetTickCount() - start));
         if (GetWriteThumbnails())
-            platform::CopyFileNoReplace(output, ThumbnailFilePath(clipPath, true));  // never replaces a file
+            CopyThumbnailFile(output, clipPath);
     } else {
         LogEvent("Failed to read thumbnail JPEG created by ffmpeg. Command line: %s", command.text.c_str());
     }

@@ -2,21 +2,40 @@
 
 #include "imaging/JPEGException.h"
 #include "log/EventLog.h"
+#include "platform/FileSystem.h"
 #include "settings/Settings.h"
 #include "thumbgen/ThumbnailQueue.h"
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <utility>
 
 namespace {
 constexpr const char* kSuffix = ".viewmere.jpg";
 constexpr const char* kSubdirectory = "Viewmere";
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
+// One log line per folder and reason: a read-only card would otherwise log once per clip.
+void ReportWriteFailure(const std::string& fileName, int error)
+{
+    static std::mutex mutex;
+    static std::set<std::pair<std::string, int>> reported;
+    const std::size_t slash = fileName.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : fileName.substr(0, slash);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!reported.emplace(folder, error).second)
+            return;
+    }
+    const std::string reason = error != 0 ? std::strerror(error) : "the picture could not be encoded";
+    LogEvent("Could not write thumbnail files to [%s]: %s. The thumbnails are shown but not kept.", folder.c_str(),
+             reason.c_str());
+}
 }  // namespace
 
 std::string ThumbnailFilePath(const std::string& clipPath, bool createDirectory)
@@ -35,12 +54,12 @@ std::string ThumbnailFilePath(const std::string& clipPath, bool createDirectory)
 bool LoadThumbnailFile(ThumbnailQueue& queue, const std::string& clipPath)
 {
     const std::string fileName = ThumbnailFilePath(clipPath, false);
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
+    platform::FilePtr file = platform::OpenRegularFile(fileName);
     if (!file)
         return false;
     auto picture = std::make_unique<CRgbImage>();
     try {
-        picture->DecodeJpeg(file.get());
+        picture->DecodeJpeg(file.get(), CRgbImage::DecodeRules{CRgbImage::kMaxThumbnailPixels, true});
     } catch (const CJPEGException& error) {
         LogEvent("Ignored thumbnail file [%s]: %s", fileName.c_str(), error.what());
         return false;
@@ -49,4 +68,26 @@ bool LoadThumbnailFile(ThumbnailQueue& queue, const std::string& clipPath)
     queue.StoreResult(clipPath, ThumbnailResult{nullptr, std::move(picture)});
     LogEvent("Loaded thumbnail file [%s]", fileName.c_str());
     return true;
+}
+
+bool WriteThumbnailFile(const std::string& clipPath, const CRgbImage& picture)
+{
+    const std::string fileName = ThumbnailFilePath(clipPath, true);
+    const std::string partial = fileName + ".part";
+    errno = 0;
+    if (picture.SaveJpegFile(partial) && std::rename(partial.c_str(), fileName.c_str()) == 0)
+        return true;
+    const int error = errno;
+    std::remove(partial.c_str());
+    ReportWriteFailure(fileName, error);
+    return false;
+}
+
+bool CopyThumbnailFile(const std::string& jpegPath, const std::string& clipPath)
+{
+    const std::string fileName = ThumbnailFilePath(clipPath, true);
+    if (platform::CopyFileReplacing(jpegPath, fileName))
+        return true;
+    ReportWriteFailure(fileName, errno);
+    return false;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+class CRgbImage;
 class ThumbnailQueue;
 
 // Where a clip's generated thumbnail is kept: "<clip>.viewmere.jpg" beside the clip, or in the
@@ -9,5 +10,13 @@ class ThumbnailQueue;
 std::string ThumbnailFilePath(const std::string& clipPath, bool createDirectory);
 
 // Serves a clip from its thumbnail file: true when the file was read and its picture stored.
-// A file that opens but does not decode counts as absent; the decoder's text is logged.
+// Only a regular file is read. A file that does not decode cleanly (a damaged, truncated or
+// empty one) counts as absent, so the thumbnail is made again and the file replaced; the
+// decoder's text is logged, and no box is shown.
 bool LoadThumbnailFile(ThumbnailQueue& queue, const std::string& clipPath);
+
+// Write a clip's thumbnail file through "<file>.part" and a rename, replacing a damaged one.
+// A failure is logged once per folder and reason; the thumbnail itself is kept in memory by the
+// caller all the same.
+bool WriteThumbnailFile(const std::string& clipPath, const CRgbImage& picture);
+bool CopyThumbnailFile(const std::string& jpegPath, const std::string& clipPath);

@@ -3,7 +3,10 @@
 #include "model/ThumbnailSet.h"
 #include "support/JpegFixtures.h"
 #include "support/MessageBoxRecorder.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -248,4 +251,53 @@ TEST_F(ThumbnailSetTest, RealisticCardOf113RecordsOver131Blocks)
         EXPECT_EQ(BlockShownBy(set.GetEntry(clip)), clip + 18) << "clip " << clip;
     }
     EXPECT_TRUE(boxes_.Boxes().empty());
+}
+
+namespace {
+
+// A JPEG that declares `width` x `height` in its frame header but carries a small picture's data.
+std::string DeclaringSize(std::string jpeg, int width, int height)
+{
+    for (std::size_t i = 0; i + 8 < jpeg.size(); ++i)
+        if (static_cast<unsigned char>(jpeg[i]) == 0xFF && static_cast<unsigned char>(jpeg[i + 1]) == 0xC0) {
+            jpeg[i + 5] = static_cast<char>(height >> 8), jpeg[i + 6] = static_cast<char>(height & 0xFF);
+            jpeg[i + 7] = static_cast<char>(width >> 8), jpeg[i + 8] = static_cast<char>(width & 0xFF);
+            break;
+        }
+    return jpeg;
+}
+
+}  // namespace
+
+TEST_F(ThumbnailSetTest, HugeDeclaredPicturesAndTooManyPixelsAreRefusedBeforeAllocation)
+{
+    // A block that declares 8000 x 8000 and ends early is refused from its header.
+    std::vector<std::string> blocks = CodedBlocks(2);
+    blocks[1] = DeclaringSize(blocks[1], 8000, 8000);
+    WriteData(blocks);
+    EXPECT_EQ(LoadError(Tdt()), "JPEG Exception: \r\nImage of 8000 x 8000 pixels is larger than the limit of 2000000 pixels");
+
+    // A folder's pictures stop at the bound: the rest stay unread, with one line in the log.
+    WriteData(CodedBlocks(4, 64, 32));
+    TakeLogMessages();
+    CThumbnailSet set(Tdt(), 2 * 64 * 32);
+    EXPECT_EQ(BlockShownBy(set.GetEntry(1)), 1);
+    EXPECT_EQ(set.GetEntry(2), nullptr);
+    EXPECT_EQ(set.GetEntry(3), nullptr);
+    const auto log = TakeLogMessages();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("hold 4096 pixels, the most one folder may hold"), std::string::npos);
+}
+
+TEST_F(ThumbnailSetTest, FifosAreNeverOpenedForReading)
+{
+    // Opening a FIFO for reading waits for a writer: a card with one would hang the viewer.
+    MakeDirs(dir_ / "AVCHDTN");
+    ASSERT_EQ(mkfifo(Tdt().c_str(), 0600), 0);
+    EXPECT_EQ(LoadError(Tdt()), "AVCHD Exception: Unable to open thumbnail file [" + Tdt() + "]");
+    std::remove(Tdt().c_str());
+    WriteData(CodedBlocks(2));
+    ASSERT_EQ(mkfifo((dir_ / "AVCHDTN/THUMB.TID").c_str(), 0600), 0);
+    CThumbnailSet set(Tdt());  // no usable index: blocks fill slots by position
+    EXPECT_EQ(BlockShownBy(set.GetEntry(1)), 1);
 }

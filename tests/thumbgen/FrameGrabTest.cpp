@@ -315,15 +315,22 @@ TEST_F(GrabTest, FFmpegGrabWithTheRealProgram)
     EXPECT_FALSE(platform::FileExists(TempOutputName()));
 }
 
-TEST_F(GrabTest, FFmpegGrabNeverReplacesAnExistingThumbnailFile)
+TEST_F(GrabTest, FFmpegGrabReplacesADamagedThumbnailFileThroughAPartFile)
 {
+    // The clip is grabbed only when its file did not load: what is there is damaged (here cut
+    // short by an interrupted copy, with the copy's stale part file beside it).
     const std::string clip = CopyClip(TestClips().progressive720, "00002.m2ts");
-    WriteFile(clip + ".viewmere.jpg", "KEEP ME");
+    const std::string good = SolidJpeg(64, 36, 0, 255, 0);
+    WriteFile(clip + ".viewmere.jpg", good.substr(0, good.size() / 2));
+    WriteFile(clip + ".viewmere.jpg.part", "stale");
     GrabWithFFmpeg(queue_, clip);
     std::string path;
     ThumbnailResult result;
     EXPECT_TRUE(queue_.TakeResult(path, result));
-    EXPECT_EQ(ReadFile(clip + ".viewmere.jpg"), "KEEP ME");
+    CRgbImage written;
+    ASSERT_TRUE(written.LoadJpegFile(clip + ".viewmere.jpg", CRgbImage::DecodeRules{CRgbImage::kMaxPixels, true}));
+    EXPECT_EQ(written.width, 416);
+    EXPECT_FALSE(platform::FileExists(clip + ".viewmere.jpg.part"));
 }
 
 TEST_F(GrabTest, FFmpegTemplateProblemsStartNoProcess)

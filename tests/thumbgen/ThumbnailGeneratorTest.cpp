@@ -1,12 +1,14 @@
 #include "imaging/JPEGException.h"
 #include "support/JpegFixtures.h"
 #include "support/LogCapture.h"
+#include "support/MessageBoxRecorder.h"
 #include "support/TempDir.h"
 #include "platform/FileSystem.h"
 #include "settings/Settings.h"
 #include "thumbgen/ThumbnailFile.h"
 #include "thumbgen/ThumbnailGenerator.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -276,6 +278,41 @@ TEST_F(ThumbnailFileFixture, BadThumbnailFileIsLoggedAndTheClipGoesOnToAGrab)
     // No file at all: nothing is logged.
     EXPECT_FALSE(LoadThumbnailFile(queue, dir_ / "00002.MTS"));
     EXPECT_TRUE(TakeLogMessages().empty());
+
+    // Empty (an interrupted copy), cut short, or a FIFO: each is bad, said in one line and no
+    // box, and never waited on.
+    MessageBoxRecorder boxes;
+    const std::string picture = SolidJpeg(64, 36, 10, 20, 30);
+    WriteFile(dir_ / "00003.MTS.viewmere.jpg", "");
+    WriteFile(dir_ / "00004.MTS.viewmere.jpg", picture.substr(0, picture.size() - 40));
+    ASSERT_EQ(mkfifo((dir_ / "00005.MTS.viewmere.jpg").c_str(), 0600), 0);
+    for (const char* name : {"00003.MTS", "00004.MTS", "00005.MTS"})
+        EXPECT_FALSE(LoadThumbnailFile(queue, dir_ / name)) << name;
+    const auto lines = TakeLogMessages();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Ignored thumbnail file [" + dir_ / "00003.MTS.viewmere.jpg" +
+                            "]: JPEG Exception: \r\nEmpty input file");
+    EXPECT_EQ(lines[1], "Ignored thumbnail file [" + dir_ / "00004.MTS.viewmere.jpg" +
+                            "]: JPEG Exception: \r\nPremature end of JPEG file");
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(ThumbnailFileFixture, AThumbnailThatCannotBeWrittenIsReportedOncePerFolder)
+{
+    CRgbImage picture;
+    ASSERT_TRUE(picture.FromBitmap(platform::MakeDeviceBitmap32(8, 8)));
+    settings::WriteToSubdir.Write(true);
+    WriteFile(dir_ / "Viewmere", "a file where the folder would go");
+    TakeLogMessages();
+    EXPECT_FALSE(WriteThumbnailFile(dir_ / "00001.MTS", picture));
+    EXPECT_FALSE(WriteThumbnailFile(dir_ / "00002.MTS", picture));
+    const auto lines = TakeLogMessages();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "Could not write thumbnail files to [" + dir_ / "Viewmere" +
+                            "]: Not a directory. The thumbnails are shown but not kept.");
+    settings::WriteToSubdir.Write(false);
+    EXPECT_TRUE(WriteThumbnailFile(dir_ / "00001.MTS", picture));
+    EXPECT_FALSE(platform::FileExists(dir_ / "00001.MTS.viewmere.jpg.part"));
 }
 
 TEST_F(ThumbnailFileFixture, UseFFmpegIsReadForEveryClip)
