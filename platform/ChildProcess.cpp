@@ -6,7 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <set>
 #include <thread>
 
 extern char** environ;
@@ -25,11 +31,14 @@ public:
     }
     SpawnActions(const SpawnActions&) = delete;
     SpawnActions& operator=(const SpawnActions&) = delete;
-    bool RedirectToDevNull()
+    // Standard input and output to /dev/null, and every other descriptor closed, whether or
+    // not it was opened close-on-exec.
+    bool RedirectToDevNullAndCloseTheRest()
     {
         return ok_ && posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0) == 0 &&
                posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0) == 0 &&
-               posix_spawn_file_actions_addopen(&actions_, 2, "/dev/null", O_WRONLY, 0) == 0;
+               posix_spawn_file_actions_addopen(&actions_, 2, "/dev/null", O_WRONLY, 0) == 0 &&
+               posix_spawn_file_actions_addclosefrom_np(&actions_, 3) == 0;
     }
     posix_spawn_file_actions_t* Get() { return &actions_; }
 
@@ -38,35 +47,103 @@ private:
     bool ok_ = false;
 };
 
-// True when the child has ended and was reaped.
-bool Reaped(pid_t child)
+// Spawn attributes that put the child in a new process group of its own.
+class SpawnAttributes {
+public:
+    SpawnAttributes()
+    {
+        ok_ = posix_spawnattr_init(&attributes_) == 0 && posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
+              posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETPGROUP) == 0;
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    bool Ok() const { return ok_; }
+    const posix_spawnattr_t* Get() const { return &attributes_; }
+
+private:
+    posix_spawnattr_t attributes_{};
+    bool ok_ = false;
+};
+
+// The process groups of running children, so that a program ending on a signal can end them.
+std::mutex groupsLock;
+std::set<pid_t>& RunningGroups()
 {
-    int status = 0;
+    static std::set<pid_t>* groups = new std::set<pid_t>;  // never destroyed: used until exit
+    return *groups;
+}
+
+// True when the child has ended. It is not reaped yet: while it is a zombie its process id,
+// which is also its group's id, cannot be given to another process, so the group can still be
+// killed safely.
+bool Ended(pid_t child)
+{
+    siginfo_t info{};
     for (;;) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child)
-            return true;
-        if (done == 0)
-            return false;
+        if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+            return info.si_pid == child;
         if (errno != EINTR)
             return true;  // already gone: nothing left to wait for
     }
 }
 
-void KillAndReap(pid_t child)
+// Kills whatever is left in the child's group, reaps the child and forgets the group.
+int KillGroupAndReap(pid_t child)
 {
-    kill(child, SIGKILL);
+    std::lock_guard<std::mutex> lock(groupsLock);
+    kill(-child, SIGKILL);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    RunningGroups().erase(child);
+    return status;
+}
+
+bool IsExecutableFile(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
 }  // namespace
 
+std::string FindProgram(const std::string& name)
+{
+    if (name.empty())
+        return {};
+    if (name.find('/') != std::string::npos)
+        return name;
+    const char* path = std::getenv("PATH");
+    const std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    for (std::size_t start = 0; start <= folders.size();) {
+        const std::size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string folder = folders.substr(start, end - start);
+        // An empty or relative entry would mean the current folder: never searched.
+        if (!folder.empty() && folder[0] == '/') {
+            const std::string candidate = folder + (folder.back() == '/' ? "" : "/") + name;
+            if (IsExecutableFile(candidate))
+                return candidate;
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+void KillRunningChildren()
+{
+    std::lock_guard<std::mutex> lock(groupsLock);
+    for (pid_t group : RunningGroups())
+        kill(-group, SIGKILL);
+}
+
 ProcessOutcome RunProcess(const std::vector<std::string>& arguments, std::chrono::milliseconds limit,
-                          const std::function<bool()>& cancelled)
+                          const std::function<bool()>& cancelled, int* waitStatus)
 {
     if (arguments.empty())
+        return ProcessOutcome::NotStarted;
+    const std::string program = FindProgram(arguments[0]);
+    if (program.empty())
         return ProcessOutcome::NotStarted;
     std::vector<char*> argv;
     for (const std::string& argument : arguments)
@@ -74,25 +151,29 @@ ProcessOutcome RunProcess(const std::vector<std::string>& arguments, std::chrono
     argv.push_back(nullptr);
 
     SpawnActions actions;
-    if (!actions.RedirectToDevNull())
+    SpawnAttributes attributes;
+    if (!actions.RedirectToDevNullAndCloseTheRest() || !attributes.Ok())
         return ProcessOutcome::NotStarted;
     pid_t child = 0;
-    // The program is run by the path given, never looked up in PATH; a name without a slash is
-    // taken relative to the current folder, as the other platform's process start does.
-    if (posix_spawn(&child, argv[0], actions.Get(), nullptr, argv.data(), environ) != 0)
-        return ProcessOutcome::NotStarted;
-
+    {
+        // Registered under the lock, so a signal-time kill never misses a group just started.
+        std::lock_guard<std::mutex> lock(groupsLock);
+        if (posix_spawn(&child, program.c_str(), actions.Get(), attributes.Get(), argv.data(), environ) != 0)
+            return ProcessOutcome::NotStarted;
+        RunningGroups().insert(child);
+    }
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        if (Reaped(child))
+        if (Ended(child)) {
+            const int status = KillGroupAndReap(child);  // also anything it left running
+            if (waitStatus != nullptr)
+                *waitStatus = status;
             return ProcessOutcome::Exited;
-        if (cancelled && cancelled()) {
-            KillAndReap(child);
-            return ProcessOutcome::Cancelled;
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            KillAndReap(child);
-            return ProcessOutcome::TimedOut;
+        const bool stop = cancelled && cancelled();
+        if (stop || std::chrono::steady_clock::now() >= deadline) {
+            KillGroupAndReap(child);
+            return stop ? ProcessOutcome::Cancelled : ProcessOutcome::TimedOut;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

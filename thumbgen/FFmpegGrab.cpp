@@ -12,6 +12,7 @@
 #include "thumbgen/ThumbnailQueue.h"
 
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <memory>
@@ -52,8 +53,9 @@ void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath, std::chr
     // A picture left by an earlier run that was stopped must never pass for this clip's: ffmpeg
     // would not overwrite it and the old picture would be read instead.
     ::unlink(output.c_str());
+    int status = 0;
     const platform::ProcessOutcome outcome =
-        platform::RunProcess(command.arguments, limit, [&queue] { return queue.StopRequested(); });
+        platform::RunProcess(command.arguments, limit, [&queue] { return queue.StopRequested(); }, &status);
     switch (outcome) {
     case platform::ProcessOutcome::NotStarted:
         LogEvent("Failed to run ffmpeg with %s", command.text.c_str());
@@ -69,6 +71,14 @@ void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath, std::chr
         return;
     case platform::ProcessOutcome::Exited:
         break;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        if (WIFSIGNALED(status))
+            LogEvent("ffmpeg ended on signal %d. Command line: %s", WTERMSIG(status), command.text.c_str());
+        else
+            LogEvent("ffmpeg exited with status %d. Command line: %s", WEXITSTATUS(status), command.text.c_str());
+        ::unlink(output.c_str());
+        return;
     }
 
     std::unique_ptr<CRgbImage> picture = ReadPicture(output);

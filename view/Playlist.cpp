@@ -1,5 +1,6 @@
 #include "view/Playlist.h"
 
+#include "platform/FileSystem.h"
 #include "platform/TempDirectory.h"
 
 #include <cstdio>
@@ -19,10 +20,6 @@ void AppendEscaped(std::string& out, const std::string& path)
         }
     }
 }
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 }  // namespace
 
@@ -60,7 +57,7 @@ bool WritePlaylistFile(const std::vector<std::string>& paths, std::string& fileP
         return false;
     filePath = folder + "AVCHD.wpl";
     const std::string text = MakePlaylistText(paths);
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(filePath.c_str(), "wb"));
+    platform::FilePtr file = platform::CreateFileForWriting(filePath);
     if (!file)
         return false;
     const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();

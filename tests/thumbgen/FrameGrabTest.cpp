@@ -386,6 +386,17 @@ TEST_F(GrabTest, FFmpegMissingProgramAndGarbageOutput)
     ThumbnailResult result;
     EXPECT_FALSE(queue_.TakeResult(path, result));
     EXPECT_FALSE(platform::FileExists(TempOutputName()));
+
+    // A program that fails says so with its status, even when it left a picture behind.
+    settings::FFmpegExe.Write(StandIn("fails.sh", "for a; do out=\"$a\"; done; cp " + ShellQuote(dir_ / "good.jpg") +
+                                                      " \"$out\"; exit 3"));
+    WriteFile(dir_ / "good.jpg", SolidJpeg(32, 18, 0, 255, 0));
+    GrabWithFFmpeg(queue_, clip);
+    const auto failed = TakeLogMessages();
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].rfind("ffmpeg exited with status 3. Command line: \"" + (dir_ / "fails.sh"), 0), 0u) << failed[0];
+    EXPECT_FALSE(queue_.TakeResult(path, result));
+    EXPECT_FALSE(platform::FileExists(TempOutputName()));
 }
 
 TEST_F(GrabTest, FFmpegThatHangsIsKilledAtTheLimitAndLeavesNothing)

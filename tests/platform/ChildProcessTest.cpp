@@ -1,0 +1,101 @@
+#include "platform/ChildProcess.h"
+#include "support/TempDir.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Whether a process is still running (a zombie waiting for its parent counts as ended).
+bool Running(int pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return false;
+    const std::size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+}  // namespace
+
+TEST(ChildProcessTest, GetsOnlyTheStandardDescriptorsAndHandsBackItsExitStatus)
+{
+    TempDir dir;
+    WriteFile(dir / "open.txt", "x");
+    const int inheritable = open((dir / "open.txt").c_str(), O_RDONLY);  // no O_CLOEXEC
+    ASSERT_GE(inheritable, 3);
+    int status = -1;
+    EXPECT_EQ(platform::RunProcess({OPEN_DESCRIPTORS, dir / "fds.txt"}, 10s, {}, &status),
+              platform::ProcessOutcome::Exited);
+    close(inheritable);
+    EXPECT_EQ(ReadFile(dir / "fds.txt"), "0\n1\n2\n");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    EXPECT_EQ(platform::RunProcess({"/bin/false"}, 10s, {}, &status), platform::ProcessOutcome::Exited);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+}
+
+TEST(ChildProcessTest, ABareNameIsSearchedOnPathNeverInTheCurrentFolder)
+{
+    TempDir dir;
+    const std::string marker = dir / "ran";
+    WriteFile(dir / "viewmere-probe", "#!/bin/sh\ntouch '" + marker + "'\n");
+    chmod((dir / "viewmere-probe").c_str(), 0755);
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+    ScopedEnv path("PATH", "::.:/usr/bin:/bin");  // empty and relative entries mean "here": skipped
+    EXPECT_EQ(platform::RunProcess({"viewmere-probe"}, 10s), platform::ProcessOutcome::NotStarted);
+    EXPECT_EQ(platform::FindProgram("viewmere-probe"), "");
+    const std::string sh = platform::FindProgram("sh");
+    EXPECT_TRUE(sh == "/usr/bin/sh" || sh == "/bin/sh") << sh;
+    EXPECT_EQ(platform::RunProcess({"./viewmere-probe"}, 10s), platform::ProcessOutcome::Exited);  // a path is a path
+    ASSERT_EQ(chdir(previous), 0);
+    EXPECT_EQ(ReadFile(marker), "");
+    EXPECT_TRUE(std::ifstream(marker).good());
+}
+
+TEST(ChildProcessTest, WhatTheChildStartedIsKilledWithIt)
+{
+    TempDir dir;
+    const std::string pidFile = dir / "sleeper.pid";
+    // A wrapper that starts a long sleep and waits for it, as a user's ffmpeg script might.
+    const std::vector<std::string> wrapper = {"/bin/sh", "-c", "sleep 60 & echo $! > \"$0\"; wait", pidFile};
+    EXPECT_EQ(platform::RunProcess(wrapper, 500ms), platform::ProcessOutcome::TimedOut);
+    int sleeper = std::atoi(ReadFile(pidFile).c_str());
+    ASSERT_GT(sleeper, 0);
+    for (int i = 0; i < 100 && Running(sleeper); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(Running(sleeper));
+
+    // Cancelled, or left behind by a wrapper that exits on its own: the same.
+    bool stop = false;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(300ms);
+        stop = true;
+    });
+    EXPECT_EQ(platform::RunProcess(wrapper, 60s, [&] { return stop; }), platform::ProcessOutcome::Cancelled);
+    stopper.join();
+    sleeper = std::atoi(ReadFile(pidFile).c_str());
+    for (int i = 0; i < 100 && Running(sleeper); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(Running(sleeper));
+    EXPECT_EQ(platform::RunProcess({"/bin/sh", "-c", "sleep 60 & echo $! > \"$0\"", pidFile}, 10s),
+              platform::ProcessOutcome::Exited);
+    sleeper = std::atoi(ReadFile(pidFile).c_str());
+    for (int i = 0; i < 100 && Running(sleeper); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(Running(sleeper));
+}
