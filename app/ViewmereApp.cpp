@@ -3,8 +3,12 @@
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
 #include "app/OptionsDlg.h"
+#include "log/EventLog.h"
 #include "platform/BusyCursor.h"
+#include "platform/ChildProcess.h"
 #include "platform/MessageBox.h"
+#include "platform/TempDirectory.h"
+#include "platform/TerminationSignals.h"
 #include "platform/Utf8.h"
 #include "res/Resources.h"
 #include "view/ChildView.h"
@@ -62,6 +66,17 @@ void CViewmereApp::InstallHooks()
 
 bool CViewmereApp::OnInit()
 {
+    platform::RemoveStaleTempFiles();
+    // Asked to end by the session or a terminal: end as File > Exit does, so the generator stops,
+    // its ffmpeg is ended with it, and no temporary file is left.
+    platform::WatchTerminationSignals([this](int signal) {
+        LogEvent("Received signal %d: closing", signal);
+        platform::KillRunningChildren();
+        if (wxWindow* top = GetTopWindow())
+            top->Close(true);
+        else
+            ExitMainLoop();
+    });
     return InitialiseWith(nullptr);
 }
 

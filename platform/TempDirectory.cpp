@@ -1,9 +1,13 @@
 #include "platform/TempDirectory.h"
 
+#include "platform/FileSystem.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
+#include <vector>
 #include <cstdlib>
 
 namespace platform {
@@ -28,6 +32,25 @@ bool PrivateTempDirectory(std::string& path)
         return false;
     path = dir + "/";
     return true;
+}
+
+int RemoveStaleTempFiles(long minimumAge)
+{
+    std::string folder;
+    if (!PrivateTempDirectory(folder))
+        return 0;
+    std::vector<DirEntry> entries;
+    ListDirectory(folder, entries);
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    int removed = 0;
+    for (const DirEntry& entry : entries) {
+        const bool ours = (entry.name.rfind("avchd", 0) == 0 && MatchesPattern(entry.name, "*.jpg")) ||
+                          MatchesPattern(entry.name, "*.part");
+        if (ours && !entry.isDirectory && entry.hasDetails && now - entry.mtimeSeconds >= minimumAge &&
+            unlink((folder + entry.name).c_str()) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 }  // namespace platform

@@ -1,0 +1,250 @@
+// The built program itself, started as a user starts it, on a display: ended by signals, and
+// run against a card full of hostile files.
+#include "gui/RealInput.h"
+#include "imaging/RgbImage.h"
+#include "platform/FileSystem.h"
+#include "settings/Settings.h"
+#include "support/CardLayout.h"
+#include "support/Clips.h"
+#include "support/JpegFixtures.h"
+#include "support/TempDir.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+extern char** environ;
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Whether a process is running (a zombie counts as ended).
+bool Running(int pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (pid <= 0 || !std::getline(stat, line))
+        return false;
+    const std::size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+bool WaitFor(std::chrono::milliseconds limit, const std::function<bool()>& done)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+// The viewer, started with the test's environment (its settings home and temporary folder).
+class Program {
+public:
+    explicit Program(const std::string& workingFolder)
+    {
+        const char* argv[] = {VIEWMERE_PROGRAM, nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
+        if (posix_spawn(&pid_, VIEWMERE_PROGRAM, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Program()
+    {
+        if (pid_ > 0 && !ended_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    int Pid() const { return pid_; }
+    bool StillRunning()
+    {
+        if (ended_)
+            return false;
+        ended_ = waitpid(pid_, &status_, WNOHANG) == pid_;
+        return !ended_;
+    }
+    // Sends the signal and waits for the program to end; its wait status, or -1.
+    int EndWith(int signal)
+    {
+        kill(pid_, signal);
+        return WaitFor(15s, [&] { return !StillRunning(); }) ? status_ : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int status_ = 0;
+    bool ended_ = false;
+};
+
+std::string PrivateTemp(const TempDir& dir)
+{
+    return dir / ("tmp/viewmere-" + std::to_string(getuid()));
+}
+
+std::vector<std::string> FilesUnder(const std::string& root, const std::string& pattern)
+{
+    const std::string list = root + "/found.txt";
+    Shell("find " + ShellQuote(root) + " -name " + ShellQuote(pattern) + " ! -name found.txt > " + ShellQuote(list));
+    std::vector<std::string> files;
+    std::ifstream in(list);
+    for (std::string line; std::getline(in, line);)
+        files.push_back(line);
+    std::remove(list.c_str());
+    return files;
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    ProgramTest()
+        : config_("XDG_CONFIG_HOME", dir_ / "config"), tmp_("TMPDIR", dir_ / "tmp"), home_("HOME", dir_ / "home")
+    {
+        MakeDirs(dir_ / "tmp");
+        MakeDirs(dir_ / "home");
+    }
+    TempDir dir_;
+    ScopedEnv config_;
+    ScopedEnv tmp_;
+    ScopedEnv home_;
+};
+
+}  // namespace
+
+TEST_F(ProgramTest, SignalsEndItAsExitDoesWithItsFFmpegAndTemporaryFiles)
+{
+    WriteFile(dir_ / "card/00000.MTS", "a clip");
+    const std::string wrapper = dir_ / "ffmpeg-wrapper.sh";
+    // A user's wrapper around ffmpeg that takes its time: it starts a child and waits for it.
+    WriteFile(wrapper, "#!/bin/sh\necho $$ > " + ShellQuote(dir_ / "wrapper.pid") +
+                           "\nfor a; do out=\"$a\"; done\ntouch \"$out\"\nsleep 60 &\necho $! > " +
+                           ShellQuote(dir_ / "sleep.pid") + "\nwait\n");
+    chmod(wrapper.c_str(), 0755);
+    settings::LastDirectory.Write(dir_ / "card");
+    settings::GenerateThumbnails.Write(true);
+    settings::UseFFmpeg.Write(true);
+    settings::FFmpegExe.Write(wrapper);
+
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        // What a run that was killed left behind goes at the next start; a fresh file stays.
+        MakeDirs(PrivateTemp(dir_));
+        WriteFile(PrivateTemp(dir_) + "/avchd4242.jpg", "stale");
+        WriteFile(PrivateTemp(dir_) + "/AVCHD.wpl.part", "stale");
+        Shell("touch -d '1 hour ago' " + ShellQuote(PrivateTemp(dir_)) + "/*");
+        WriteFile(PrivateTemp(dir_) + "/avchd4343.jpg", "being written by another run");
+        std::remove((dir_ / "sleep.pid").c_str());
+
+        Program program(dir_.Path());
+        ASSERT_TRUE(WaitFor(20s, [&] { return !ReadFile(dir_ / "sleep.pid").empty(); }));
+        const int wrapperPid = std::atoi(ReadFile(dir_ / "wrapper.pid").c_str());
+        const int sleepPid = std::atoi(ReadFile(dir_ / "sleep.pid").c_str());
+        EXPECT_TRUE(Running(wrapperPid) && Running(sleepPid));
+
+        const int status = program.EndWith(signal);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(WaitFor(3s, [&] { return !Running(wrapperPid) && !Running(sleepPid); }));
+        std::vector<platform::DirEntry> left;
+        platform::ListDirectory(PrivateTemp(dir_), left);
+        ASSERT_EQ(left.size(), 1u);
+        EXPECT_EQ(left[0].name, "avchd4343.jpg");
+        std::remove((PrivateTemp(dir_) + "/avchd4343.jpg").c_str());
+    }
+}
+
+TEST_F(ProgramTest, AHostileCardNeitherStopsNorHangsItAndGoodClipsGetThumbnails)
+{
+    const ClipSet& clips = TestClips();
+    const std::string card = dir_ / "card";
+    auto copy = [&](const std::string& from, const std::string& to) {
+        MakeDirs(to.substr(0, to.rfind('/')));
+        ASSERT_EQ(Shell("cp " + ShellQuote(from) + " " + ShellQuote(to)), 0);
+    };
+    std::vector<std::string> good = {card + "/good/00000.MTS", card + "/good/00001.m2ts",
+                                      card + "/odd/quote\"d $(touch HACKED) & amp\nline\xff.MTS",
+                                      card + "/odd/fifo.MTS"};
+    copy(clips.interlaced1080, good[0]);
+    copy(clips.progressive720, good[1]);
+    copy(clips.anamorphic1440, good[2]);
+    copy(clips.progressive720, good[3]);
+    ASSERT_EQ(mkfifo((good[3] + ".viewmere.jpg").c_str(), 0600), 0);
+    const std::string onePixel = card + "/odd/onepixel.MTS";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=64x64:rate=25:duration=1 "
+                    "-vf scale=1:64,format=yuv444p -c:v libx264 -preset ultrafast -f mpegts -mpegts_m2ts_mode 1 " +
+                    ShellQuote(onePixel)),
+              0);
+    good.push_back(onePixel);
+    copy(clips.empty, card + "/odd/empty.MTS");
+    ASSERT_EQ(Shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=440:duration=1 -c:a ac3 "
+                    "-f mpegts -mpegts_m2ts_mode 1 " + ShellQuote(card + "/odd/audio.MTS")),
+              0);
+    ASSERT_EQ(symlink(".", (card + "/loop").c_str()), 0);
+    ASSERT_EQ(symlink("..", (card + "/odd/up").c_str()), 0);
+    // A camera folder whose thumbnail file declares a huge picture in a block that ends early.
+    CardOptions camera;
+    camera.clips = {"00000.MTS"};
+    camera.thumbnailBlocks = 1;
+    WriteCard(card + "/zz-camera", camera);
+    std::string block = SolidJpeg(416, 240, 1, 2, 3, Sampling::k422);
+    for (std::size_t i = 0; i + 8 < block.size(); ++i)
+        if (static_cast<unsigned char>(block[i]) == 0xFF && static_cast<unsigned char>(block[i + 1]) == 0xC0) {
+            block[i + 5] = block[i + 7] = static_cast<char>(8000 >> 8);
+            block[i + 6] = block[i + 8] = static_cast<char>(8000 & 0xFF);
+            break;
+        }
+    WriteFile(card + "/zz-camera/PRIVATE/AVCHD/AVCHDTN/THUMB.TDT", PackBlocks({block.substr(0, 4000)}));
+
+    settings::LastDirectory.Write(card);
+    settings::GenerateThumbnails.Write(true);
+    // The warning a person would dismiss about the camera folder: Return, with the pointer over it.
+    gui_testing::BackgroundCommand person(
+        "for i in $(seq 60); do xdotool mousemove 860 350 key Return; sleep 1; done");
+
+    auto thumbnailsOfGoodClips = [&] {
+        int made = 0;
+        for (const std::string& clip : good) {
+            CRgbImage picture;
+            try {
+                made += picture.LoadJpegFile(clip + ".viewmere.jpg", CRgbImage::DecodeRules{CRgbImage::kMaxPixels, true});
+            } catch (const std::exception&) {
+            }
+        }
+        return made;
+    };
+    {
+        const auto start = std::chrono::steady_clock::now();
+        Program program(dir_.Path());
+        EXPECT_TRUE(WaitFor(60s, [&] { return thumbnailsOfGoodClips() == static_cast<int>(good.size()); }))
+            << thumbnailsOfGoodClips();
+        std::this_thread::sleep_until(start + 30s);
+        EXPECT_TRUE(program.StillRunning());
+        const int status = program.EndWith(SIGTERM);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    // Started again on the same card, from the files it wrote.
+    {
+        Program program(dir_.Path());
+        std::this_thread::sleep_for(10s);
+        EXPECT_TRUE(program.StillRunning());
+        const int status = program.EndWith(SIGTERM);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    EXPECT_EQ(thumbnailsOfGoodClips(), static_cast<int>(good.size()));
+    EXPECT_TRUE(FilesUnder(card, "*.part").empty());
+    EXPECT_TRUE(FilesUnder(dir_.Path(), "HACKED").empty());
+    EXPECT_FALSE(platform::FileExists(card + "/odd/empty.MTS.viewmere.jpg"));
+    EXPECT_FALSE(platform::FileExists(card + "/odd/audio.MTS.viewmere.jpg"));
+}
