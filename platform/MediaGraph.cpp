@@ -74,10 +74,44 @@ struct MediaGraph::Impl {
     GstElement* appsink = nullptr;   // owned by the pipeline once a video stream arrives
     std::mutex padLock;              // pad-added runs on a streaming thread
     bool videoLinked = false;
+    bool rendered = false;           // RenderFile built the pipeline
+    std::string undecodedVideo;      // guarded by padLock: the type of a video stream left encoded
     SamplePtr frame;
     int width = 0;
     int height = 0;
-    std::string failure;
+    std::string failure;             // guarded by padLock: written on the worker and streaming threads
+
+    // Why the pipeline prerolled without a frame: a decoder that was missing (said on the bus
+    // by decodebin, or seen as a video stream left encoded), else no video at all.
+    std::string NoFrameReason(GstBus* bus)
+    {
+        const auto types = static_cast<GstMessageType>(GST_MESSAGE_ELEMENT | GST_MESSAGE_WARNING);
+        while (MessagePtr message{gst_bus_pop_filtered(bus, types)}) {
+            if (gst_is_missing_plugin_message(message.get())) {
+                char* what = gst_missing_plugin_message_get_description(message.get());
+                std::string reason = std::string("missing decoder: ") + (what != nullptr ? what : "?");
+                g_free(what);
+                return reason;
+            }
+            if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_WARNING) {
+                GError* warning = nullptr;
+                gst_message_parse_warning(message.get(), &warning, nullptr);
+                std::string reason = warning != nullptr && warning->message != nullptr ? warning->message : "";
+                if (warning != nullptr)
+                    g_error_free(warning);
+                if (!reason.empty())
+                    return "missing decoder: " + reason;
+            }
+        }
+        std::lock_guard<std::mutex> guard(padLock);
+        return undecodedVideo.empty() ? "no video stream" : "missing decoder for " + undecodedVideo;
+    }
+
+    void SetFailure(std::string reason)
+    {
+        std::lock_guard<std::mutex> guard(padLock);
+        failure = std::move(reason);
+    }
 
     // Links a new decodebin pad: the first raw video stream to videoconvert ! appsink (BGRx),
     // everything else to a fake sink, so no stream is left unlinked.
@@ -116,6 +150,11 @@ struct MediaGraph::Impl {
             videoLinked = true;
             return;
         }
+        // Video that comes out still encoded had no decoder to go through: say which.
+        if (!videoLinked && CapsNameStartsWith(caps.get(), "video/") && undecodedVideo.empty()) {
+            const char* name = gst_structure_get_name(gst_caps_get_structure(caps.get(), 0));
+            undecodedVideo = name != nullptr ? name : "video";
+        }
         GstElement* fake = gst_element_factory_make("fakesink", nullptr);
         if (fake == nullptr)
             return;
@@ -127,6 +166,17 @@ struct MediaGraph::Impl {
     }
 
     static void PadAdded(GstElement*, GstPad* pad, gpointer self) { static_cast<Impl*>(self)->OnPadAdded(pad); }
+
+    // decodebin found no element for a stream: remember a video one, for the reason.
+    static void UnknownType(GstElement*, GstPad*, GstCaps* caps, gpointer data)
+    {
+        auto* self = static_cast<Impl*>(data);
+        if (!CapsNameStartsWith(caps, "video/"))
+            return;
+        std::lock_guard<std::mutex> guard(self->padLock);
+        if (self->undecodedVideo.empty())
+            self->undecodedVideo = gst_structure_get_name(gst_caps_get_structure(caps, 0));
+    }
 
     bool TakePrerollFrame()
     {
@@ -182,27 +232,35 @@ bool MediaGraph::RenderFile(const std::string& path)
             gst_object_unref(gst_object_ref_sink(source));
         if (decoder != nullptr)
             gst_object_unref(gst_object_ref_sink(decoder));
-        impl_->failure = "the file source or decodebin element is missing";
+        impl_->SetFailure("the file source or decodebin element is missing");
         return false;
     }
     g_object_set(source, "location", path.c_str(), nullptr);
     gst_bin_add_many(GST_BIN(impl_->pipeline.get()), source, decoder, nullptr);
     if (!gst_element_link(source, decoder)) {
-        impl_->failure = "cannot link the file source";
+        impl_->SetFailure("cannot link the file source");
         return false;
     }
     g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(OnAutoplugContinue), nullptr);
     g_signal_connect(decoder, "deep-element-added", G_CALLBACK(OnDeepElementAdded), nullptr);
     g_signal_connect(decoder, "pad-added", G_CALLBACK(&Impl::PadAdded), impl_.get());
+    g_signal_connect(decoder, "unknown-type", G_CALLBACK(&Impl::UnknownType), impl_.get());
     impl_->decoder = decoder;
+    impl_->rendered = true;
     return true;
 }
 
 bool MediaGraph::Pause(std::chrono::milliseconds limit, const std::function<bool()>& cancelled)
 {
-    impl_->failure.clear();
+    // A pipeline that could not be built has nothing to wait for: fail at once, with its reason.
+    if (!impl_->rendered) {
+        if (FailureReason().empty())
+            impl_->SetFailure("no pipeline was built");
+        return false;
+    }
+    impl_->SetFailure("");
     if (gst_element_set_state(impl_->pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
-        impl_->failure = "the pipeline cannot start";
+        impl_->SetFailure("the pipeline cannot start");
         return false;
     }
     GstPtr<GstBus> bus(gst_element_get_bus(impl_->pipeline.get()));
@@ -213,7 +271,7 @@ bool MediaGraph::Pause(std::chrono::milliseconds limit, const std::function<bool
     // must be seen soon.
     while (std::chrono::steady_clock::now() < deadline) {
         if (cancelled && cancelled()) {
-            impl_->failure = "cancelled";
+            impl_->SetFailure("cancelled");
             return false;
         }
         MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 20 * GST_MSECOND, types));
@@ -223,18 +281,18 @@ bool MediaGraph::Pause(std::chrono::milliseconds limit, const std::function<bool
         case GST_MESSAGE_ASYNC_DONE:
             if (impl_->TakePrerollFrame())
                 return true;
-            impl_->failure = "no video stream";
+            impl_->SetFailure(impl_->NoFrameReason(bus.get()));
             return false;
         case GST_MESSAGE_EOS:
             // A video stream that ended before its first frame could be shown.
             if (impl_->TakePrerollFrame())
                 return true;
-            impl_->failure = "the file ended before a video frame";
+            impl_->SetFailure("the file ended before a video frame");
             return false;
         case GST_MESSAGE_ERROR: {
             GError* error = nullptr;
             gst_message_parse_error(message.get(), &error, nullptr);
-            impl_->failure = error != nullptr && error->message != nullptr ? error->message : "error";
+            impl_->SetFailure(error != nullptr && error->message != nullptr ? error->message : "error");
             if (error != nullptr)
                 g_error_free(error);
             return false;
@@ -242,7 +300,7 @@ bool MediaGraph::Pause(std::chrono::milliseconds limit, const std::function<bool
         case GST_MESSAGE_ELEMENT:
             if (gst_is_missing_plugin_message(message.get())) {
                 char* what = gst_missing_plugin_message_get_description(message.get());
-                impl_->failure = std::string("missing decoder: ") + (what != nullptr ? what : "?");
+                impl_->SetFailure(std::string("missing decoder: ") + (what != nullptr ? what : "?"));
                 g_free(what);
                 return false;
             }
@@ -251,7 +309,7 @@ bool MediaGraph::Pause(std::chrono::milliseconds limit, const std::function<bool
             break;
         }
     }
-    impl_->failure = "timed out waiting for the first frame";
+    impl_->SetFailure("timed out waiting for the first frame");
     return false;
 }
 
@@ -332,8 +390,9 @@ DeviceBitmap MediaGraph::StretchCurrentImage(int width, int height) const
     return stretched;
 }
 
-const std::string& MediaGraph::FailureReason() const
+std::string MediaGraph::FailureReason() const
 {
+    std::lock_guard<std::mutex> guard(impl_->padLock);
     return impl_->failure;
 }
 

@@ -31,7 +31,8 @@ public:
     bool RenderFile(const std::string& path);
     // Pauses, so that the video sink holds the first frame; waits for it up to `limit`, giving
     // up early when `cancelled` answers true or the file cannot be played (an error, a missing
-    // decoder). False when no frame arrived. The pipeline is set to NULL when the graph goes.
+    // decoder), and at once when RenderFile failed. False when no frame arrived. The pipeline is
+    // set to NULL when the graph goes.
     bool Pause(std::chrono::milliseconds limit, const std::function<bool()>& cancelled = {});
     // True once a video stream reached the sink with a frame: the graph has a video renderer.
     bool HasVideo() const;
@@ -46,7 +47,7 @@ public:
     // straight from the decoder's buffer; empty when there is no frame.
     DeviceBitmap StretchCurrentImage(int width, int height) const;
     // Why the last Pause failed, for the log ("" when it did not).
-    const std::string& FailureReason() const;
+    std::string FailureReason() const;
 
 private:
     MediaGraph();

@@ -55,6 +55,7 @@ void GrabWithDirectShow(ThumbnailQueue& queue, const std::string& clipPath)
 {
     LogEvent("Generating thumbnail for [%s]", clipPath.c_str());
     const std::uint32_t start = platform::GetTickCount();
+    std::string failure;
     if (std::unique_ptr<platform::MediaGraph> graph = platform::MediaGraph::Create()) {
         LogEvent("Created GraphBuilder");
         LogEvent("Created VideoWindow & MediaControl");
@@ -63,9 +64,14 @@ void GrabWithDirectShow(ThumbnailQueue& queue, const std::string& clipPath)
         if (graph->HasVideo()) {
             GrabFrame(queue, clipPath, *graph);
             LogEvent("Releasing basic video");
+        } else {
+            failure = graph->FailureReason();
         }
         LogEvent("Releasing video window & media control");
         LogEvent("Releasing graph builder");
     }
     LogEvent("Generated thumbnail in %u ms", static_cast<unsigned>(platform::GetTickCount() - start));
+    // Why the clip has no thumbnail ("missing decoder: ...", "no video stream"), after the usual lines.
+    if (!failure.empty())
+        LogEvent("No first frame from [%s]: %s", clipPath.c_str(), failure.c_str());
 }

@@ -176,7 +176,14 @@ TEST_F(GrabTest, MediaFrameworkGrabOfFilesWithoutVideoFailsQuicklyWithTheRelease
                                                    "Created VideoWindow & MediaControl",
                                                    "Releasing video window & media control",
                                                    "Releasing graph builder"};
-        EXPECT_EQ(WithoutTiming(TakeLogMessages(), "Generated thumbnail in [0-9]+ ms"), expected) << source;
+        std::vector<std::string> log = TakeLogMessages();
+        ASSERT_FALSE(log.empty());
+        // After the usual lines, one that says why.
+        const std::string why = "No first frame from [" + clip + "]: ";
+        EXPECT_EQ(log.back().rfind(why, 0), 0u) << log.back();
+        EXPECT_GT(log.back().size(), why.size());
+        log.pop_back();
+        EXPECT_EQ(WithoutTiming(log, "Generated thumbnail in [0-9]+ ms"), expected) << source;
         std::string path;
         ThumbnailResult result;
         EXPECT_FALSE(queue_.TakeResult(path, result)) << source;
@@ -222,6 +229,25 @@ TEST_F(GrabTest, MediaFrameworkGrabWithoutTheVideoDecoderFailsAtOnce)
               std::string::npos)
         << out;
     EXPECT_NE(out.find("no result"), std::string::npos) << out;
+    EXPECT_NE(out.find("No first frame from [" + clip + "]: "), std::string::npos) << out;
+}
+
+TEST_F(GrabTest, MediaFrameworkGrabThatCannotBuildItsPipelineFailsAtOnce)
+{
+    // Without its elements (an empty plugin folder) nothing can be rendered, and nothing is waited for.
+    const std::string plugins = dir_ / "no-plugins";
+    MakeDirs(plugins);
+    const std::string clip = CopyClip(TestClips().interlaced1080, "00000.MTS");
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Shell("GST_PLUGIN_SYSTEM_PATH=" + ShellQuote(plugins) + " GST_REGISTRY=" +
+                    ShellQuote(dir_ / "empty-registry.bin") + " " + ShellQuote(MEDIA_GRAB_CHECK) + " " +
+                    ShellQuote(clip) + " > " + ShellQuote(dir_ / "out.txt")),
+              0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    const std::string out = ReadFile(dir_ / "out.txt");
+    EXPECT_NE(out.find("No first frame from [" + clip + "]: the file source or decodebin element is missing"),
+              std::string::npos)
+        << out;
 }
 
 TEST(MediaGraphTest, CurrentImageIsTheFrameBottomRowFirstAtItsNativeSize)
