@@ -3,6 +3,7 @@
 #include "platform/NoDestructor.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <mutex>
 #include <new>
@@ -23,6 +24,7 @@ namespace {
 #ifndef VIEWMERE_PLAIN_PIXEL_MEMORY
 constexpr std::size_t kRegionSize = std::size_t{64} << 20;
 constexpr std::size_t kLargestPooled = std::size_t{8} << 20;  // bigger pictures go to the system
+constexpr std::size_t kKeptIdle = kMaxIdlePixelBytes;
 constexpr std::size_t kAlignment = 64;
 // Buffers start 16 bytes past a cache line, as the C library's allocator places large blocks.
 // Measured here: libjpeg-turbo's SIMD row output into 32-byte-aligned rows of a 416-pixel
@@ -34,10 +36,16 @@ public:
     std::uint8_t* Allocate(std::size_t size)
     {
         std::lock_guard<std::mutex> guard(lock_);
-        auto& spare = freeBySize_[size];
-        if (!spare.empty()) {
-            std::uint8_t* pixels = spare.back();
-            spare.pop_back();
+        Spare& spare = freeBySize_[size];
+        if (!spare.warm.empty()) {
+            std::uint8_t* pixels = spare.warm.back();
+            spare.warm.pop_back();
+            idleBytes_ -= size;
+            return pixels;
+        }
+        if (!spare.cold.empty()) {
+            std::uint8_t* pixels = spare.cold.back();
+            spare.cold.pop_back();
             return pixels;
         }
         if (regionLeft_ < size && !NewRegion())
@@ -48,10 +56,25 @@ public:
         return pixels;
     }
 
+    // Up to kKeptIdle bytes of freed buffers stay in memory for the next folder; past that a
+    // freed buffer's pages go back to the system, and only its address range is kept.
     void Release(std::uint8_t* pixels, std::size_t size)
     {
         std::lock_guard<std::mutex> guard(lock_);
-        freeBySize_[size].push_back(pixels);
+        Spare& spare = freeBySize_[size];
+        if (idleBytes_ + size <= kKeptIdle) {
+            spare.warm.push_back(pixels);
+            idleBytes_ += size;
+            return;
+        }
+        GiveBackPages(pixels, size);
+        spare.cold.push_back(pixels);
+    }
+
+    std::size_t IdleBytes()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return idleBytes_;
     }
 
     // The size of the slot that holds a buffer of `size` bytes.
@@ -73,8 +96,23 @@ private:
         return true;
     }
 
+    // The whole pages inside a slot; their content is dropped, and read back as zeros.
+    static void GiveBackPages(std::uint8_t* slot, std::size_t size)
+    {
+        const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+        const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(slot) + page - 1) / page * page;
+        const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(slot) + size) / page * page;
+        if (end > begin)
+            madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+    }
+
+    struct Spare {
+        std::vector<std::uint8_t*> warm;  // pages still in memory
+        std::vector<std::uint8_t*> cold;  // pages given back
+    };
     std::mutex lock_;
-    std::unordered_map<std::size_t, std::vector<std::uint8_t*>> freeBySize_;
+    std::unordered_map<std::size_t, Spare> freeBySize_;
+    std::size_t idleBytes_ = 0;
     std::uint8_t* regionNext_ = nullptr;
     std::size_t regionLeft_ = 0;
 };
@@ -99,6 +137,24 @@ void PixelDeleter::operator()(std::uint8_t* pixels) const
     }
 #endif
     delete[] pixels;
+}
+
+std::size_t IdlePixelBytes()
+{
+#ifndef VIEWMERE_PLAIN_PIXEL_MEMORY
+    return Pool().IdleBytes();
+#else
+    return 0;
+#endif
+}
+
+bool PixelsArePooled()
+{
+#ifndef VIEWMERE_PLAIN_PIXEL_MEMORY
+    return true;
+#else
+    return false;
+#endif
 }
 
 PixelBuffer AllocatePixels(std::size_t size)

@@ -77,7 +77,7 @@ const CAVCHDDoc::Listing& CAVCHDDoc::ListingOf(WorkDirectory& work)
 
 bool CAVCHDDoc::DescendIfPresent(WorkDirectory& work, const char* name)
 {
-    const platform::DirEntry* entry = platform::FindEntryIgnoreCase(ListingOf(work), name);
+    const platform::DirEntry* entry = platform::FindDirectoryIgnoreCase(ListingOf(work), name);
     if (entry == nullptr || !entry->isDirectory)
         return false;
     work.path += entry->name + "/";

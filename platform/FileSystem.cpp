@@ -132,6 +132,19 @@ const DirEntry* FindEntryIgnoreCase(const std::vector<DirEntry>& entries, std::s
     return nullptr;
 }
 
+const DirEntry* FindDirectoryIgnoreCase(const std::vector<DirEntry>& entries, std::string_view name)
+{
+    const DirEntry* first = nullptr;
+    for (const DirEntry& entry : entries)
+        if (EqualsIgnoreCase(entry.name, name)) {
+            if (entry.isDirectory)
+                return &entry;
+            if (first == nullptr)
+                first = &entry;
+        }
+    return first;
+}
+
 std::optional<std::string> FindChildIgnoreCase(const std::string& directory, std::string_view name)
 {
     std::string exact = JoinPath(directory, name);

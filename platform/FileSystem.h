@@ -47,6 +47,9 @@ std::vector<const DirEntry*> FilterEntries(const std::vector<DirEntry>& entries,
 
 // The first entry of a listing whose name equals `name` without regard to case.
 const DirEntry* FindEntryIgnoreCase(const std::vector<DirEntry>& entries, std::string_view name);
+// The same, looking for a folder to descend into: a folder is preferred to a file whose name
+// differs only in case ("private" the folder over "PRIVATE" the file).
+const DirEntry* FindDirectoryIgnoreCase(const std::vector<DirEntry>& entries, std::string_view name);
 
 // Looks `name` up in `directory` without regard to case and returns the full path of the entry
 // as the file system spells it ("/card/PRIVATE" for "private"), or nothing.

@@ -25,9 +25,13 @@ std::string ConfigHome()
     const char* home = std::getenv("HOME");
     if (home != nullptr && home[0] == '/')
         return std::string(home) + "/.config";
-    if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr &&
-                                                   entry->pw_dir[0] == '/')
-        return std::string(entry->pw_dir) + "/.config";
+    // The reentrant form: the settings are read from the worker thread as well as the UI thread.
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        entry.pw_dir != nullptr && entry.pw_dir[0] == '/')
+        return std::string(entry.pw_dir) + "/.config";
     return {};
 }
 

@@ -54,15 +54,30 @@ std::vector<std::string> SplitArguments(const std::string& parameterTemplate)
 
 std::string CheckFFmpegTemplate(const std::string& t)
 {
-    const std::size_t in = t.find(kIn);
-    if (in == std::string::npos)
+    // Counted exactly as the command is filled: argument by argument, "%%" before a placeholder,
+    // so a template that passes always gets the clip and the output once each.
+    int inputs = 0, outputs = 0;
+    for (const std::string& argument : SplitArguments(t))
+        for (std::size_t i = 0; i < argument.size();) {
+            if (argument.compare(i, 2, "%%") == 0) {
+                i += 2;
+            } else if (argument.compare(i, 4, kIn) == 0) {
+                ++inputs;
+                i += 4;
+            } else if (argument.compare(i, 5, kOut) == 0) {
+                ++outputs;
+                i += 5;
+            } else {
+                ++i;
+            }
+        }
+    if (inputs == 0)
         return "FFmpeg parameters do not include %IN%";
-    const std::size_t out = t.find(kOut);
-    if (out == std::string::npos)
+    if (outputs == 0)
         return "FFmpeg parameters do not include %OUT%";
-    if (t.find(kIn, in + 1) != std::string::npos)
+    if (inputs > 1)
         return "FFmpeg parameters contain more than one %IN%";
-    if (t.find(kOut, out + 1) != std::string::npos)
+    if (outputs > 1)
         return "FFmpeg parameters contain more than one %OUT%";
     return {};
 }

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <thread>
 
@@ -337,4 +340,41 @@ TEST(PixelBufferTest, BuffersNeverOverlapAndFreedOnesAreReused)
 #else
     (void)freed;
 #endif
+}
+
+namespace {
+
+std::size_t ResidentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    std::size_t total = 0, resident = 0;
+    statm >> total >> resident;
+    return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+}  // namespace
+
+TEST(PixelBufferTest, FreedPictureMemoryIsGivenBackPastTheBound)
+{
+    if (!imaging::PixelsArePooled())
+        GTEST_SKIP() << "sanitizer builds take every buffer from the system";
+    constexpr std::size_t kBuffer = std::size_t{1} << 20;
+    constexpr int kCount = 640;  // well past the bound
+    std::vector<imaging::PixelBuffer> buffers;
+    for (int i = 0; i < kCount; ++i) {
+        buffers.push_back(imaging::AllocatePixels(kBuffer));
+        ASSERT_TRUE(buffers.back());
+        std::memset(buffers.back().get(), 1, kBuffer);
+    }
+    const std::size_t held = ResidentBytes();
+    buffers.clear();
+    EXPECT_LE(imaging::IdlePixelBytes(), imaging::kMaxIdlePixelBytes);
+    const std::size_t given = kCount * kBuffer - imaging::kMaxIdlePixelBytes;
+    EXPECT_LT(ResidentBytes() + given * 9 / 10, held);
+    // The slots are used again, those whose pages went back too.
+    for (int i = 0; i < kCount; ++i) {
+        buffers.push_back(imaging::AllocatePixels(kBuffer));
+        ASSERT_TRUE(buffers.back());
+        buffers.back()[kBuffer - 1] = 2;
+    }
 }

@@ -136,8 +136,12 @@ TEST_F(AVCHDDocTest, CardLayoutsOfDifferentMakers)
     lower.lowerCase = true;
     WriteCard(dir_ / "lower", lower);
 
+    CardOptions besideAFile = lower;  // a file "PRIVATE" lists before the folder "private"
+    WriteCard(dir_ / "besidefile", besideAFile);
+    WriteFile(dir_ / "besidefile/PRIVATE", "a file, not the folder");
+
     CAVCHDDoc doc(producer_.Function());
-    for (const char* card : {"plain", "inavchd", "atroot", "lower"}) {
+    for (const char* card : {"plain", "inavchd", "atroot", "lower", "besidefile"}) {
         doc.OpenDirectory(dir_ / card);
         ASSERT_EQ(doc.GetDirectoryCount(), 1) << card;
         const auto record = doc.GetDirectory(0);

@@ -299,6 +299,11 @@ TEST(FFmpegCommandTest, ValidatesTheTemplate)
     EXPECT_EQ(CheckFFmpegTemplate("%IN% %IN% %OUT%"), "FFmpeg parameters contain more than one %IN%");
     EXPECT_EQ(CheckFFmpegTemplate("%IN% %OUT% %OUT%"), "FFmpeg parameters contain more than one %OUT%");
     EXPECT_EQ(CheckFFmpegTemplate(settings::FFmpegParams.defaultValue), "");
+    // Checked as it is filled: "%%IN%" is a percent sign and the text "IN%", no placeholder.
+    EXPECT_EQ(CheckFFmpegTemplate("-i %%IN% %OUT%"), "FFmpeg parameters do not include %IN%");
+    EXPECT_EQ(CheckFFmpegTemplate("-i %%%IN% %OUT% %%OUT%"), "");
+    EXPECT_EQ(BuildFFmpegCommand("ff", "-i %%%IN% %OUT% %%OUT%", "c", "o").arguments,
+              (std::vector<std::string>{"ff", "-i", "%c", "o", "%OUT%"}));
 }
 
 TEST(FFmpegCommandTest, FillsPlaceholdersInsideArgumentsOnly)
