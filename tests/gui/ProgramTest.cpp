@@ -7,6 +7,7 @@
 #include "support/CardLayout.h"
 #include "support/Clips.h"
 #include "support/JpegFixtures.h"
+#include "support/Processes.h"
 #include "support/TempDir.h"
 
 #include <signal.h>
@@ -28,16 +29,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Whether a process is running (a zombie counts as ended).
-bool Running(int pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (pid <= 0 || !std::getline(stat, line))
-        return false;
-    const std::size_t close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
 
 bool WaitFor(std::chrono::milliseconds limit, const std::function<bool()>& done)
 {
@@ -152,11 +143,11 @@ TEST_F(ProgramTest, SignalsEndItAsExitDoesWithItsFFmpegAndTemporaryFiles)
         ASSERT_TRUE(WaitFor(20s, [&] { return !ReadFile(dir_ / "sleep.pid").empty(); }));
         const int wrapperPid = std::atoi(ReadFile(dir_ / "wrapper.pid").c_str());
         const int sleepPid = std::atoi(ReadFile(dir_ / "sleep.pid").c_str());
-        EXPECT_TRUE(Running(wrapperPid) && Running(sleepPid));
+        EXPECT_TRUE(ProcessRunning(wrapperPid) && ProcessRunning(sleepPid));
 
         const int status = program.EndWith(signal);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        EXPECT_TRUE(WaitFor(3s, [&] { return !Running(wrapperPid) && !Running(sleepPid); }));
+        EXPECT_TRUE(WaitFor(3s, [&] { return !ProcessRunning(wrapperPid) && !ProcessRunning(sleepPid); }));
         std::vector<platform::DirEntry> left;
         platform::ListDirectory(PrivateTemp(dir_), left);
         ASSERT_EQ(left.size(), 1u);

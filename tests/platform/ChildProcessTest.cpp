@@ -1,4 +1,5 @@
 #include "platform/ChildProcess.h"
+#include "support/Processes.h"
 #include "support/TempDir.h"
 
 #include <fcntl.h>
@@ -17,16 +18,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Whether a process is still running (a zombie waiting for its parent counts as ended).
-bool Running(int pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line))
-        return false;
-    const std::size_t close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
 
 }  // namespace
 
@@ -76,9 +67,9 @@ TEST(ChildProcessTest, WhatTheChildStartedIsKilledWithIt)
     EXPECT_EQ(platform::RunProcess(wrapper, 500ms), platform::ProcessOutcome::TimedOut);
     int sleeper = std::atoi(ReadFile(pidFile).c_str());
     ASSERT_GT(sleeper, 0);
-    for (int i = 0; i < 100 && Running(sleeper); ++i)
+    for (int i = 0; i < 100 && ProcessRunning(sleeper); ++i)
         std::this_thread::sleep_for(10ms);
-    EXPECT_FALSE(Running(sleeper));
+    EXPECT_FALSE(ProcessRunning(sleeper));
 
     // Cancelled, or left behind by a wrapper that exits on its own: the same.
     bool stop = false;
@@ -89,13 +80,13 @@ TEST(ChildProcessTest, WhatTheChildStartedIsKilledWithIt)
     EXPECT_EQ(platform::RunProcess(wrapper, 60s, [&] { return stop; }), platform::ProcessOutcome::Cancelled);
     stopper.join();
     sleeper = std::atoi(ReadFile(pidFile).c_str());
-    for (int i = 0; i < 100 && Running(sleeper); ++i)
+    for (int i = 0; i < 100 && ProcessRunning(sleeper); ++i)
         std::this_thread::sleep_for(10ms);
-    EXPECT_FALSE(Running(sleeper));
+    EXPECT_FALSE(ProcessRunning(sleeper));
     EXPECT_EQ(platform::RunProcess({"/bin/sh", "-c", "sleep 60 & echo $! > \"$0\"", pidFile}, 10s),
               platform::ProcessOutcome::Exited);
     sleeper = std::atoi(ReadFile(pidFile).c_str());
-    for (int i = 0; i < 100 && Running(sleeper); ++i)
+    for (int i = 0; i < 100 && ProcessRunning(sleeper); ++i)
         std::this_thread::sleep_for(10ms);
-    EXPECT_FALSE(Running(sleeper));
+    EXPECT_FALSE(ProcessRunning(sleeper));
 }
