@@ -1,5 +1,7 @@
 #include "settings/RegistryFile.h"
 
+#include <cstdio>
+
 #include "platform/FileSystem.h"
 
 #include <vector>
@@ -234,8 +236,10 @@ std::string FormatRegistryValueLine(std::string_view name, const RegistryValue& 
             line += kHex[byte & 15];
         }
     } else {
-        line += value.type == kRegBinary ? std::string("hex:")
-                                         : "hex(" + std::to_string(value.type) + "):";
+        // The type is written in hex, as it is read ("hex(b):" is type 11).
+        char type[16];
+        std::snprintf(type, sizeof type, "hex(%x):", static_cast<unsigned>(value.type));
+        line += value.type == kRegBinary ? std::string("hex:") : std::string(type);
         for (std::size_t i = 0; i < value.data.size(); ++i) {
             const auto byte = static_cast<unsigned char>(value.data[i]);
             if (i > 0)
@@ -327,7 +331,14 @@ std::string SetRegistryValue(std::string_view original, std::string_view name, c
     if (written)
         return out;
     if (appendAt != std::string::npos) {
-        out.insert(appendAt, newLine + std::string(eol));
+        // A last line that ends in a continuation mark would swallow the new line: a blank line
+        // ends it first.
+        std::string_view before = std::string_view(out).substr(0, appendAt);
+        while (!before.empty() && (before.back() == '\n' || before.back() == '\r'))
+            before.remove_suffix(1);
+        before = TrimBlanks(before);
+        const bool dangling = !before.empty() && before.back() == '\\';
+        out.insert(appendAt, (dangling ? std::string(eol) : std::string()) + newLine + std::string(eol));
         return out;
     }
     out.append(eol).append("[").append(kSettingsKey).append("]").append(eol);

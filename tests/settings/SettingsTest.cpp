@@ -250,4 +250,21 @@ TEST(RegistryFileTest, FormatsEachKindOfValue)
     EXPECT_EQ(settings::FormatRegistryValueLine("A", RegistryValue{settings::kRegExpandString, std::string("%\0", 2)}),
               "\"A\"=hex(2):25,00");
     EXPECT_EQ(settings::FormatRegistryValueLine("A\"", RegistryValue{settings::kRegBinary, ""}), "\"A\\\"\"=hex:");
+    // Types are written in hex as they are read: type 11 is "b", and reads back as 11.
+    const std::string line = settings::FormatRegistryValueLine("A", RegistryValue{11, std::string("\x01", 1)});
+    EXPECT_EQ(line, "\"A\"=hex(b):01");
+    RegistryValue back;
+    ASSERT_TRUE(settings::FindRegistryValue(kKeyLine + "\n" + line + "\n", "A", back));
+    EXPECT_EQ(back.type, 11u);
+}
+
+TEST(RegistryFileTest, AValueSetAfterADanglingContinuationReadsBack)
+{
+    const std::string text = kKeyLine + "\n\"B\"=hex:01,\\";  // the file ends inside a continued line
+    const std::string written = settings::SetRegistryValue(text, "SplitDates", settings::RegistryValue{settings::kRegDword, std::string("\x01\0\0\0", 4)});
+    settings::RegistryValue value;
+    ASSERT_TRUE(settings::FindRegistryValue(written, "SplitDates", value)) << written;
+    EXPECT_EQ(value.data, std::string("\x01\0\0\0", 4));
+    ASSERT_TRUE(settings::FindRegistryValue(written, "B", value));
+    EXPECT_EQ(value.data, "\x01");
 }
