@@ -18,10 +18,20 @@
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
 
+#include <gtk/gtk.h>
+
 namespace {
+
+// Set when the program was asked to end by a signal: no box is shown from then on, its text
+// goes to the log instead.
+bool ending = false;
 
 void ShowBoxOnUiThread(const std::string& text, const std::string& caption, platform::MessageBoxIcon icon)
 {
+    if (ending) {
+        LogEvent("%s: %s", caption.c_str(), text.c_str());
+        return;
+    }
     wxMessageBox(wxString::FromUTF8(platform::DisplayUtf8(text)), wxString::FromUTF8(caption),
                  wxOK | (icon == platform::MessageBoxIcon::Warning ? wxICON_EXCLAMATION : 0));
 }
@@ -71,11 +81,19 @@ bool CViewmereApp::OnInit()
     // its ffmpeg is ended with it, and no temporary file is left.
     platform::WatchTerminationSignals([this](int signal) {
         LogEvent("Received signal %d: closing", signal);
+        ending = true;
         platform::KillRunningChildren();
         if (wxWindow* top = GetTopWindow())
             top->Close(true);
         else
             ExitMainLoop();
+        // A box that is up (the folder scan may be waiting on one) would keep the program
+        // running until someone answers it: it is answered here.
+        GList* windows = gtk_window_list_toplevels();
+        for (GList* item = windows; item != nullptr; item = item->next)
+            if (GTK_IS_DIALOG(item->data) && gtk_widget_get_visible(GTK_WIDGET(item->data)))
+                gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_DELETE_EVENT);
+        g_list_free(windows);
     });
     return InitialiseWith(nullptr);
 }

@@ -22,7 +22,7 @@ packages=(
   # windows under a virtual display, and screenshots of them
   xvfb xauth imagemagick
   # real input for the GUI tests (pointer and keys through the X server), and the toolkit's
-  # headers to find its widgets on the screen
+  # headers (the tests find its widgets on the screen; the program answers an open box on a signal)
   xdotool libgtk-3-dev
 )
 

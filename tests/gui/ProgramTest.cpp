@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -154,6 +155,25 @@ TEST_F(ProgramTest, SignalsEndItAsExitDoesWithItsFFmpegAndTemporaryFiles)
         EXPECT_EQ(left[0].name, "avchd4343.jpg");
         std::remove((PrivateTemp(dir_) + "/avchd4343.jpg").c_str());
     }
+}
+
+TEST_F(ProgramTest, ASignalEndsItWhileAWarningBoxIsUp)
+{
+    // An index file too short to use: the folder scan stops on a warning box until answered.
+    CardOptions camera;
+    WriteCard(dir_ / "card", camera);
+    WriteFile(dir_ / "card/PRIVATE/AVCHD/AVCHDTN/THUMB.TID", "abc");
+    settings::LastDirectory.Write(dir_ / "card");
+    Program program(dir_.Path());
+    const std::string windows = dir_ / "windows.txt";
+    auto titledWindows = [&] {
+        Shell("xdotool search --onlyvisible --name '^Viewmere$' > " + ShellQuote(windows) + " 2>/dev/null");
+        const std::string ids = ReadFile(windows);
+        return std::count(ids.begin(), ids.end(), '\n');
+    };
+    ASSERT_TRUE(WaitFor(20s, [&] { return titledWindows() >= 2; }));  // the main window and the box
+    const int status = program.EndWith(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(ProgramTest, AHostileCardNeitherStopsNorHangsItAndGoodClipsGetThumbnails)
