@@ -38,17 +38,38 @@ test-tsan: deps
 bench: build
 	@set -e; for b in $(BUILD)/bench/bench_*; do echo "== $$b"; NO_AT_BRIDGE=1 $(XVFB) $$b; done
 
-# Each fuzz target for FUZZ_SECONDS (60 by default).
+# Each fuzz target for FUZZ_SECONDS (60 by default), starting from its seeds (fuzz/seeds/<target>/)
+# and the corpus kept in the repository (fuzz/corpus/<target>/), with the words of
+# fuzz/dicts/<target>.dict where there is one; new inputs go to a working
+# corpus under $(BUILD)-fuzz/corpus/. Afterwards the kept corpus and the working one are merged,
+# minimised, into a fresh fuzz/corpus/<target>/ and the working one is emptied, so the next run
+# starts where this one stopped. After a failed run nothing is dropped: what the run found is
+# only added to the kept corpus. Crash inputs go to $(BUILD)-fuzz/crashes/<target>/; every target
+# gets its turn, and then any failure fails `make fuzz`.
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DVIEWMERE_FUZZ=ON -DVIEWMERE_GUI=OFF \
 	      -DVIEWMERE_BENCH=OFF -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	cmake --build $(BUILD)-fuzz -j$(JOBS)
-	@set -e; for f in $(BUILD)-fuzz/fuzz/fuzz_*; do \
-	  echo "== $$f ($(FUZZ_SECONDS) s)"; \
-	  mkdir -p $(BUILD)-fuzz/corpus/$$(basename $$f); \
-	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $(BUILD)-fuzz/corpus/$$(basename $$f) fuzz/seeds/$$(basename $$f); \
-	done
+	@failed=; for f in $(BUILD)-fuzz/fuzz/fuzz_*; do \
+	  t=$$(basename $$f); work=$(BUILD)-fuzz/corpus/$$t; merged=$(BUILD)-fuzz/merged/$$t; \
+	  echo "== $$t ($(FUZZ_SECONDS) s)"; \
+	  mkdir -p $$work fuzz/corpus/$$t fuzz/seeds/$$t $(BUILD)-fuzz/crashes/$$t; \
+	  dict=; if [ -f fuzz/dicts/$$t.dict ]; then dict=-dict=fuzz/dicts/$$t.dict; fi; \
+	  if $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=$(BUILD)-fuzz/crashes/$$t/ $$dict \
+	         $$work fuzz/corpus/$$t fuzz/seeds/$$t; then \
+	    rm -rf $$merged && mkdir -p $$merged && \
+	    $$f -merge=1 $$merged fuzz/corpus/$$t $$work >$(BUILD)-fuzz/merge-$$t.log 2>&1 && \
+	    rm -rf fuzz/corpus/$$t && mv $$merged fuzz/corpus/$$t && find $$work -type f -delete || \
+	      { echo "== $$t: merging the corpus failed, see $(BUILD)-fuzz/merge-$$t.log"; failed="$$failed $$t"; }; \
+	  else \
+	    failed="$$failed $$t"; echo "== $$t FAILED: the input is in $(BUILD)-fuzz/crashes/$$t/"; \
+	    $$f -merge=1 fuzz/corpus/$$t $$work >$(BUILD)-fuzz/merge-$$t.log 2>&1 && find $$work -type f -delete; \
+	  fi; \
+	  grep -h "^MERGE-OUTER: [0-9]* new files" $(BUILD)-fuzz/merge-$$t.log; \
+	  echo "== $$t: kept corpus $$(ls fuzz/corpus/$$t | wc -l) files, $$(cat fuzz/corpus/$$t/* 2>/dev/null | wc -c) bytes"; \
+	done; \
+	if [ -n "$$failed" ]; then echo "== fuzz failed:$$failed"; exit 1; fi
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz
