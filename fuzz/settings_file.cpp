@@ -8,6 +8,7 @@
 //     before;
 //   - setting a string and a number of our own into the text reads them back, and leaves every
 //     other value as it was.
+#include "platform/FileSystem.h"
 #include "settings/RegistryFile.h"
 
 #include <cstdint>
@@ -37,21 +38,6 @@ bool SameValue(const RegistryValue& a, const RegistryValue& b)
     return a.type == b.type && a.data == b.data;
 }
 
-char FoldAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
-            return false;
-    return true;
-}
-
 struct Lookup {
     bool found = false;
     RegistryValue value;
@@ -79,7 +65,7 @@ void CheckSet(std::string_view text, const std::vector<std::string>& names, cons
     if (!after.found || !SameValue(after.value, value))
         Broken("a value set into the file does not read back as set", name);
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (SameName(names[i], name))
+        if (platform::EqualsIgnoreCase(names[i], name))
             continue;
         const Lookup other = Find(written, names[i]);
         if (other.found != before[i].found || (other.found && !SameValue(other.value, before[i].value)))
