@@ -79,5 +79,7 @@ bool CopyFileNoReplace(const std::string& from, const std::string& to);
 // new one. A stale "<to>.part" is replaced. False, with errno set, when any step fails.
 bool CopyFileReplacing(const std::string& from, const std::string& to);
 bool IsDirectory(const std::string& path);
+// True for a regular file, links followed (not a FIFO, device or folder).
+bool IsRegularFile(const std::string& path);
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "log/EventLog.h"
 #include "platform/BitmapStretch.h"
+#include "platform/FileSystem.h"
 #include "platform/MediaGraph.h"
 #include "platform/Ticks.h"
 #include "settings/Settings.h"
@@ -56,7 +57,10 @@ void GrabWithDirectShow(ThumbnailQueue& queue, const std::string& clipPath)
     LogEvent("Generating thumbnail for [%s]", clipPath.c_str());
     const std::uint32_t start = platform::GetTickCount();
     std::string failure;
-    if (std::unique_ptr<platform::MediaGraph> graph = platform::MediaGraph::Create()) {
+    if (!platform::IsRegularFile(clipPath)) {
+        // A FIFO or device named like a clip would block the file source forever.
+        failure = "not a regular file";
+    } else if (std::unique_ptr<platform::MediaGraph> graph = platform::MediaGraph::Create()) {
         LogEvent("Created GraphBuilder");
         LogEvent("Created VideoWindow & MediaControl");
         graph->RenderFile(clipPath);

@@ -191,6 +191,21 @@ TEST_F(GrabTest, MediaFrameworkGrabOfFilesWithoutVideoFailsQuicklyWithTheRelease
     }
 }
 
+TEST_F(GrabTest, MediaFrameworkGrabOfAFifoNamedLikeAClipNeverWaits)
+{
+    const std::string clip = dir_ / "fifo.MTS";
+    ASSERT_EQ(mkfifo(clip.c_str(), 0600), 0);
+    const auto start = std::chrono::steady_clock::now();
+    GrabWithDirectShow(queue_, clip);  // opening it for reading would wait for a writer forever
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    const auto log = TakeLogMessages();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "No first frame from [" + clip + "]: not a regular file");
+    std::string path;
+    ThumbnailResult result;
+    EXPECT_FALSE(queue_.TakeResult(path, result));
+}
+
 TEST_F(GrabTest, MediaFrameworkGrabOfATruncatedClipEndsQuicklyEitherWay)
 {
     // Whether the cut leaves a whole first frame depends on the encoder; the grab must end
