@@ -57,7 +57,7 @@ void GrabWithDirectShow(ThumbnailQueue& queue, const std::string& clipPath)
     LogEvent("Generating thumbnail for [%s]", clipPath.c_str());
     const std::uint32_t start = platform::GetTickCount();
     std::string failure;
-    if (!platform::IsRegularFile(clipPath)) {
+    if (platform::FileExists(clipPath) && !platform::IsRegularFile(clipPath)) {
         // A FIFO or device named like a clip would block the file source forever.
         failure = "not a regular file";
     } else if (std::unique_ptr<platform::MediaGraph> graph = platform::MediaGraph::Create()) {

@@ -317,8 +317,8 @@ TEST_F(ThumbnailFileFixture, AThumbnailThatCannotBeWrittenIsReportedOncePerFolde
 
 TEST_F(ThumbnailFileFixture, UseFFmpegIsReadForEveryClip)
 {
-    auto waitForLine = [](const std::string& text) {
-        std::vector<std::string> log;
+    std::vector<std::string> log;  // kept from one wait to the next: a line may come in the same batch
+    auto waitForLine = [&log](const std::string& text) {
         for (int i = 0; i < 2000 && !Contains(log, text); ++i) {
             std::this_thread::sleep_for(10ms);
             for (auto& m : TakeLogMessages())
