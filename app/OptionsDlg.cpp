@@ -85,7 +85,7 @@ COptionsDlg::COptionsDlg(wxWindow* parent)
     writeCheck_ = static_cast<wxCheckBox*>(FindWindow(res::kIdWrite));
     generateCheck_->SetValidator(CheckValidator(&generateThumbnails));
     writeCheck_->SetValidator(CheckValidator(&writeThumbnails));
-    FindWindow(res::kIdDirectShow)->SetValidator(RadioIndexValidator(&grabMethod, 0));
+    FindWindow(res::kIdMediaGrab)->SetValidator(RadioIndexValidator(&grabMethod, 0));
     FindWindow(res::kIdFFmpeg)->SetValidator(RadioIndexValidator(&grabMethod, 1));
     FindWindow(res::kIdFFmpegPath)->SetValidator(wxGenericValidator(&ffmpegExe));
     FindWindow(res::kIdBesideClips)->SetValidator(RadioIndexValidator(&writeLocation, 0));
@@ -94,7 +94,7 @@ COptionsDlg::COptionsDlg(wxWindow* parent)
     FindWindow(res::kIdParameters)->SetValidator(wxGenericValidator(&ffmpegParams));
 
     Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { UpdateAllStates(); }, res::kIdGenerate);
-    Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { UpdateFFmpegStates(); }, res::kIdDirectShow);
+    Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { UpdateFFmpegStates(); }, res::kIdMediaGrab);
     Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { UpdateFFmpegStates(); }, res::kIdFFmpeg);
     Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { UpdateWriteStates(); }, res::kIdWrite);
     Bind(wxEVT_BUTTON, &COptionsDlg::OnBrowse, this, res::kIdBrowse);
@@ -113,7 +113,7 @@ void COptionsDlg::Enable(int id, bool enable)
 void COptionsDlg::UpdateAllStates()
 {
     const bool generate = generateCheck_->GetValue();
-    for (int id : {res::kIdDirectShow, res::kIdFFmpeg, res::kIdWrite})
+    for (int id : {res::kIdMediaGrab, res::kIdFFmpeg, res::kIdWrite})
         Enable(id, generate);
     UpdateFFmpegStates();
     UpdateWriteStates();

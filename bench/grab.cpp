@@ -66,7 +66,7 @@ int main()
         DrainLog();
     };
     auto mediaGrab = [&] {
-        GrabWithDirectShow(queue, clip);
+        GrabWithMediaFramework(queue, clip);
         takeAll();
     };
     auto ffmpegGrab = [&] {

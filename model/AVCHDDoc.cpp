@@ -27,9 +27,11 @@ std::string WithoutTrailingSlash(const std::string& path)
 }  // namespace
 
 CAVCHDDoc::CAVCHDDoc(CThumbnailGenerator::Producer producer, std::chrono::milliseconds stopLimit)
-    : generator_(std::move(producer), stopLimit)
+    : generator_(producer ? CThumbnailGenerator(std::move(producer), stopLimit) : CThumbnailGenerator())
 {
 }
+
+CAVCHDDoc::CAVCHDDoc(GrabPoolOptions options) : generator_(std::move(options)) {}
 
 CAVCHDDoc::~CAVCHDDoc()
 {
@@ -165,6 +167,11 @@ void CAVCHDDoc::QueueMissingThumbnails()
     }
 }
 
+void CAVCHDDoc::SetVisibleClips(const std::vector<std::string>& clipPaths)
+{
+    generator_.Prioritize(clipPaths);
+}
+
 bool CAVCHDDoc::CollectGeneratedThumbnails()
 {
     bool any = false;
@@ -182,6 +189,8 @@ bool CAVCHDDoc::CollectGeneratedThumbnails()
             directory.thumbnails->SetBitmap(request->second.slot, std::move(result.bitmap));
         else if (result.image)
             directory.thumbnails->SetImage(request->second.slot, std::move(result.image));
+        else if (!result.jpeg.Empty())
+            directory.thumbnails->SetJpeg(request->second.slot, std::move(result.jpeg));
         result = ThumbnailResult{};
     }
     return any;

@@ -28,9 +28,11 @@ public:
     };
 
     CAVCHDDoc() = default;
-    // For tests and tools: a generator with its own producer.
+    // For tests and tools: a generator with its own producer (an empty one: the usual grabs).
     explicit CAVCHDDoc(CThumbnailGenerator::Producer producer,
                        std::chrono::milliseconds stopLimit = CThumbnailGenerator::kStopLimit);
+    // For tests and tools: the usual grabs, run as the options say.
+    explicit CAVCHDDoc(GrabPoolOptions options);
     ~CAVCHDDoc();
     CAVCHDDoc(const CAVCHDDoc&) = delete;
     CAVCHDDoc& operator=(const CAVCHDDoc&) = delete;
@@ -40,6 +42,14 @@ public:
     void Clear();
     void QueueMissingThumbnails();
     bool CollectGeneratedThumbnails();
+    // The clips now on screen, top to bottom: their missing thumbnails are made first.
+    void SetVisibleClips(const std::vector<std::string>& clipPaths);
+    // Called on a worker thread whenever a thumbnail is ready to collect; see ThumbnailQueue.
+    void SetThumbnailListener(ThumbnailQueue::ResultListener listener)
+    {
+        generator_.SetResultListener(std::move(listener));
+    }
+    CThumbnailGenerator& Generator() { return generator_; }
 
     int GetDirectoryCount() const { return static_cast<int>(directories_.size()); }
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;

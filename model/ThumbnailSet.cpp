@@ -206,3 +206,13 @@ void CThumbnailSet::SetImage(int index, std::unique_ptr<CRgbImage> picture)
     entry->picture = std::move(picture);
     SlotFor(index) = std::move(entry);
 }
+
+void CThumbnailSet::SetJpeg(int index, CJpegPicture jpeg)
+{
+    if (index < 0)
+        return;
+    auto entry = std::make_unique<ThumbnailEntry>();
+    entry->clipNumber = index;
+    entry->jpeg = std::move(jpeg);
+    SlotFor(index) = std::move(entry);
+}

@@ -1,4 +1,5 @@
 #pragma once
+#include "imaging/JpegPicture.h"
 #include "imaging/RgbImage.h"
 #include "platform/DeviceBitmap.h"
 
@@ -17,17 +18,21 @@ public:
         std::int32_t clipNumber = 0;
         bool selected = false;
         std::unique_ptr<CRgbImage> picture;                 // a decoded picture, or
-        std::unique_ptr<platform::DeviceBitmap> bitmap;     // a grabbed frame
+        std::unique_ptr<platform::DeviceBitmap> bitmap;     // a grabbed frame, or
+        CJpegPicture jpeg;                                  // a picture kept compressed
         std::int32_t bitmapWidth = 0;
         std::int32_t bitmapHeight = 0;
         // Whatever the GUI made once to draw this thumbnail quickly; it lives and dies with the
         // entry, so a replaced thumbnail is never drawn from a stale copy.
         std::shared_ptr<void> drawCache;
+        // For a compressed picture: its decoded form while the GUI's small cache of decoded
+        // thumbnails keeps it, so only what is on screen and near it stays decoded.
+        std::weak_ptr<void> decodedCache;
 
         // Decodes the JPEG stream at the file's current position into a new picture.
         void LoadJpeg(std::FILE* file);
-        int Width() const { return picture ? picture->width : bitmapWidth; }
-        int Height() const { return picture ? picture->height : bitmapHeight; }
+        int Width() const { return picture ? picture->width : !jpeg.Empty() ? jpeg.width : bitmapWidth; }
+        int Height() const { return picture ? picture->height : !jpeg.Empty() ? jpeg.height : bitmapHeight; }
     };
 
     static constexpr long kBlockSize = 16384;      // the thumbnail offset multiple
@@ -56,6 +61,7 @@ public:
     // A new, unselected entry for the slot, replacing any there; the set grows as needed.
     void SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap> bitmap);
     void SetImage(int index, std::unique_ptr<CRgbImage> picture);
+    void SetJpeg(int index, CJpegPicture jpeg);
 
     const std::map<std::int32_t, std::int32_t>& BlockToClip() const { return blockToClip_; }
 

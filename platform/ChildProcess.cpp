@@ -40,6 +40,13 @@ public:
                posix_spawn_file_actions_addopen(&actions_, 2, "/dev/null", O_WRONLY, 0) == 0 &&
                posix_spawn_file_actions_addclosefrom_np(&actions_, 3) == 0;
     }
+    // Standard input and output from and to the given pipe ends, every other descriptor closed.
+    bool ConnectPipesAndCloseTheRest(int input, int output)
+    {
+        return ok_ && posix_spawn_file_actions_adddup2(&actions_, input, 0) == 0 &&
+               posix_spawn_file_actions_adddup2(&actions_, output, 1) == 0 &&
+               posix_spawn_file_actions_addclosefrom_np(&actions_, 3) == 0;
+    }
     posix_spawn_file_actions_t* Get() { return &actions_; }
 
 private:
@@ -177,6 +184,96 @@ ProcessOutcome RunProcess(const std::vector<std::string>& arguments, std::chrono
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+}
+
+PipedChild::PipedChild(PipedChild&& other) noexcept
+    : pid_(other.pid_), toChild_(other.toChild_), fromChild_(other.fromChild_)
+{
+    other.Reset();
+}
+
+PipedChild& PipedChild::operator=(PipedChild&& other) noexcept
+{
+    if (this != &other) {
+        Kill();
+        pid_ = other.pid_;
+        toChild_ = other.toChild_;
+        fromChild_ = other.fromChild_;
+        other.Reset();
+    }
+    return *this;
+}
+
+void PipedChild::Reset()
+{
+    pid_ = 0;
+    toChild_ = -1;
+    fromChild_ = -1;
+}
+
+bool PipedChild::Start(const std::vector<std::string>& arguments)
+{
+    Kill();
+    if (arguments.empty())
+        return false;
+    const std::string program = FindProgram(arguments[0]);
+    if (program.empty())
+        return false;
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    int input[2] = {-1, -1}, output[2] = {-1, -1};
+    if (pipe2(input, O_CLOEXEC) != 0)
+        return false;
+    if (pipe2(output, O_CLOEXEC) != 0) {
+        close(input[0]);
+        close(input[1]);
+        return false;
+    }
+    SpawnActions actions;
+    SpawnAttributes attributes;
+    pid_t child = 0;
+    bool started = false;
+    if (actions.ConnectPipesAndCloseTheRest(input[0], output[1]) && attributes.Ok()) {
+        std::lock_guard<std::mutex> lock(groupsLock);
+        started = posix_spawn(&child, program.c_str(), actions.Get(), attributes.Get(), argv.data(), environ) == 0;
+        if (started)
+            RunningGroups().insert(child);
+    }
+    close(input[0]);
+    close(output[1]);
+    if (!started) {
+        close(input[1]);
+        close(output[0]);
+        return false;
+    }
+    pid_ = child;
+    toChild_ = input[1];
+    fromChild_ = output[0];
+    return true;
+}
+
+int PipedChild::Kill()
+{
+    int status = 0;
+    if (toChild_ >= 0)
+        close(toChild_);
+    if (fromChild_ >= 0)
+        close(fromChild_);
+    if (pid_ > 0)
+        status = KillGroupAndReap(pid_);
+    Reset();
+    return status;
+}
+
+bool PipedChild::Ended(int& waitStatus)
+{
+    if (pid_ <= 0 || !platform::Ended(pid_))
+        return false;
+    waitStatus = Kill();
+    return true;
 }
 
 }  // namespace platform

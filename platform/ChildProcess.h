@@ -29,7 +29,40 @@ ProcessOutcome RunProcess(const std::vector<std::string>& arguments, std::chrono
 // executable regular file of that name in PATH's absolute folders; "" when there is none.
 std::string FindProgram(const std::string& name);
 
-// Kills every process group started by RunProcess that is still running (for a program that
+// A program running beside this one with a pipe to its standard input and one from its standard
+// output (its standard error is this process's), in a process group of its own, with no other
+// descriptor of ours. Killed with its group and reaped when it goes; a program ending on a signal
+// kills it through KillRunningChildren like every other child.
+class PipedChild {
+public:
+    PipedChild() = default;
+    ~PipedChild() { Kill(); }
+    PipedChild(PipedChild&& other) noexcept;
+    PipedChild& operator=(PipedChild&& other) noexcept;
+    PipedChild(const PipedChild&) = delete;
+    PipedChild& operator=(const PipedChild&) = delete;
+
+    // Starts the program (looked up as RunProcess does); false when it cannot be started.
+    bool Start(const std::vector<std::string>& arguments);
+    bool Running() const { return pid_ > 0; }
+    int Pid() const { return pid_; }
+    int ToChild() const { return toChild_; }
+    int FromChild() const { return fromChild_; }
+    // Kills the group, reaps the child and closes the pipes; the child's wait status (0 when none
+    // ran). Safe to call again.
+    int Kill();
+    // True when the child has ended on its own; its wait status is then in `waitStatus` and
+    // the child is reaped as by Kill.
+    bool Ended(int& waitStatus);
+
+private:
+    void Reset();
+    int pid_ = 0;
+    int toChild_ = -1;
+    int fromChild_ = -1;
+};
+
+// Kills every process group started by RunProcess or PipedChild that is still running (for a program that
 // is ending on a signal, from the UI thread). Safe to call at any time.
 void KillRunningChildren();
 

@@ -208,6 +208,20 @@ FilePtr CreateFileForWriting(const std::string& path)
     return FilePtr(std::fopen(path.c_str(), "wbe"));
 }
 
+bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    FilePtr file = CreateFileForWriting(path);
+    if (!file)
+        return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    const bool closed = std::fclose(file.release()) == 0;
+    if (written && !closed)
+        return false;
+    if (!written && errno == 0)
+        errno = EIO;
+    return written && closed;
+}
+
 bool CopyFileReplacing(const std::string& from, const std::string& to)
 {
     const std::string partial = to + ".part";

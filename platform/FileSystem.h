@@ -70,6 +70,9 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 FilePtr OpenRegularFile(const std::string& path);
 // Creates or truncates a file for writing, close-on-exec.
 FilePtr CreateFileForWriting(const std::string& path);
+// Creates or truncates a file and writes all the bytes; false, with errno set, when it cannot be
+// created, written completely or closed (a full disk).
+bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 bool FileExists(const std::string& path);
 // Copies a file to a new name; never replaces an existing file (false then). A copy that fails

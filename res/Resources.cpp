@@ -129,7 +129,7 @@ const DialogTemplate& OptionsDialog()
         {
             {ControlKind::GroupBox, wxID_ANY, "&Thumbnail generation", 7, 7, 243, 156},
             {ControlKind::CheckBox, kIdGenerate, "&Generate missing thumbnails", 14, 20, 119, 10},
-            {ControlKind::FirstRadioButton, kIdDirectShow, "Use &GStreamer (requires installed codecs)",
+            {ControlKind::FirstRadioButton, kIdMediaGrab, "Use &GStreamer (requires installed codecs)",
              23, 33, 210, 10},
             {ControlKind::RadioButton, kIdFFmpeg, "Use &FFmpeg (must be installed separately)", 23, 47, 152, 10},
             {ControlKind::Static, kIdPathLabel, "&Path:", 30, 62, 18, 8},

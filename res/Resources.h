@@ -42,6 +42,7 @@ enum TimerId : int {
     kTimerCollect = 18374,     // every 1000 ms: collect generated thumbnails
     kTimerOpenLast = 18375,    // once, 100 ms after start: reopen the last folder
     kTimerDrag = 18376,        // once, 500 ms after a press: start a drag
+    kEventThumbnailReady = 18377,  // posted by the generator: a thumbnail is ready to collect
 };
 
 enum ControlId : int {
@@ -49,7 +50,7 @@ enum ControlId : int {
     kIdEventLogText = 1003,
     kIdGenerate = 1004,
     kIdWrite = 1005,
-    kIdDirectShow = 1006,
+    kIdMediaGrab = 1006,
     kIdFFmpeg = 1007,
     kIdFFmpegPath = 1008,
     kIdBrowse = 1009,

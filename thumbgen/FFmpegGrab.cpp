@@ -1,4 +1,4 @@
-#include "imaging/JPEGException.h"
+#include "imaging/JpegPicture.h"
 #include "log/EventLog.h"
 #include "platform/ChildProcess.h"
 #include "platform/FileSystem.h"
@@ -19,17 +19,15 @@
 
 namespace {
 
-std::unique_ptr<CRgbImage> ReadPicture(const std::string& path)
+// A damaged picture is no picture: it would otherwise be kept as the clip's file. A good one is
+// kept compressed, as ffmpeg wrote it.
+CJpegPicture ReadPicture(const std::string& path)
 {
-    auto picture = std::make_unique<CRgbImage>();
-    try {
-        // A damaged picture is no picture: it would otherwise be kept as the clip's file.
-        if (picture->LoadJpegFile(path, CRgbImage::DecodeRules{CRgbImage::kMaxPixels, true}) && picture->HasPicture())
-            return picture;
-    } catch (const CJPEGException&) {
-        // ffmpeg left something that is no JPEG: the same as leaving nothing.
-    }
-    return nullptr;
+    CJpegPicture picture;
+    std::string problem;
+    if (!picture.ReadFile(path, CRgbImage::kMaxPixels, problem))
+        return CJpegPicture{};
+    return picture;
 }
 
 }  // namespace
@@ -81,9 +79,9 @@ void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath, std::chr
         return;
     }
 
-    std::unique_ptr<CRgbImage> picture = ReadPicture(output);
-    if (picture) {
-        queue.StoreResult(clipPath, ThumbnailResult{nullptr, std::move(picture)});
+    CJpegPicture picture = ReadPicture(output);
+    if (!picture.Empty()) {
+        queue.StoreResult(clipPath, ThumbnailResult(std::move(picture)));
         LogEvent("Successfully generated thumbnail for [%s] in %u ms using ffmpeg", clipPath.c_str(),
                  static_cast<unsigned>(platform::GetTickCount() - start));
         if (GetWriteThumbnails())

@@ -1,5 +1,9 @@
 #pragma once
+#include "platform/DeviceBitmap.h"
+
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
 
 class ThumbnailQueue;
@@ -13,8 +17,14 @@ class ThumbnailQueue;
 void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath,
                     std::chrono::milliseconds limit = std::chrono::milliseconds(15000));
 
-// Takes the first frame through the media framework and stretches it to 384 x 216.
-void GrabWithDirectShow(ThumbnailQueue& queue, const std::string& clipPath);
+// Takes the first frame through the media framework and stretches it to 384 x 216, in this
+// process.
+void GrabWithMediaFramework(ThumbnailQueue& queue, const std::string& clipPath);
+
+// The media-framework grab without storing anything: logs its steps and gives the 384 x 216
+// picture, or null. A grab worker process runs this for each clip it is sent.
+std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPath,
+                                                       const std::function<bool()>& cancelled);
 
 inline constexpr int kGrabbedThumbnailWidth = 384;
 inline constexpr int kGrabbedThumbnailHeight = 216;

@@ -1,6 +1,6 @@
 #include "thumbgen/ThumbnailFile.h"
 
-#include "imaging/JPEGException.h"
+#include "imaging/JpegPicture.h"
 #include "log/EventLog.h"
 #include "platform/FileSystem.h"
 #include "settings/Settings.h"
@@ -54,18 +54,16 @@ std::string ThumbnailFilePath(const std::string& clipPath, bool createDirectory)
 bool LoadThumbnailFile(ThumbnailQueue& queue, const std::string& clipPath)
 {
     const std::string fileName = ThumbnailFilePath(clipPath, false);
-    platform::FilePtr file = platform::OpenRegularFile(fileName);
-    if (!file)
+    if (!platform::IsRegularFile(fileName))
         return false;
-    auto picture = std::make_unique<CRgbImage>();
-    try {
-        picture->DecodeJpeg(file.get(), CRgbImage::DecodeRules{CRgbImage::kMaxThumbnailPixels, true});
-    } catch (const CJPEGException& error) {
-        LogEvent("Ignored thumbnail file [%s]: %s", fileName.c_str(), error.what());
+    CJpegPicture picture;
+    std::string problem;
+    if (!picture.ReadFile(fileName, CRgbImage::kMaxThumbnailPixels, problem)) {
+        LogEvent("Ignored thumbnail file [%s]: %s", fileName.c_str(), problem.c_str());
         return false;
     }
-    file.reset();
-    queue.StoreResult(clipPath, ThumbnailResult{nullptr, std::move(picture)});
+    // Kept compressed, as read: decoded only while the grid shows it.
+    queue.StoreResult(clipPath, ThumbnailResult(std::move(picture)));
     LogEvent("Loaded thumbnail file [%s]", fileName.c_str());
     return true;
 }
@@ -76,6 +74,19 @@ bool WriteThumbnailFile(const std::string& clipPath, const CRgbImage& picture)
     const std::string partial = fileName + ".part";
     errno = 0;
     if (picture.SaveJpegFile(partial) && std::rename(partial.c_str(), fileName.c_str()) == 0)
+        return true;
+    const int error = errno;
+    std::remove(partial.c_str());
+    ReportWriteFailure(fileName, error);
+    return false;
+}
+
+bool WriteThumbnailFile(const std::string& clipPath, const CJpegPicture& picture)
+{
+    const std::string fileName = ThumbnailFilePath(clipPath, true);
+    const std::string partial = fileName + ".part";
+    errno = 0;
+    if (platform::WriteWholeFile(partial, picture.bytes) && std::rename(partial.c_str(), fileName.c_str()) == 0)
         return true;
     const int error = errno;
     std::remove(partial.c_str());

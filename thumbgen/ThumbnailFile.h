@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+class CJpegPicture;
 class CRgbImage;
 class ThumbnailQueue;
 
@@ -19,4 +20,5 @@ bool LoadThumbnailFile(ThumbnailQueue& queue, const std::string& clipPath);
 // A failure is logged once per folder and reason; the thumbnail itself is kept in memory by the
 // caller all the same.
 bool WriteThumbnailFile(const std::string& clipPath, const CRgbImage& picture);
+bool WriteThumbnailFile(const std::string& clipPath, const CJpegPicture& picture);
 bool CopyThumbnailFile(const std::string& jpegPath, const std::string& clipPath);

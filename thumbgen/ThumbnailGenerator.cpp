@@ -11,13 +11,24 @@
 // Everything the worker touches, owned jointly by the generator and the worker.
 struct CThumbnailGenerator::WorkerState {
     std::shared_ptr<ThumbnailQueue> queue;
-    Producer producer;
+    Producer producer;                // or
+    std::shared_ptr<CGrabPool> pool;  // the slots the worker hands clips to
     std::mutex finishLock;
     std::condition_variable finishedChanged;
     bool finished = false;
 };
 
-CThumbnailGenerator::CThumbnailGenerator() : CThumbnailGenerator(&CThumbnailGenerator::MakeThumbnail) {}
+CThumbnailGenerator::CThumbnailGenerator() : CThumbnailGenerator(GrabPoolOptions{}) {}
+
+CThumbnailGenerator::CThumbnailGenerator(GrabPoolOptions options, std::chrono::milliseconds stopLimit)
+    : queue_(std::make_shared<ThumbnailQueue>()),
+      state_(std::make_shared<WorkerState>()),
+      stopLimit_(stopLimit)
+{
+    state_->queue = queue_;
+    state_->pool = std::make_shared<CGrabPool>(queue_, std::move(options));
+    StartWorker();
+}
 
 CThumbnailGenerator::CThumbnailGenerator(Producer producer, std::chrono::milliseconds stopLimit)
     : queue_(std::make_shared<ThumbnailQueue>()),
@@ -26,6 +37,11 @@ CThumbnailGenerator::CThumbnailGenerator(Producer producer, std::chrono::millise
 {
     state_->queue = queue_;
     state_->producer = std::move(producer);
+    StartWorker();
+}
+
+void CThumbnailGenerator::StartWorker()
+{
     try {
         thread_ = std::thread(&CThumbnailGenerator::ThreadMain, state_);
     } catch (const std::system_error& error) {
@@ -33,6 +49,17 @@ CThumbnailGenerator::CThumbnailGenerator(Producer producer, std::chrono::millise
         LogEvent("Failed to start the thumbnail generator (%s)", error.what());
         stopped_ = true;
     }
+}
+
+void CThumbnailGenerator::WarmUp()
+{
+    if (state_->pool)
+        state_->pool->WarmUp();
+}
+
+std::vector<int> CThumbnailGenerator::WorkerPids() const
+{
+    return state_->pool ? state_->pool->WorkerPids() : std::vector<int>{};
 }
 
 CThumbnailGenerator::~CThumbnailGenerator()
@@ -47,28 +74,42 @@ void CThumbnailGenerator::MakeThumbnail(ThumbnailQueue& queue, const std::string
     if (settings::UseFFmpeg.Read())
         GrabWithFFmpeg(queue, clipPath);
     else
-        GrabWithDirectShow(queue, clipPath);
+        GrabWithMediaFramework(queue, clipPath);
 }
+
+namespace {
+
+// Hands the next clip to the pool or makes it; false when nothing was waiting.
+bool ServeNext(ThumbnailQueue& queue, CGrabPool* pool, const CThumbnailGenerator::Producer& producer)
+{
+    // With a pool, the clip is taken only once a slot is free, so clips that come on screen
+    // meanwhile still go first.
+    if (pool != nullptr && !pool->WaitForFreeSlot())
+        return false;
+    std::string clipPath;
+    if (!queue.TakeNextPath(clipPath))
+        return false;
+    if (pool != nullptr) {
+        pool->Dispatch(std::move(clipPath));
+        return true;
+    }
+    try {
+        producer(queue, clipPath);
+    } catch (const std::exception& error) {
+        // A producer's failure costs this clip its thumbnail, never the worker.
+        LogEvent("Failed to make thumbnail for [%s]: %s", clipPath.c_str(), error.what());
+    }
+    return true;
+}
+
+}  // namespace
 
 void CThumbnailGenerator::ThreadMain(std::shared_ptr<WorkerState> state)
 {
     ThumbnailQueue& queue = *state->queue;
     while (!queue.StopRequested()) {
         queue.WaitForWork();
-        for (;;) {
-            if (queue.StopRequested())
-                break;
-            std::string clipPath;
-            if (queue.TakeNextPath(clipPath)) {
-                try {
-                    state->producer(queue, clipPath);
-                } catch (const std::exception& error) {
-                    // A producer's failure costs this clip its thumbnail, never the worker.
-                    LogEvent("Failed to make thumbnail for [%s]: %s", clipPath.c_str(), error.what());
-                }
-            }
-            if (!queue.HasPending())
-                break;
+        while (!queue.StopRequested() && ServeNext(queue, state->pool.get(), state->producer)) {
         }
     }
     std::lock_guard<std::mutex> guard(state->finishLock);
@@ -82,6 +123,8 @@ void CThumbnailGenerator::Stop()
         return;
     stopped_ = true;
     queue_->RequestStop();
+    if (state_->pool)
+        state_->pool->Stop(stopLimit_);
     bool finished = false;
     {
         std::unique_lock<std::mutex> guard(state_->finishLock);

@@ -1,4 +1,5 @@
 #pragma once
+#include "thumbgen/GrabPool.h"
 #include "thumbgen/ThumbnailQueue.h"
 
 #include <chrono>
@@ -6,10 +7,14 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
-// Makes thumbnails for clips without one on a worker thread, one clip at a time, oldest request
-// first. The UI thread enqueues clip paths and polls for finished results; the worker never
-// calls into the UI.
+// Makes thumbnails for clips without one in the background. Its worker thread is the one
+// consumer of the queue: it hands each clip, clips on screen first and then the rest in the order
+// asked, to a free slot of the grab pool, which makes up to one thumbnail per core at once in
+// separate processes. With a producer of its own (tests, tools) the worker thread makes one
+// clip at a time itself. The UI thread enqueues clip paths and collects finished results, woken
+// by the result listener or polling; the worker never calls into the UI.
 class CThumbnailGenerator {
 public:
     // Makes (and stores) the thumbnail of one clip, on the worker thread.
@@ -17,9 +22,10 @@ public:
 
     static constexpr std::chrono::milliseconds kStopLimit{7500};
 
-    // Starts the worker at once. The default producer tries the clip's thumbnail file, then the
-    // frame grab that the UseFFmpeg setting selects.
+    // Starts the worker at once, with the grab pool: each clip is served from its thumbnail file,
+    // else by the frame grab that the UseFFmpeg setting selects (ffmpeg, or a grab worker).
     CThumbnailGenerator();
+    explicit CThumbnailGenerator(GrabPoolOptions options, std::chrono::milliseconds stopLimit = kStopLimit);
     explicit CThumbnailGenerator(Producer producer, std::chrono::milliseconds stopLimit = kStopLimit);
     ~CThumbnailGenerator();
     CThumbnailGenerator(const CThumbnailGenerator&) = delete;
@@ -33,18 +39,27 @@ public:
     {
         queue_->StoreResult(clipPath, std::move(result));
     }
+    // The clips on screen, top to bottom: those still waiting are made next.
+    void Prioritize(const std::vector<std::string>& clipPaths) { queue_->Prioritize(clipPaths); }
+    void SetResultListener(ThumbnailQueue::ResultListener listener) { queue_->SetResultListener(std::move(listener)); }
+    // Starts the grab workers ahead of the first clip.
+    void WarmUp();
+    // The running grab worker processes (none with a producer of its own).
+    std::vector<int> WorkerPids() const;
 
-    // Ends the worker: waits for it up to the stop limit, then leaves a worker that is still busy
-    // to finish on its own (its grab is told to give up) and frees what is queued. Called once;
+    // Ends the worker: running grabs are cancelled and their processes killed at once; waits up
+    // to the stop limit, then leaves a thread that is still busy to finish on its own (its grab
+    // is told to give up) and frees what is queued. Called once;
     // the destructor calls it when nobody did.
     void Stop();
 
-    // The default producer.
+    // What a slot does for one clip, in this process: for a producer of one's own.
     static void MakeThumbnail(ThumbnailQueue& queue, const std::string& clipPath);
 
 private:
     struct WorkerState;
     static void ThreadMain(std::shared_ptr<WorkerState> state);
+    void StartWorker();
 
     std::shared_ptr<ThumbnailQueue> queue_;
     std::shared_ptr<WorkerState> state_;

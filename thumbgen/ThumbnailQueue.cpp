@@ -1,5 +1,7 @@
 #include "thumbgen/ThumbnailQueue.h"
 
+#include <set>
+
 void ThumbnailQueue::Enqueue(const std::string& clipPath)
 {
     std::lock_guard<std::mutex> guard(lock_);
@@ -38,10 +40,44 @@ std::size_t ThumbnailQueue::PendingCount() const
 
 void ThumbnailQueue::StoreResult(const std::string& clipPath, ThumbnailResult result)
 {
-    ThumbnailResult replaced;
+    {
+        ThumbnailResult replaced;
+        std::lock_guard<std::mutex> guard(lock_);
+        replaced = std::move(results_[clipPath]);
+        results_[clipPath] = std::move(result);
+    }
+    std::lock_guard<std::mutex> guard(listenerLock_);
+    if (listener_)
+        listener_();
+}
+
+void ThumbnailQueue::SetResultListener(ResultListener listener)
+{
+    std::lock_guard<std::mutex> guard(listenerLock_);
+    listener_ = std::move(listener);
+}
+
+void ThumbnailQueue::Prioritize(const std::vector<std::string>& clipPaths)
+{
+    if (clipPaths.empty())
+        return;
+    const std::set<std::string> wanted(clipPaths.begin(), clipPaths.end());
     std::lock_guard<std::mutex> guard(lock_);
-    replaced = std::move(results_[clipPath]);
-    results_[clipPath] = std::move(result);
+    std::set<std::string> waiting;
+    std::deque<std::string> rest;
+    for (std::string& path : pending_) {
+        if (wanted.count(path) != 0)
+            waiting.insert(std::move(path));
+        else
+            rest.push_back(std::move(path));
+    }
+    std::deque<std::string> reordered;
+    for (const std::string& path : clipPaths)
+        if (waiting.erase(path) != 0)
+            reordered.push_back(path);
+    for (std::string& path : rest)
+        reordered.push_back(std::move(path));
+    pending_.swap(reordered);
 }
 
 bool ThumbnailQueue::TakeNextPath(std::string& clipPath)

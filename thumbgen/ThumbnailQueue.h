@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // The generator's queue of clip paths and map of finished results, shared by the generator and
 // its worker. It is owned jointly, so a worker that is still busy when the generator stops keeps
@@ -21,6 +23,16 @@ public:
     // Called by the worker's producers once per thumbnail they make. A second result for a path
     // replaces (and frees) the first.
     void StoreResult(const std::string& clipPath, ThumbnailResult result);
+
+    // Moves the given paths that are still waiting to the front of the queue, in the order
+    // given (the clips on screen, top to bottom); the rest keep their order behind them.
+    void Prioritize(const std::vector<std::string>& clipPaths);
+
+    // Called on the worker side after each stored result, so the UI can collect at once. It
+    // must not block; it runs on a worker thread. Once SetResultListener returns (an empty
+    // listener included), the previous listener is not running and never runs again.
+    using ResultListener = std::function<void()>;
+    void SetResultListener(ResultListener listener);
 
     // Worker side.
     bool TakeNextPath(std::string& clipPath);
@@ -37,4 +49,6 @@ private:
     std::map<std::string, ThumbnailResult> results_;
     platform::AutoResetEvent wake_;
     std::atomic<bool> stopRequested_{false};
+    std::mutex listenerLock_;
+    ResultListener listener_;
 };

@@ -1,12 +1,22 @@
 #pragma once
+#include "imaging/JpegPicture.h"
 #include "imaging/RgbImage.h"
 #include "platform/DeviceBitmap.h"
 
 #include <memory>
 
-// One finished thumbnail: a grabbed frame (bitmap) or a decoded picture (image), never both.
+// One finished thumbnail: a grabbed frame (bitmap), a decoded picture (image) or a compressed
+// one (jpeg), never two.
 // Single owner: the generator until TakeResult hands it out, then the caller.
 struct ThumbnailResult {
+    ThumbnailResult() = default;
+    ThumbnailResult(std::unique_ptr<platform::DeviceBitmap> frame, std::unique_ptr<CRgbImage> picture)
+        : bitmap(std::move(frame)), image(std::move(picture))
+    {
+    }
+    explicit ThumbnailResult(CJpegPicture compressed) : jpeg(std::move(compressed)) {}
+
     std::unique_ptr<platform::DeviceBitmap> bitmap;
     std::unique_ptr<CRgbImage> image;
+    CJpegPicture jpeg;
 };

@@ -69,12 +69,22 @@ CChildView::CChildView(wxWindow* parent, CThumbnailGenerator::Producer producer)
         Bind(wxEVT_MENU, &CChildView::OnCommand, this, id);
     Bind(wxEVT_UPDATE_UI, &CChildView::OnUpdatePlayClip, this, res::kCmdPlayClip);
     Bind(wxEVT_UPDATE_UI, &CChildView::OnUpdatePlaySelection, this, res::kCmdPlaySelection);
+    Bind(wxEVT_THREAD, &CChildView::OnThumbnailReady, this, res::kEventThumbnailReady);
+    // A finished thumbnail wakes the UI at once; the one-second collection stays as the fallback.
+    document_.SetThumbnailListener([this, posted = wakeUpPosted_] {
+        if (!posted->exchange(true))
+            wxQueueEvent(this, new wxThreadEvent(wxEVT_THREAD, res::kEventThumbnailReady));
+    });
+    if (settings::GenerateThumbnails.Read())
+        document_.Generator().WarmUp();
     openLastTimer_.StartOnce(100);
     collectTimer_.Start(1000);
 }
 
 CChildView::~CChildView()
 {
+    // No worker thread may post to this window once it starts going.
+    document_.SetThumbnailListener({});
     openLastTimer_.Stop();
     collectTimer_.Stop();
     dragTimer_.Stop();
@@ -99,6 +109,7 @@ void CChildView::RefreshGrid()
     layout_.Build();
     SetContentHeight();
     Refresh(false);
+    NotifyVisibleClips();
     if (auto* status = dynamic_cast<IStatusSink*>(wxTheApp != nullptr ? wxTheApp->GetTopWindow() : nullptr))
         status->UpdateStatusText(document_.GetPendingCount(), document_.GetDirectoryCount(), document_.GetClipCount());
 }
@@ -135,6 +146,23 @@ void CChildView::OnSize(wxSizeEvent& event)
         layout_.Build();
     }
     SetContentHeight();
+    NotifyVisibleClips();
+}
+
+void CChildView::OnScrolled(int, int)
+{
+    NotifyVisibleClips();
+}
+
+void CChildView::NotifyVisibleClips()
+{
+    const int top = ScrollPosition(wxVERTICAL);
+    std::vector<std::string> visible;
+    layout_.CollectPathsBetween(top, top + GetClientSize().y, visible);
+    if (visible == visibleClips_)
+        return;
+    visibleClips_ = std::move(visible);
+    document_.SetVisibleClips(visibleClips_);
 }
 
 void CChildView::OnOpenLastTimer(wxTimerEvent&)
@@ -147,6 +175,17 @@ void CChildView::OnOpenLastTimer(wxTimerEvent&)
 
 void CChildView::OnCollectTimer(wxTimerEvent&)
 {
+    CollectThumbnails();
+}
+
+void CChildView::OnThumbnailReady(wxThreadEvent&)
+{
+    CollectThumbnails();
+}
+
+void CChildView::CollectThumbnails()
+{
+    wakeUpPosted_->store(false);  // results stored from now on post again
     if (document_.CollectGeneratedThumbnails())
         RefreshGrid();
 }

@@ -8,6 +8,7 @@
 #include <wx/menu.h>
 #include <wx/timer.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -43,6 +44,7 @@ public:
 
 protected:
     void OnDraw(wxDC& dc, const wxRect& contentClip) override;
+    void OnScrolled(int dx, int dy) override;
     void FillBackground(wxDC& dc, const wxRect& contentClip) override;
     void OnSize(wxSizeEvent& event) override;
     // Seams to the desktop: the folder chooser, opening a file with its program, the drag loop.
@@ -53,6 +55,10 @@ protected:
 private:
     void OnOpenLastTimer(wxTimerEvent& event);
     void OnCollectTimer(wxTimerEvent& event);
+    void OnThumbnailReady(wxThreadEvent& event);
+    void CollectThumbnails();
+    // Tells the document which clips are on screen, when that changed.
+    void NotifyVisibleClips();
     void OnDragTimer(wxTimerEvent& event);
     void OnLeftDown(wxMouseEvent& event);
     void OnMotion(wxMouseEvent& event);
@@ -79,4 +85,8 @@ private:
     OptionsDialogRunner optionsRunner_;
     CLabelCache labels_;
     CItemPainter::Fonts fonts_;  // made once, not for every paint
+    std::vector<std::string> visibleClips_;
+    // Set by a worker thread when it has posted a wake-up that the UI has not collected yet, so
+    // a burst of results posts one event.
+    std::shared_ptr<std::atomic<bool>> wakeUpPosted_ = std::make_shared<std::atomic<bool>>(false);
 };

@@ -310,12 +310,30 @@ void CFmtLayout::CollectSelectedPaths(std::vector<std::string>& paths) const
     }
 }
 
+namespace {
+
+void AddClipPath(const IFmtItem& item, std::vector<std::string>& paths)
+{
+    const auto* clip = dynamic_cast<const CFmtClip*>(&item);
+    std::string path;
+    if (clip != nullptr && clip->Clips() != nullptr && clip->Clips()->GetClipPath(static_cast<int>(clip->Index()), path))
+        paths.push_back(path);
+}
+
+}  // namespace
+
 void CFmtLayout::CollectAllPaths(std::vector<std::string>& paths) const
 {
-    for (const auto& item : items_) {
-        const auto* clip = dynamic_cast<const CFmtClip*>(item.get());
-        std::string path;
-        if (clip != nullptr && clip->Clips() != nullptr && clip->Clips()->GetClipPath(static_cast<int>(clip->Index()), path))
-            paths.push_back(path);
+    for (const auto& item : items_)
+        AddClipPath(*item, paths);
+}
+
+void CFmtLayout::CollectPathsBetween(std::int32_t top, std::int32_t bottom, std::vector<std::string>& paths) const
+{
+    const auto [first, last] = ItemsBetween(top, bottom);
+    for (std::size_t i = first; i < last && i < items_.size(); ++i) {
+        const FmtRect& rect = items_[i]->GetRect();
+        if (rect.bottom > top && rect.top < bottom)
+            AddClipPath(*items_[i], paths);
     }
 }

@@ -33,6 +33,8 @@ public:
     IFmtItem* FindNearest(const IFmtItem* target, bool wantSelected) const;
     void CollectSelectedPaths(std::vector<std::string>& paths) const;
     void CollectAllPaths(std::vector<std::string>& paths) const;
+    // The paths of the clips whose cells reach into the rows [top, bottom), in grid order.
+    void CollectPathsBetween(std::int32_t top, std::int32_t bottom, std::vector<std::string>& paths) const;
 
     std::int32_t width = 0;
     std::int32_t height = 0;

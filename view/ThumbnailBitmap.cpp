@@ -1,5 +1,7 @@
 #include "view/ThumbnailBitmap.h"
 
+#include "view/DecodedThumbnailCache.h"
+
 #include <wx/dcmemory.h>
 #include <wx/image.h>
 
@@ -21,12 +23,52 @@ wxImage ImageFromBottomUp(const std::uint8_t* rows, std::size_t stride, int widt
     return image;
 }
 
+// Drawn once into a bitmap the drawing surfaces copy directly; a bitmap made from an image
+// would be converted again on every paint.
+std::shared_ptr<wxBitmap> DrawableBitmap(const wxImage& image)
+{
+    const wxBitmap converted(image);
+    auto bitmap = std::make_shared<wxBitmap>(image.GetWidth(), image.GetHeight(), 24);
+    {
+        wxMemoryDC dc(*bitmap);
+        dc.DrawBitmap(converted, 0, 0, false);
+    }
+    return bitmap;
+}
+
+CDecodedThumbnailCache& DecodedThumbnails()
+{
+    static CDecodedThumbnailCache cache(CDecodedThumbnailCache::kDefaultCapacity);
+    return cache;
+}
+
+// A compressed picture is decoded when it is drawn and kept decoded only while the cache holds
+// it.
+const wxBitmap* DecodedBitmap(const ThumbnailEntry& entry)
+{
+    if (std::shared_ptr<void> kept = entry.decodedCache.lock()) {
+        DecodedThumbnails().Touch(kept);
+        return static_cast<const wxBitmap*>(kept.get());
+    }
+    const std::unique_ptr<CRgbImage> picture = entry.jpeg.Decode();
+    if (!picture || picture->width <= 0 || picture->height <= 0)
+        return nullptr;
+    std::shared_ptr<wxBitmap> bitmap = DrawableBitmap(ImageFromBottomUp(
+        picture->pixels.get(), static_cast<std::size_t>(picture->stride), picture->width, picture->height, 3));
+    // The weak reference belongs to the entry, which the UI thread alone touches.
+    const_cast<ThumbnailEntry&>(entry).decodedCache = bitmap;
+    DecodedThumbnails().Keep(bitmap);
+    return bitmap.get();
+}
+
 }  // namespace
 
 const wxBitmap* ThumbnailBitmap(const ThumbnailEntry& entry)
 {
     if (entry.drawCache)
         return static_cast<const wxBitmap*>(entry.drawCache.get());
+    if (!entry.jpeg.Empty())
+        return DecodedBitmap(entry);
     wxImage image;
     if (entry.picture && entry.picture->HasPicture() && entry.picture->width > 0 && entry.picture->height > 0) {
         const CRgbImage& p = *entry.picture;
@@ -38,14 +80,7 @@ const wxBitmap* ThumbnailBitmap(const ThumbnailEntry& entry)
     } else {
         return nullptr;
     }
-    // Drawn once into a bitmap the drawing surfaces copy directly; a bitmap made from an image
-    // would be converted again on every paint.
-    const wxBitmap converted(image);
-    auto bitmap = std::make_shared<wxBitmap>(image.GetWidth(), image.GetHeight(), 24);
-    {
-        wxMemoryDC dc(*bitmap);
-        dc.DrawBitmap(converted, 0, 0, false);
-    }
+    std::shared_ptr<wxBitmap> bitmap = DrawableBitmap(image);
     // The cache belongs to the entry, which the UI thread alone touches.
     const_cast<ThumbnailEntry&>(entry).drawCache = bitmap;
     return bitmap.get();

@@ -282,7 +282,7 @@ TEST(OptionsDialogTest, DefaultsAndEnablingRules)
     FrameFixture f;
     RunOptions(f.frame, [](COptionsDlg& d) {
         EXPECT_FALSE(static_cast<wxCheckBox*>(d.FindWindow(res::kIdGenerate))->GetValue());
-        EXPECT_TRUE(static_cast<wxRadioButton*>(d.FindWindow(res::kIdDirectShow))->GetValue());
+        EXPECT_TRUE(static_cast<wxRadioButton*>(d.FindWindow(res::kIdMediaGrab))->GetValue());
         EXPECT_TRUE(static_cast<wxCheckBox*>(d.FindWindow(res::kIdWrite))->GetValue());
         EXPECT_TRUE(static_cast<wxRadioButton*>(d.FindWindow(res::kIdBesideClips))->GetValue());
         EXPECT_TRUE(static_cast<wxCheckBox*>(d.FindWindow(res::kIdSplitDates))->GetValue());
@@ -290,7 +290,7 @@ TEST(OptionsDialogTest, DefaultsAndEnablingRules)
         EXPECT_EQ(static_cast<wxTextCtrl*>(d.FindWindow(res::kIdParameters))->GetValue(),
                   "-i \"%IN%\" -vframes 1 -s 416x234 -vcodec mjpeg %OUT%");
         // Generation off: only 1004, 1013, OK and Cancel are usable.
-        for (int id : {res::kIdDirectShow, res::kIdFFmpeg, res::kIdWrite, res::kIdFFmpegPath, res::kIdBrowse,
+        for (int id : {res::kIdMediaGrab, res::kIdFFmpeg, res::kIdWrite, res::kIdFFmpegPath, res::kIdBrowse,
                        res::kIdParameters, res::kIdBesideClips, res::kIdSubdirectory, res::kIdPathLabel,
                        res::kIdParametersLabel, res::kIdWarningText, res::kIdPlaceholderText})
             EXPECT_FALSE(Enabled(&d, id)) << id;
@@ -298,7 +298,7 @@ TEST(OptionsDialogTest, DefaultsAndEnablingRules)
         EXPECT_TRUE(Enabled(&d, res::kIdSplitDates));
 
         SetCheck(&d, res::kIdGenerate, true);  // with the media framework chosen
-        EXPECT_TRUE(Enabled(&d, res::kIdDirectShow) && Enabled(&d, res::kIdFFmpeg) && Enabled(&d, res::kIdWrite));
+        EXPECT_TRUE(Enabled(&d, res::kIdMediaGrab) && Enabled(&d, res::kIdFFmpeg) && Enabled(&d, res::kIdWrite));
         EXPECT_TRUE(Enabled(&d, res::kIdBesideClips) && Enabled(&d, res::kIdSubdirectory));
         EXPECT_FALSE(Enabled(&d, res::kIdFFmpegPath) || Enabled(&d, res::kIdBrowse) || Enabled(&d, res::kIdParameters));
         ChooseRadio(&d, res::kIdFFmpeg);

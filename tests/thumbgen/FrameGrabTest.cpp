@@ -93,7 +93,7 @@ std::array<int, 3> ColourAt(const platform::DeviceBitmap& bitmap, int x, int y)
 TEST_F(GrabTest, MediaFrameworkGrabGivesAnUprightThumbnailWithItsFullLog)
 {
     const std::string clip = CopyClip(TestClips().redOverBlue, "00003.MTS");
-    GrabWithDirectShow(queue_, clip);
+    GrabWithMediaFramework(queue_, clip);
     const std::vector<std::string> expected = {
         "Generating thumbnail for [" + clip + "]",
         "Created GraphBuilder",
@@ -135,7 +135,7 @@ TEST_F(GrabTest, MediaFrameworkGrabWritesIntoTheSubdirectoryOnlyWhenWriting)
     const std::string clip = CopyClip(TestClips().anamorphic1440, "00001.MTS");
     settings::WriteToSubdir.Write(true);
     settings::WriteThumbnails.Write(false);
-    GrabWithDirectShow(queue_, clip);
+    GrabWithMediaFramework(queue_, clip);
     EXPECT_TRUE(Contains(TakeLogMessages(), "Current image size retrieved: 6220840 bytes"));
     ThumbnailResult result;
     const platform::DeviceBitmap* bitmap = StoredBitmap(queue_, result, clip);
@@ -146,7 +146,7 @@ TEST_F(GrabTest, MediaFrameworkGrabWritesIntoTheSubdirectoryOnlyWhenWriting)
     EXPECT_FALSE(platform::FileExists(clip + ".viewmere.jpg"));
 
     settings::WriteThumbnails.Write(true);
-    GrabWithDirectShow(queue_, clip);
+    GrabWithMediaFramework(queue_, clip);
     CRgbImage file;
     EXPECT_TRUE(file.LoadJpegFile(dir_ / "Viewmere/00001.MTS.viewmere.jpg"));
     EXPECT_EQ(file.width, 384);
@@ -157,7 +157,7 @@ TEST_F(GrabTest, MediaFrameworkGrabOfProgressiveAndInterlacedClips)
     for (const std::string& source : {TestClips().progressive720, TestClips().interlaced1080}) {
         const std::string clip = CopyClip(source, source.substr(source.rfind('/') + 1));
         settings::WriteThumbnails.Write(false);
-        GrabWithDirectShow(queue_, clip);
+        GrabWithMediaFramework(queue_, clip);
         ThumbnailResult result;
         const platform::DeviceBitmap* bitmap = StoredBitmap(queue_, result, clip);
         ASSERT_NE(bitmap, nullptr) << source;
@@ -170,7 +170,7 @@ TEST_F(GrabTest, MediaFrameworkGrabOfFilesWithoutVideoFailsQuicklyWithTheRelease
     for (const std::string& source : {TestClips().empty, TestClips().text}) {
         const std::string clip = CopyClip(source, "bad.MTS");
         const auto start = std::chrono::steady_clock::now();
-        GrabWithDirectShow(queue_, clip);
+        GrabWithMediaFramework(queue_, clip);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 8s) << source;  // far below the 10 s wait
         const std::vector<std::string> expected = {"Generating thumbnail for [" + clip + "]", "Created GraphBuilder",
                                                    "Created VideoWindow & MediaControl",
@@ -196,7 +196,7 @@ TEST_F(GrabTest, MediaFrameworkGrabOfAFifoNamedLikeAClipNeverWaits)
     const std::string clip = dir_ / "fifo.MTS";
     ASSERT_EQ(mkfifo(clip.c_str(), 0600), 0);
     const auto start = std::chrono::steady_clock::now();
-    GrabWithDirectShow(queue_, clip);  // opening it for reading would wait for a writer forever
+    GrabWithMediaFramework(queue_, clip);  // opening it for reading would wait for a writer forever
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     const auto log = TakeLogMessages();
     ASSERT_FALSE(log.empty());
@@ -212,7 +212,7 @@ TEST_F(GrabTest, MediaFrameworkGrabOfATruncatedClipEndsQuicklyEitherWay)
     // soon, and a stored picture must go with the full log and a missing one with the short.
     const std::string clip = CopyClip(TestClips().truncated, "cut.MTS");
     const auto start = std::chrono::steady_clock::now();
-    GrabWithDirectShow(queue_, clip);
+    GrabWithMediaFramework(queue_, clip);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
     const auto log = TakeLogMessages();
     std::string path;
@@ -349,9 +349,11 @@ TEST_F(GrabTest, FFmpegGrabWithTheRealProgram)
     ThumbnailResult result;
     ASSERT_TRUE(queue_.TakeResult(path, result));
     EXPECT_EQ(path, clip);
-    ASSERT_TRUE(result.image);
-    EXPECT_EQ(result.image->width, 416);
-    EXPECT_EQ(result.image->height, 234);
+    ASSERT_FALSE(result.jpeg.Empty());
+    const std::unique_ptr<CRgbImage> picture = result.jpeg.Decode();
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->width, 416);
+    EXPECT_EQ(picture->height, 234);
     EXPECT_FALSE(platform::FileExists(dir_ / "pwned"));
     EXPECT_FALSE(platform::FileExists("pwned"));
     // ffmpeg's own JPEG, copied beside the clip; the temporary file is gone.
@@ -409,7 +411,7 @@ TEST_F(GrabTest, FFmpegArgumentsReachTheProgramOneByOne)
     std::string path;
     ThumbnailResult result;
     ASSERT_TRUE(queue_.TakeResult(path, result));
-    EXPECT_EQ(result.image->width, 32);
+    EXPECT_EQ(result.jpeg.width, 32);
 }
 
 TEST_F(GrabTest, FFmpegMissingProgramAndGarbageOutput)

@@ -12,7 +12,7 @@ int main(int argc, char** argv)
     if (argc != 2)
         return 2;
     ThumbnailQueue queue;
-    GrabWithDirectShow(queue, argv[1]);
+    GrabWithMediaFramework(queue, argv[1]);
     std::string line;
     while (CEventLog::Instance().TakeLine(line))
         std::printf("%s\n", line.substr(line.find(": ") + 2).c_str());

@@ -15,25 +15,20 @@ namespace {
 
 constexpr std::chrono::milliseconds kFirstFrameLimit{10000};
 
-void WriteThumbnailOf(const std::string& clipPath, const platform::DeviceBitmap& thumbnail)
-{
-    CRgbImage picture;
-    if (picture.FromBitmap(thumbnail))
-        WriteThumbnailFile(clipPath, picture);
-}
-
-void GrabFrame(ThumbnailQueue& queue, const std::string& clipPath, platform::MediaGraph& graph)
+// Logs the frame steps and gives the held frame stretched to the thumbnail size; null when the
+// frame cannot be had.
+std::unique_ptr<platform::DeviceBitmap> StretchFrame(platform::MediaGraph& graph)
 {
     LogEvent("Retrieved BasicVideo");
     int size = 0;
     const std::uint32_t status = graph.GetCurrentImage(size, nullptr);
     if (status != 0) {
         LogEvent("GetImage failed (hr == %x)", status);
-        return;
+        return nullptr;
     }
     if (size < 1) {
         LogEvent("Failed to get current image data size");
-        return;
+        return nullptr;
     }
     LogEvent("Current image size retrieved: %d bytes", size);
 
@@ -44,18 +39,18 @@ void GrabFrame(ThumbnailQueue& queue, const std::string& clipPath, platform::Med
         graph.StretchCurrentImage(kGrabbedThumbnailWidth, kGrabbedThumbnailHeight));
     LogEvent("Retrieved Current Image DIB");
     if (thumbnail->bits.empty())
-        return;
-    if (GetWriteThumbnails())
-        WriteThumbnailOf(clipPath, *thumbnail);
-    queue.StoreResult(clipPath, ThumbnailResult{std::move(thumbnail), nullptr});
+        return nullptr;
+    return thumbnail;
 }
 
 }  // namespace
 
-void GrabWithDirectShow(ThumbnailQueue& queue, const std::string& clipPath)
+std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPath,
+                                                       const std::function<bool()>& cancelled)
 {
     LogEvent("Generating thumbnail for [%s]", clipPath.c_str());
     const std::uint32_t start = platform::GetTickCount();
+    std::unique_ptr<platform::DeviceBitmap> thumbnail;
     std::string failure;
     if (platform::FileExists(clipPath) && !platform::IsRegularFile(clipPath)) {
         // A FIFO or device named like a clip would block the file source forever.
@@ -64,9 +59,9 @@ void GrabWithDirectShow(ThumbnailQueue& queue, const std::string& clipPath)
         LogEvent("Created GraphBuilder");
         LogEvent("Created VideoWindow & MediaControl");
         graph->RenderFile(clipPath);
-        graph->Pause(kFirstFrameLimit, [&queue] { return queue.StopRequested(); });
+        graph->Pause(kFirstFrameLimit, cancelled);
         if (graph->HasVideo()) {
-            GrabFrame(queue, clipPath, *graph);
+            thumbnail = StretchFrame(*graph);
             LogEvent("Releasing basic video");
         } else {
             failure = graph->FailureReason();
@@ -78,4 +73,19 @@ void GrabWithDirectShow(ThumbnailQueue& queue, const std::string& clipPath)
     // Why the clip has no thumbnail ("missing decoder: ...", "no video stream"), after the usual lines.
     if (!failure.empty())
         LogEvent("No first frame from [%s]: %s", clipPath.c_str(), failure.c_str());
+    return thumbnail;
+}
+
+void GrabWithMediaFramework(ThumbnailQueue& queue, const std::string& clipPath)
+{
+    std::unique_ptr<platform::DeviceBitmap> thumbnail =
+        GrabFirstFrame(clipPath, [&queue] { return queue.StopRequested(); });
+    if (!thumbnail)
+        return;
+    if (GetWriteThumbnails()) {
+        CRgbImage picture;
+        if (picture.FromBitmap(*thumbnail))
+            WriteThumbnailFile(clipPath, picture);
+    }
+    queue.StoreResult(clipPath, ThumbnailResult{std::move(thumbnail), nullptr});
 }

@@ -1,0 +1,52 @@
+#include "platform/UserDirectories.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace platform {
+
+std::string HomeDirectory()
+{
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+        return home;
+    // The reentrant form: worker threads ask too.
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        entry.pw_dir != nullptr && entry.pw_dir[0] == '/')
+        return entry.pw_dir;
+    return {};
+}
+
+std::string UserCacheDirectory()
+{
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache != nullptr && cache[0] == '/')
+        return cache;
+    const std::string home = HomeDirectory();
+    return home.empty() ? std::string() : home + "/.cache";
+}
+
+bool MakeDirectories(const std::string& path, unsigned mode)
+{
+    if (path.empty())
+        return false;
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (mkdir(part.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST)
+            return false;
+        if (slash == std::string::npos)
+            break;
+    }
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace platform

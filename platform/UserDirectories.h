@@ -1,0 +1,15 @@
+#pragma once
+#include <string>
+
+namespace platform {
+
+// The user's home folder: $HOME when it is absolute, else the password database's; "" when
+// neither gives an absolute path.
+std::string HomeDirectory();
+// Where the user's non-essential cached files go: $XDG_CACHE_HOME when absolute, else
+// "<home>/.cache"; "" without a home.
+std::string UserCacheDirectory();
+// Makes a folder and any missing parents with the given mode; true when it exists afterwards.
+bool MakeDirectories(const std::string& path, unsigned mode);
+
+}  // namespace platform

@@ -1,0 +1,348 @@
+#include "thumbgen/GrabPool.h"
+
+#include "imaging/JpegPicture.h"
+#include "log/EventLog.h"
+#include "platform/ChildProcess.h"
+#include "settings/Settings.h"
+#include "thumbgen/FrameGrab.h"
+#include "thumbgen/GrabFailureRecord.h"
+#include "thumbgen/GrabWorker.h"
+#include "thumbgen/GrabWorkerProtocol.h"
+#include "thumbgen/ThumbnailFile.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr int kMaxSlots = 4;
+
+struct Slot {
+    std::string job;
+    bool busy = false;
+    bool warmUp = false;
+    bool finished = false;
+    platform::PipedChild worker;   // the slot's thread alone touches it
+    std::atomic<int> workerPid{0};  // for others to read
+};
+
+std::string Describe(int waitStatus)
+{
+    if (WIFSIGNALED(waitStatus)) {
+        const int signal = WTERMSIG(waitStatus);
+        const char* name = sigabbrev_np(signal);
+        return "ended on signal " + std::to_string(signal) + " (" + (name != nullptr ? "SIG" + std::string(name) : "?") +
+               ")";
+    }
+    if (WIFEXITED(waitStatus))
+        return "exited with status " + std::to_string(WEXITSTATUS(waitStatus));
+    return "ended";
+}
+
+// A picture the worker sent, checked as a file read from disk would be.
+bool AcceptPicture(const std::string& clipPath, std::vector<std::uint8_t> bytes, CJpegPicture& picture)
+{
+    std::string problem;
+    if (picture.Adopt(std::move(bytes), CRgbImage::kMaxThumbnailPixels, problem))
+        return true;
+    LogEvent("Grab worker sent a damaged picture for [%s]: %s", clipPath.c_str(), problem.c_str());
+    return false;
+}
+
+}  // namespace
+
+struct CGrabPool::Shared {
+    std::shared_ptr<ThumbnailQueue> queue;
+    GrabPoolOptions options;
+    CGrabFailureRecord failures;
+    mutable std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::unique_ptr<Slot>> slots;  // fixed once the threads run
+    std::vector<std::thread> threads;
+    bool stopping = false;
+    std::atomic<bool> cancel{false};
+    std::once_flag reportedMissingWorker;
+    std::mutex inProcessGrab;  // without worker processes, one grab at a time
+
+    Shared(std::shared_ptr<ThumbnailQueue> q, GrabPoolOptions o)
+        : queue(std::move(q)), options(std::move(o)), failures(options.failureFolder)
+    {
+    }
+    bool Cancelled() const { return cancel.load(std::memory_order_acquire) || queue->StopRequested(); }
+};
+
+namespace {
+
+using Shared = CGrabPool::Shared;
+
+bool StartWorker(Shared& shared, Slot& slot)
+{
+    if (!shared.options.workerCommand.empty() && slot.worker.Start(shared.options.workerCommand)) {
+        slot.workerPid.store(slot.worker.Pid());
+        return true;
+    }
+    std::call_once(shared.reportedMissingWorker, [&shared] {
+        const std::string program = shared.options.workerCommand.empty() ? std::string(kGrabWorkerProgramName)
+                                                                           : shared.options.workerCommand[0];
+        LogEvent("Could not start the grab worker [%s]; thumbnails are made in the viewer's own process",
+                 program.c_str());
+    });
+    return false;
+}
+
+void StopWorker(Slot& slot)
+{
+    slot.workerPid.store(0);
+    slot.worker.Kill();
+}
+
+// A worker that failed on a clip: the clip is logged once and remembered, and a fresh worker is
+// started for the next.
+void ReplaceWorker(Shared& shared, Slot& slot, const std::string& clipPath, const std::string& what)
+{
+    LogEvent("Grab worker %s while making the thumbnail of [%s]; a new worker takes over", what.c_str(),
+             clipPath.c_str());
+    shared.failures.Add(clipPath, what);
+    StopWorker(slot);
+    if (!shared.Cancelled())
+        StartWorker(shared, slot);
+}
+
+void StorePicture(Shared& shared, const std::string& clipPath, CJpegPicture picture)
+{
+    if (GetWriteThumbnails())
+        WriteThumbnailFile(clipPath, picture);
+    shared.queue->StoreResult(clipPath, ThumbnailResult(std::move(picture)));
+}
+
+void GrabInWorker(Shared& shared, Slot& slot, const std::string& clipPath)
+{
+    // A worker that died between clips is replaced before it is given one.
+    int status = 0;
+    if (slot.worker.Running() && slot.worker.Ended(status))
+        StopWorker(slot);
+    if (!slot.worker.Running() && !StartWorker(shared, slot)) {
+        std::lock_guard<std::mutex> one(shared.inProcessGrab);
+        GrabWithMediaFramework(*shared.queue, clipPath);
+        return;
+    }
+    if (!grab_protocol::SendRequest(slot.worker.ToChild(), clipPath)) {
+        ReplaceWorker(shared, slot, clipPath, Describe(slot.worker.Kill()));
+        return;
+    }
+    grab_protocol::RecordReader reader(slot.worker.FromChild());
+    const auto deadline = std::chrono::steady_clock::now() + shared.options.grabLimit;
+    std::vector<std::uint8_t> picture;
+    for (;;) {
+        grab_protocol::Record record;
+        switch (reader.Next(record, deadline, [&shared] { return shared.Cancelled(); })) {
+        case grab_protocol::ReadOutcome::Record:
+            break;
+        case grab_protocol::ReadOutcome::Cancelled:
+            StopWorker(slot);  // stopping: the clip is not held against
+            return;
+        case grab_protocol::ReadOutcome::TimedOut:
+            ReplaceWorker(shared, slot, clipPath,
+                          "took more than " + std::to_string(shared.options.grabLimit.count() / 1000) +
+                              " seconds and was killed");
+            return;
+        case grab_protocol::ReadOutcome::Closed:
+            ReplaceWorker(shared, slot, clipPath, Describe(slot.worker.Kill()));
+            return;
+        case grab_protocol::ReadOutcome::Malformed:
+            ReplaceWorker(shared, slot, clipPath, "sent a malformed answer");
+            return;
+        }
+        if (record.kind == grab_protocol::RecordKind::LogLine) {
+            const std::string line(record.payload.begin(), record.payload.end());
+            LogEvent("%s", line.c_str());
+        } else if (record.kind == grab_protocol::RecordKind::Picture) {
+            picture = std::move(record.payload);
+        } else {
+            break;
+        }
+    }
+    CJpegPicture accepted;
+    if (!picture.empty() && AcceptPicture(clipPath, std::move(picture), accepted))
+        StorePicture(shared, clipPath, std::move(accepted));
+}
+
+void MakeThumbnail(Shared& shared, Slot& slot, const std::string& clipPath)
+{
+    if (LoadThumbnailFile(*shared.queue, clipPath))
+        return;
+    if (settings::UseFFmpeg.Read()) {
+        GrabWithFFmpeg(*shared.queue, clipPath);
+        return;
+    }
+    if (shared.failures.HasFailed(clipPath))
+        return;  // logged when it failed; tried again once the clip changes
+    GrabInWorker(shared, slot, clipPath);
+}
+
+void SlotMain(std::shared_ptr<Shared> shared, Slot* slot)
+{
+    // A write to a worker that just died must fail with EPIPE, not end the viewer: the signal
+    // is aimed at this thread, which never takes it.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+
+    std::unique_lock<std::mutex> guard(shared->lock);
+    for (;;) {
+        shared->changed.wait(guard, [&] { return slot->busy || slot->warmUp || shared->stopping; });
+        if (slot->warmUp && !slot->busy && !shared->stopping) {
+            slot->warmUp = false;
+            guard.unlock();
+            if (!slot->worker.Running() && !settings::UseFFmpeg.Read())
+                StartWorker(*shared, *slot);
+            guard.lock();
+            continue;
+        }
+        if (!slot->busy)
+            break;
+        const std::string clipPath = slot->job;
+        guard.unlock();
+        try {
+            MakeThumbnail(*shared, *slot, clipPath);
+        } catch (const std::exception& error) {
+            LogEvent("Failed to make thumbnail for [%s]: %s", clipPath.c_str(), error.what());
+        }
+        guard.lock();
+        slot->busy = false;
+        shared->changed.notify_all();
+    }
+    guard.unlock();
+    StopWorker(*slot);
+    guard.lock();
+    slot->finished = true;
+    shared->changed.notify_all();
+}
+
+}  // namespace
+
+int GrabPoolOptions::DefaultSlotCount()
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(cores), 1, kMaxSlots);
+}
+
+std::vector<std::string> GrabPoolOptions::DefaultWorkerCommand()
+{
+    if (const char* named = std::getenv("VIEWMERE_GRAB_WORKER"); named != nullptr && named[0] == '/')
+        return {named};
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return {};
+    std::string program(self, static_cast<std::size_t>(length));
+    program = program.substr(0, program.rfind('/') + 1) + kGrabWorkerProgramName;
+    if (access(program.c_str(), X_OK) != 0)
+        return {};
+    return {program};
+}
+
+CGrabPool::CGrabPool(std::shared_ptr<ThumbnailQueue> queue, GrabPoolOptions options)
+    : shared_(std::make_shared<Shared>(std::move(queue), std::move(options)))
+{
+    if (shared_->options.workerCommand.empty())
+        shared_->options.workerCommand = GrabPoolOptions::DefaultWorkerCommand();
+    if (shared_->options.slots <= 0)
+        shared_->options.slots = GrabPoolOptions::DefaultSlotCount();
+    shared_->options.slots = std::min(shared_->options.slots, kMaxSlots);
+    for (int i = 0; i < shared_->options.slots; ++i)
+        shared_->slots.push_back(std::make_unique<Slot>());
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    for (auto& slot : shared_->slots) {
+        try {
+            shared_->threads.emplace_back(&SlotMain, shared_, slot.get());
+        } catch (const std::system_error& error) {
+            LogEvent("Failed to start a thumbnail slot (%s)", error.what());
+            slot->finished = true;
+            slot->busy = true;  // never given a clip
+        }
+    }
+}
+
+CGrabPool::~CGrabPool()
+{
+    Stop(std::chrono::milliseconds(7500));
+}
+
+void CGrabPool::WarmUp()
+{
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    for (auto& slot : shared_->slots)
+        slot->warmUp = true;
+    shared_->changed.notify_all();
+}
+
+int CGrabPool::Size() const
+{
+    return static_cast<int>(shared_->slots.size());
+}
+
+bool CGrabPool::WaitForFreeSlot()
+{
+    std::unique_lock<std::mutex> guard(shared_->lock);
+    shared_->changed.wait(guard, [this] {
+        return shared_->stopping ||
+               std::any_of(shared_->slots.begin(), shared_->slots.end(), [](const auto& s) { return !s->busy; });
+    });
+    return !shared_->stopping;
+}
+
+void CGrabPool::Dispatch(std::string clipPath)
+{
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    for (auto& slot : shared_->slots) {
+        if (!slot->busy) {
+            slot->job = std::move(clipPath);
+            slot->busy = true;
+            shared_->changed.notify_all();
+            return;
+        }
+    }
+}
+
+bool CGrabPool::Stop(std::chrono::milliseconds limit)
+{
+    std::unique_lock<std::mutex> guard(shared_->lock);
+    if (shared_->threads.empty())
+        return true;
+    shared_->stopping = true;
+    shared_->cancel.store(true, std::memory_order_release);
+    shared_->changed.notify_all();
+    const bool ended = shared_->changed.wait_for(guard, limit, [this] {
+        return std::all_of(shared_->slots.begin(), shared_->slots.end(), [](const auto& s) { return s->finished; });
+    });
+    std::vector<std::thread> threads = std::move(shared_->threads);
+    shared_->threads.clear();
+    guard.unlock();
+    for (std::thread& thread : threads) {
+        if (ended)
+            thread.join();
+        else
+            thread.detach();  // it holds what it uses; its grab was told to give up
+    }
+    return ended;
+}
+
+std::vector<int> CGrabPool::WorkerPids() const
+{
+    std::vector<int> pids;
+    for (const auto& slot : shared_->slots)
+        if (const int pid = slot->workerPid.load(); pid > 0)
+            pids.push_back(pid);
+    return pids;
+}

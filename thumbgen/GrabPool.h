@@ -1,0 +1,58 @@
+#pragma once
+#include "thumbgen/ThumbnailQueue.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+// How the generator's grabs run.
+struct GrabPoolOptions {
+    // The grab worker's command line; empty means the worker program beside this program (or the
+    // one VIEWMERE_GRAB_WORKER names, for running from a build tree).
+    std::vector<std::string> workerCommand;
+    // Clips made at once; 0 means one per core, at most 4.
+    int slots = 0;
+    // How long a worker may take over one clip before it is killed and replaced.
+    std::chrono::milliseconds grabLimit{10000};
+    // Where clips that crashed or hung a worker are remembered; "" means the user's cache.
+    std::string failureFolder;
+
+    static int DefaultSlotCount();
+    static std::vector<std::string> DefaultWorkerCommand();
+};
+
+// The generator's slots: each makes one clip's thumbnail at a time on a thread of its own, from
+// the clip's thumbnail file, with ffmpeg, or through a grab worker process of its own that it
+// keeps running between clips. The generator's worker thread hands each slot its clip. A worker
+// that crashes or runs past the grab limit costs its clip only: the clip is logged and
+// remembered, and a fresh worker takes over.
+class CGrabPool {
+public:
+    CGrabPool(std::shared_ptr<ThumbnailQueue> queue, GrabPoolOptions options);
+    ~CGrabPool();
+    CGrabPool(const CGrabPool&) = delete;
+    CGrabPool& operator=(const CGrabPool&) = delete;
+
+    int Size() const;
+    // Waits until a slot is free; false once the pool stops.
+    bool WaitForFreeSlot();
+    // Hands a clip to a free slot (one must be free).
+    void Dispatch(std::string clipPath);
+    // Starts the grab workers now, so they are ready when the first clip comes (not in ffmpeg
+    // mode, which needs none).
+    void WarmUp();
+    // Ends every slot: running grabs are cancelled and their processes killed at once. Waits for
+    // the slots up to `limit`; a slot still busy then (a hung disk) is left to end on its own.
+    // True when every slot ended in time.
+    bool Stop(std::chrono::milliseconds limit);
+
+    // The process ids of the running grab workers, for tests.
+    std::vector<int> WorkerPids() const;
+
+    // The slots' state, shared with their threads.
+    struct Shared;
+
+private:
+    std::shared_ptr<Shared> shared_;
+};

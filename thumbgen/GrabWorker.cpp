@@ -1,0 +1,112 @@
+#include "thumbgen/GrabWorker.h"
+
+#include "imaging/JpegPicture.h"
+#include "log/EventLog.h"
+#include "platform/MediaGraph.h"
+#include "thumbgen/FrameGrab.h"
+#include "thumbgen/GrabWorkerProtocol.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct WorkerOptions {
+    std::string crashOn;
+    std::string hangOn;
+};
+
+bool ParseOptions(int argc, char** argv, WorkerOptions& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (i + 1 >= argc)
+            return false;
+        if (option == "--crash-on")
+            options.crashOn = argv[++i];
+        else if (option == "--hang-on")
+            options.hangOn = argv[++i];
+        else
+            return false;
+    }
+    return true;
+}
+
+bool Marked(const std::string& clipPath, const std::string& marker)
+{
+    return !marker.empty() && clipPath.find(marker) != std::string::npos;
+}
+
+// The grab's log lines without the time the worker's log put in front: the viewer's log adds
+// its own.
+bool SendLogLines(int out)
+{
+    std::string line;
+    while (CEventLog::Instance().TakeLine(line)) {
+        const std::size_t separator = line.find(": ");
+        const std::string text = separator == std::string::npos ? line : line.substr(separator + 2);
+        if (!grab_protocol::SendRecord(out, grab_protocol::RecordKind::LogLine, text.data(), text.size()))
+            return false;
+    }
+    return true;
+}
+
+bool SendPicture(int out, const platform::DeviceBitmap& frame)
+{
+    CRgbImage picture;
+    CJpegPicture compressed;
+    if (!picture.FromBitmap(frame) || !compressed.Compress(picture)) {
+        LogEvent("Failed to compress the grabbed frame");
+        return true;
+    }
+    return grab_protocol::SendRecord(out, grab_protocol::RecordKind::Picture, compressed.bytes.data(),
+                                     compressed.bytes.size());
+}
+
+bool Serve(int out, const WorkerOptions& options, const std::string& clipPath)
+{
+    if (Marked(clipPath, options.crashOn))
+        raise(SIGFPE);
+    if (Marked(clipPath, options.hangOn))
+        for (;;)
+            pause();
+    std::unique_ptr<platform::DeviceBitmap> frame = GrabFirstFrame(clipPath, {});
+    if (frame && !SendPicture(out, *frame))
+        return false;
+    return SendLogLines(out) && grab_protocol::SendRecord(out, grab_protocol::RecordKind::End, "", 0);
+}
+
+}  // namespace
+
+int RunGrabWorker(int argc, char** argv)
+{
+    WorkerOptions options;
+    if (!ParseOptions(argc, argv, options)) {
+        static const char usage[] = "usage: viewmere-grab-worker [--crash-on TEXT] [--hang-on TEXT]\n";
+        (void)!write(2, usage, sizeof usage - 1);
+        return 2;
+    }
+    // Ends with the viewer, even one killed outright.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() == 1)
+        return 0;
+    // Records go out on a private copy of standard output; anything a library prints to
+    // standard output goes nowhere instead of into the records.
+    const int out = fcntl(1, F_DUPFD_CLOEXEC, 3);
+    const int nothing = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (out < 0 || nothing < 0 || dup2(nothing, 1) < 0)
+        return 1;
+    close(nothing);
+    // The media framework is set up (plugins found and loaded) before the first clip arrives.
+    platform::MediaGraph::Create();
+    std::string clipPath;
+    while (grab_protocol::ReadRequest(0, clipPath))
+        if (!Serve(out, options, clipPath))
+            return 1;
+    return 0;
+}

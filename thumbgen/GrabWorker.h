@@ -1,0 +1,14 @@
+#pragma once
+
+// The grab worker: a process of its own that makes first-frame thumbnails through the media
+// framework for the viewer, so that a decoder crashing or hanging on one clip costs that clip
+// only. It reads clip paths from standard input and answers on standard output (see
+// GrabWorkerProtocol.h) until its input ends. The media framework is set up once and stays warm.
+//
+// Options, for tests of what the viewer does with a worker that fails:
+//   --crash-on TEXT   raise SIGFPE when a clip path contains TEXT (a decoder that crashes)
+//   --hang-on TEXT    never answer when a clip path contains TEXT (a decoder that hangs)
+int RunGrabWorker(int argc, char** argv);
+
+// The worker program's file name, installed beside the viewer.
+inline constexpr const char* kGrabWorkerProgramName = "viewmere-grab-worker";

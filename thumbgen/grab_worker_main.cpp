@@ -1,0 +1,6 @@
+#include "thumbgen/GrabWorker.h"
+
+int main(int argc, char** argv)
+{
+    return RunGrabWorker(argc, argv);
+}
