@@ -29,6 +29,9 @@ int main(int argc, char** argv)
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();  // listing needs no display
     gui_testing::UseFixedScrollBars();
+    // The views grab through the worker program of this build, as the installed viewer does
+    // through the one beside it.
+    setenv("VIEWMERE_GRAB_WORKER", GRAB_WORKER, 0);
     // A toolkit error is a line on stderr, never a modal box that would stop the run; this also
     // says why the toolkit could not start.
     wxLog::SetActiveTarget(new wxLogStderr);

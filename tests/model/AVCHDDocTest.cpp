@@ -14,6 +14,7 @@
 
 #include <condition_variable>
 #include <regex>
+#include <set>
 #include <thread>
 
 using namespace testing_support;
@@ -342,4 +343,58 @@ TEST_F(AVCHDDocTest, SecondVisitServesEveryClipFromItsThumbnailFile)
     EXPECT_EQ(loaded, 3);
     EXPECT_FALSE(Contains(log, "Generating thumbnail"));
     EXPECT_FALSE(Contains(log, "ffmpeg"));
+}
+
+TEST_F(AVCHDDocTest, ClipsOnScreenAreMadeFirstAndAfterAScrollTheNewlyVisibleComeNext)
+{
+    settings::GenerateThumbnails.Write(true);
+    const std::string folder = dir_ / "card";
+    MakeDirs(folder);
+    std::vector<std::string> clips;
+    for (int i = 0; i < 500; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "/%05d.MTS", i);
+        clips.push_back(folder + name);
+        WriteFile(clips.back(), "x");
+    }
+    auto slice = [&](int from) { return std::vector<std::string>(clips.begin() + from, clips.begin() + from + 8); };
+
+    // The first two clips in folder order wait at a gate until the test has told the document
+    // what is on screen.
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::string> seen;
+    std::set<std::string> open;
+    auto producer = [&](ThumbnailQueue& queue, const std::string& path) {
+        std::unique_lock<std::mutex> guard(lock);
+        seen.push_back(path);
+        changed.notify_all();
+        if (path == clips[0] || path == clips[1])
+            changed.wait(guard, [&] { return open.count(path) != 0; });
+        auto image = std::make_unique<CRgbImage>();
+        queue.StoreResult(path, ThumbnailResult{nullptr, std::move(image)});
+    };
+    auto reachGateAndOpenIt = [&](const std::string& gate, const std::vector<std::string>& visible, CAVCHDDoc& doc) {
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            ASSERT_TRUE(changed.wait_for(guard, 20s, [&] { return !seen.empty() && seen.back() == gate; }));
+        }
+        doc.SetVisibleClips(visible);
+        std::lock_guard<std::mutex> guard(lock);
+        open.insert(gate);
+        changed.notify_all();
+    };
+    CAVCHDDoc doc(producer);
+    doc.OpenDirectory(folder);
+    reachGateAndOpenIt(clips[0], slice(240), doc);  // laid out: clips 240 to 247 on screen
+    reachGateAndOpenIt(clips[1], slice(400), doc);  // scrolled: 400 to 407
+    std::unique_lock<std::mutex> guard(lock);
+    ASSERT_TRUE(changed.wait_for(guard, 20s, [&] { return seen.size() >= 18; }));
+    std::vector<std::string> expected{clips[0]};
+    for (const std::string& path : slice(240))
+        expected.push_back(path);
+    expected.push_back(clips[1]);
+    for (const std::string& path : slice(400))
+        expected.push_back(path);
+    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 18), expected);
 }

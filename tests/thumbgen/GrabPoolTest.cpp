@@ -1,0 +1,231 @@
+// The grab pool with real grab worker processes and real clips: crashes, hangs and stops cost
+// one clip at most, never the program, and leave no process or partial file behind.
+#include "platform/FileSystem.h"
+#include "settings/Settings.h"
+#include "support/Clips.h"
+#include "support/LogCapture.h"
+#include "support/Processes.h"
+#include "support/TempDir.h"
+#include "thumbgen/GrabFailureRecord.h"
+#include "thumbgen/ThumbnailGenerator.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+#include <thread>
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+class GrabPoolTest : public ::testing::Test {
+protected:
+    GrabPoolTest() : config_("XDG_CONFIG_HOME", dir_ / "config"), tmp_("TMPDIR", dir_ / "tmp")
+    {
+        MakeDirs(dir_ / "tmp");
+        MakeDirs(dir_ / "card");
+        settings::WriteThumbnails.Write(false);
+        TakeLogMessages();
+    }
+
+    std::string CopyClip(const std::string& name)
+    {
+        const std::string to = dir_ / ("card/" + name);
+        EXPECT_EQ(Shell("cp " + ShellQuote(TestClips().interlaced1080) + " " + ShellQuote(to)), 0);
+        return to;
+    }
+
+    GrabPoolOptions Options(std::vector<std::string> workerOptions = {}, int slots = 2)
+    {
+        GrabPoolOptions options;
+        options.workerCommand = {GRAB_WORKER};
+        options.workerCommand.insert(options.workerCommand.end(), workerOptions.begin(), workerOptions.end());
+        options.slots = slots;
+        options.failureFolder = dir_ / "failed";
+        return options;
+    }
+
+    // Collects results until every wanted clip has one or `limit` passes; the clips that got one.
+    static std::set<std::string> Collect(CThumbnailGenerator& generator, std::set<std::string> wanted,
+                                         std::chrono::milliseconds limit = 30s)
+    {
+        std::set<std::string> got;
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (got != wanted && std::chrono::steady_clock::now() < end) {
+            std::string path;
+            ThumbnailResult result;
+            if (generator.TakeResult(path, result)) {
+                EXPECT_FALSE(result.jpeg.Empty()) << path;
+                EXPECT_TRUE(result.jpeg.Decode()) << path;
+                got.insert(path);
+            } else {
+                std::this_thread::sleep_for(10ms);
+            }
+        }
+        return got;
+    }
+
+    static std::vector<int> WaitForWorkers(const CThumbnailGenerator& generator, std::size_t count)
+    {
+        for (int i = 0; i < 1000 && generator.WorkerPids().size() < count; ++i)
+            std::this_thread::sleep_for(10ms);
+        return generator.WorkerPids();
+    }
+
+    // Waits until some log line contains the text; every line read is kept in `log`.
+    static bool WaitForLog(std::vector<std::string>& log, const std::string& text, std::chrono::milliseconds limit = 20s)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            for (std::string& line : TakeLogMessages())
+                log.push_back(std::move(line));
+            if (Contains(log, text))
+                return true;
+            if (std::chrono::steady_clock::now() >= end)
+                return false;
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+
+    int FailureRecords() const
+    {
+        int count = 0;
+        if (DIR* folder = opendir((dir_ / "failed").c_str())) {
+            while (const dirent* entry = readdir(folder))
+                count += std::string(entry->d_name).find(".failed") != std::string::npos;
+            closedir(folder);
+        }
+        return count;
+    }
+
+    TempDir dir_;
+    ScopedEnv config_;
+    ScopedEnv tmp_;
+};
+
+}  // namespace
+
+TEST_F(GrabPoolTest, ACrashingClipIsLoggedOnceRecordedAndNotTriedAgainUntilItChanges)
+{
+    const std::string good = CopyClip("00001.MTS");
+    const std::string bad = CopyClip("00002 CRASH.MTS");
+    {
+        CThumbnailGenerator generator(Options({"--crash-on", "CRASH"}));
+        generator.Enqueue(bad);
+        generator.Enqueue(good);
+        EXPECT_EQ(Collect(generator, {good}), std::set<std::string>{good});
+        std::vector<std::string> log;
+        EXPECT_TRUE(WaitForLog(log, "Grab worker ended on signal 8 (SIGFPE) while making the thumbnail of [" + bad +
+                                        "]; a new worker takes over"));
+        // The good clip's grab kept every line of its own.
+        EXPECT_TRUE(Contains(log, "Generating thumbnail for [" + good + "]"));
+        EXPECT_TRUE(Contains(log, "Releasing graph builder"));
+    }
+    EXPECT_EQ(FailureRecords(), 1);
+    TakeLogMessages();
+
+    // The next start: the bad clip is not sent to a worker again.
+    {
+        CThumbnailGenerator generator(Options({"--crash-on", "CRASH"}));
+        generator.Enqueue(bad);
+        generator.Enqueue(good);
+        EXPECT_EQ(Collect(generator, {good}), std::set<std::string>{good});
+        generator.Stop();
+        const auto log = TakeLogMessages();
+        EXPECT_FALSE(Contains(log, "SIGFPE"));
+        EXPECT_FALSE(Contains(log, "Generating thumbnail for [" + bad + "]"));
+    }
+
+    // Once the clip changes it is tried again; a clean grab forgets the record.
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, bad.c_str(), times, 0), 0);
+    {
+        CThumbnailGenerator generator(Options());
+        generator.Enqueue(bad);
+        EXPECT_EQ(Collect(generator, {bad}), std::set<std::string>{bad});
+    }
+    EXPECT_EQ(FailureRecords(), 0);
+}
+
+TEST_F(GrabPoolTest, AWorkerKilledMidGrabOrHangingIsReplacedAndTheNextClipStillGetsItsThumbnail)
+{
+    GrabPoolOptions options = Options({"--hang-on", "HANG"}, 1);
+    options.grabLimit = 1500ms;
+    CThumbnailGenerator generator(options);
+    const std::string killed = CopyClip("00001 HANG.MTS");
+    const std::string hung = CopyClip("00002 HANG.MTS");
+    const std::string good = CopyClip("00003.MTS");
+
+    generator.Enqueue(killed);
+    const std::vector<int> first = WaitForWorkers(generator, 1);
+    ASSERT_EQ(first.size(), 1u);
+    std::this_thread::sleep_for(300ms);  // the worker has the clip
+    ASSERT_EQ(kill(first[0], SIGSEGV), 0);
+    std::vector<std::string> log;
+    EXPECT_TRUE(WaitForLog(log, "Grab worker ended on signal 11 (SIGSEGV) while making the thumbnail of [" + killed +
+                                    "]; a new worker takes over"));
+
+    generator.Enqueue(hung);
+    generator.Enqueue(good);
+    EXPECT_EQ(Collect(generator, {good}), std::set<std::string>{good});
+    EXPECT_TRUE(WaitForLog(log, "Grab worker took more than 1 seconds and was killed while making the thumbnail of [" +
+                                    hung + "]"));
+    EXPECT_FALSE(ProcessRunning(first[0]));
+    EXPECT_EQ(FailureRecords(), 2);
+}
+
+TEST_F(GrabPoolTest, StopKillsEveryWorkerAndFFmpegAtOnceLeavingNoProcessOrPartialFile)
+{
+    settings::WriteThumbnails.Write(true);
+    const std::string a = CopyClip("00001 HANG.MTS");
+    const std::string b = CopyClip("00002 HANG.MTS");
+    std::vector<int> workers;
+    {
+        CThumbnailGenerator generator(Options({"--hang-on", "HANG"}));
+        generator.Enqueue(a);
+        generator.Enqueue(b);
+        workers = WaitForWorkers(generator, 2);
+        ASSERT_EQ(workers.size(), 2u);
+        std::this_thread::sleep_for(300ms);
+        const auto start = std::chrono::steady_clock::now();
+        generator.Stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, CThumbnailGenerator::kStopLimit);
+    }
+    for (int pid : workers)
+        EXPECT_FALSE(ProcessRunning(pid)) << pid;
+
+    // ffmpeg mode: a stand-in that writes its process id and never ends.
+    settings::UseFFmpeg.Write(true);
+    const std::string pids = dir_ / "pids";
+    const std::string standIn = dir_ / "slow-ffmpeg";
+    WriteFile(standIn, "#!/bin/sh\necho $$ >> " + ShellQuote(pids) + "\nsleep 60\n");
+    chmod(standIn.c_str(), 0755);
+    settings::FFmpegExe.Write(standIn);
+    {
+        CThumbnailGenerator generator(Options());
+        generator.Enqueue(a);
+        generator.Enqueue(b);
+        auto lines = [&] { const std::string text = ReadFile(pids); return std::count(text.begin(), text.end(), '\n'); };
+        for (int i = 0; i < 1000 && lines() < 2; ++i)
+            std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(200ms);
+        const auto start = std::chrono::steady_clock::now();
+        generator.Stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, CThumbnailGenerator::kStopLimit);
+    }
+    std::istringstream started(ReadFile(pids));
+    int count = 0;
+    for (int pid = 0; started >> pid; ++count)
+        EXPECT_FALSE(ProcessRunning(pid)) << pid;
+    EXPECT_EQ(count, 2);  // both slots ran ffmpeg at once
+    EXPECT_EQ(Shell("! ls " + ShellQuote(dir_ / "card") + " | grep -q part"), 0);
+}
