@@ -1,0 +1,242 @@
+// A whole card without camera thumbnails: 200 clips of 1920 x 1080 interlaced H.264 at a
+// camcorder's bitrate (20 Mbit/s), made once with ffmpeg and kept under the build folder.
+//   (a) the viewer's document and generator, from opening the folder to the last thumbnail file;
+//   (b) ffmpegthumbnailer -s 384 over the same clips one after another, as a desktop thumbnailer;
+//   (c) as (a) with a single grab slot;
+//   (d) from opening the folder (grab workers starting at the same moment) to the 8th of the
+//       clips on screen delivered.
+// Then the memory: peak resident size of the viewer and of its largest worker, resident bytes
+// per thumbnail held, and a 4,000-clip card whose thumbnails are all made (served from their
+// thumbnail files), against 300 MB.
+// Last line: (a) against (b).
+#include "log/EventLog.h"
+#include "model/AVCHDDoc.h"
+#include "platform/ChildProcess.h"
+#include "settings/Settings.h"
+#include "support/ScratchFolder.h"
+#include "thumbgen/ThumbnailFile.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kClips = 200;
+constexpr int kSources = 4;
+constexpr int kBigCard = 4000;
+
+bool Run(const std::vector<std::string>& arguments)
+{
+    int status = 0;
+    return platform::RunProcess(arguments, std::chrono::minutes(10), {}, &status) == platform::ProcessOutcome::Exited &&
+           status == 0;
+}
+
+bool Exists(const std::string& path)
+{
+    return access(path.c_str(), R_OK) == 0;
+}
+
+std::string ClipName(const std::string& folder, int index)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "/%05d.MTS", index);
+    return folder + name;
+}
+
+// Camcorder-like sources, different pictures each: film grain keeps the bitrate real.
+bool MakeSources(const std::string& cache)
+{
+    for (int i = 0; i < kSources; ++i) {
+        const std::string source = cache + "/source" + std::to_string(i) + ".MTS";
+        if (Exists(source))
+            continue;
+        const std::string partial = source + ".part";
+        if (!Run({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                  "testsrc2=size=1920x1080:rate=25:duration=3,hue=h=" + std::to_string(i * 90), "-f", "lavfi", "-i",
+                  "sine=frequency=440:duration=3", "-vf", "noise=alls=20:allf=t", "-c:v", "libx264", "-preset",
+                  "ultrafast", "-b:v", "20M", "-minrate", "20M", "-maxrate", "20M", "-bufsize", "8M", "-x264-params",
+                  "nal-hrd=cbr", "-pix_fmt", "yuv420p", "-flags", "+ildct+ilme", "-x264opts", "tff=1", "-g", "12",
+                  "-c:a", "ac3", "-b:a", "192k", "-f", "mpegts", "-mpegts_m2ts_mode", "1", partial}) ||
+            std::rename(partial.c_str(), source.c_str()) != 0)
+            return false;
+    }
+    return true;
+}
+
+bool MakeCard(const std::string& cache, const std::string& card)
+{
+    if (!Run({"/bin/mkdir", "-p", card}))
+        return false;
+    for (int i = 0; i < kClips; ++i) {
+        const std::string clip = ClipName(card, i);
+        if (!Exists(clip) && !Run({"/bin/cp", cache + "/source" + std::to_string(i % kSources) + ".MTS", clip}))
+            return false;
+    }
+    return true;
+}
+
+void DrainLog()
+{
+    std::string line;
+    while (CEventLog::Instance().TakeLine(line)) {
+    }
+}
+
+long ResidentKilobytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+struct CardRun {
+    double allSeconds = 0;      // opening to the last thumbnail file
+    double visibleSeconds = 0;  // opening to the 8th clip on screen
+    int made = 0;
+    long residentPerThumbnail = 0;  // bytes
+};
+
+CardRun OpenCard(const std::string& card, const std::string& scratch, int slots)
+{
+    for (int i = 0; i < kClips; ++i)
+        std::remove(ThumbnailFilePath(ClipName(card, i), false).c_str());
+    GrabPoolOptions options;
+    options.slots = slots;
+    options.failureFolder = scratch + "/failed";
+    CAVCHDDoc document(options);
+    std::set<std::string> visible;
+    std::vector<std::string> onScreen;
+    for (int i = 100; i < 108; ++i) {
+        onScreen.push_back(ClipName(card, i));
+        visible.insert(onScreen.back());
+    }
+    const long residentBefore = ResidentKilobytes();
+    CardRun run;
+    const auto start = Clock::now();
+    document.Generator().WarmUp();
+    document.OpenDirectory(card);
+    document.SetVisibleClips(onScreen);  // as the view does after its first layout
+    int visibleMade = 0;
+    while (run.made < kClips && Clock::now() - start < std::chrono::minutes(5)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!document.CollectGeneratedThumbnails())
+            continue;
+        run.made = 0;
+        visibleMade = 0;
+        const auto directory = document.GetDirectory(0);
+        for (int slot = 0; slot < directory->clips->GetCount(); ++slot) {
+            if (directory->thumbnails && directory->thumbnails->GetEntry(slot) != nullptr) {
+                ++run.made;
+                std::string path;
+                directory->clips->GetClipPath(slot, path);
+                visibleMade += visible.count(path) != 0;
+            }
+        }
+        if (visibleMade == 8 && run.visibleSeconds == 0)
+            run.visibleSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+        DrainLog();
+    }
+    run.allSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.residentPerThumbnail = (ResidentKilobytes() - residentBefore) * 1024 / std::max(run.made, 1);
+    return run;
+}
+
+double ThumbnailerSeconds(const std::string& card, const std::string& scratch)
+{
+    const auto start = Clock::now();
+    for (int i = 0; i < kClips; ++i)
+        Run({"/usr/bin/ffmpegthumbnailer", "-s", "384", "-i", ClipName(card, i), "-o", scratch + "/thumbnailer.jpg"});
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// 4,000 clips (links to one clip) with their thumbnail files: every thumbnail made and held.
+double BigCardMegabytes(const std::string& card, const std::string& scratch)
+{
+    const std::string big = scratch + "/big";
+    Run({"/bin/mkdir", "-p", big});
+    const std::string picture = ThumbnailFilePath(ClipName(card, 0), false);
+    for (int i = 0; i < kBigCard; ++i) {
+        const std::string clip = ClipName(big, i);
+        if (symlink(ClipName(card, i % kClips).c_str(), clip.c_str()) != 0 ||
+            link(ThumbnailFilePath(ClipName(card, i % kClips), false).c_str(), ThumbnailFilePath(clip, false).c_str()) !=
+                0)
+            return -1;
+    }
+    (void)picture;
+    GrabPoolOptions options;
+    options.failureFolder = scratch + "/failed";
+    CAVCHDDoc document(options);
+    document.OpenDirectory(big);
+    int held = 0;
+    const auto start = Clock::now();
+    while (held < kBigCard && Clock::now() - start < std::chrono::minutes(5)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        document.CollectGeneratedThumbnails();
+        const auto directory = document.GetDirectory(0);
+        held = 0;
+        for (int slot = 0; slot < directory->clips->GetCount(); ++slot)
+            held += directory->thumbnails && directory->thumbnails->GetEntry(slot) != nullptr;
+        DrainLog();
+    }
+    return held == kBigCard ? ResidentKilobytes() / 1024.0 : -1;
+}
+
+}  // namespace
+
+int main()
+{
+    const bench::ScratchFolder scratch;
+    if (!scratch.Ok())
+        return 1;
+    const std::string cache = BENCH_CACHE;
+    const std::string card = cache + "/card";
+    if (!Run({"/bin/mkdir", "-p", cache}) || !MakeSources(cache) || !MakeCard(cache, card)) {
+        std::fprintf(stderr, "could not make the card under %s\n", cache.c_str());
+        return 1;
+    }
+    setenv("XDG_CACHE_HOME", (scratch.Path() + "/cache").c_str(), 1);
+    settings::GenerateThumbnails.Write(true);
+    settings::WriteThumbnails.Write(true);
+
+    const CardRun all = OpenCard(card, scratch.Path(), 0);
+    const CardRun one = OpenCard(card, scratch.Path(), 1);
+    const double thumbnailer = ThumbnailerSeconds(card, scratch.Path());
+    rusage self{}, children{};
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    const double bigCard = BigCardMegabytes(card, scratch.Path());
+    for (int i = 0; i < kClips; ++i)
+        std::remove(ThumbnailFilePath(ClipName(card, i), false).c_str());
+
+    const int slots = GrabPoolOptions::DefaultSlotCount();
+    std::printf("clips: %d of 1920x1080i H.264 at 20 Mbit/s, %u cores, %d grab slots\n", kClips,
+                std::thread::hardware_concurrency(), slots);
+    std::printf("(a) viewer, %d slots:              %6.2f s (%d thumbnails, %.0f ms per clip)\n", slots, all.allSeconds,
+                all.made, all.allSeconds * 1000 / kClips);
+    std::printf("(b) ffmpegthumbnailer -s 384:      %6.2f s (%.0f ms per clip)\n", thumbnailer,
+                thumbnailer * 1000 / kClips);
+    std::printf("(c) viewer, one slot:              %6.2f s (%d thumbnails)\n", one.allSeconds, one.made);
+    std::printf("(d) 8th clip on screen delivered:  %6.3f s (target <= 1.0): ratio %.3f\n", all.visibleSeconds,
+                all.visibleSeconds / 1.0);
+    std::printf("(a)/(c): %.3f (target <= 0.6)\n", all.allSeconds / one.allSeconds);
+    std::printf("peak resident: viewer %.1f MB, largest worker %.1f MB\n", self.ru_maxrss / 1024.0,
+                children.ru_maxrss / 1024.0);
+    std::printf("viewer resident per thumbnail held: %.1f KB (%.1f KB with one slot)\n",
+                all.residentPerThumbnail / 1024.0, one.residentPerThumbnail / 1024.0);
+    std::printf("4,000-clip card, every thumbnail held: %.1f MB resident (target <= 300)\n", bigCard);
+    std::printf("card: ratio %.3f (target <= 0.25)\n", all.allSeconds / thumbnailer);
+    return all.made == kClips && one.made == kClips && bigCard > 0 ? 0 : 1;
+}
