@@ -1,5 +1,6 @@
 #pragma once
 #include "model/ClipDetails.h"
+#include "model/RecordingTimeReader.h"
 #include "model/ThumbnailSet.h"
 #include "thumbgen/ThumbnailGenerator.h"
 
@@ -9,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -26,6 +28,11 @@ public:
         boost::shared_ptr<VideoDirectory> directory;
         int slot = 0;
     };
+    // What the recording times taken by one collection changed.
+    struct RecordingTimeChanges {
+        bool labels = false;      // some clip's label text
+        bool dateGroups = false;  // some clip's date, so the date captions
+    };
 
     CAVCHDDoc() = default;
     // For tests and tools: a generator with its own producer.
@@ -40,6 +47,10 @@ public:
     void Clear();
     void QueueMissingThumbnails();
     bool CollectGeneratedThumbnails();
+    // Gives clips the recording times read since the last call. A clip without one keeps its
+    // file time.
+    RecordingTimeChanges CollectRecordingTimes();
+    int GetPendingRecordingTimes() const { return recordingTimes_.PendingCount(); }
 
     int GetDirectoryCount() const { return static_cast<int>(directories_.size()); }
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;
@@ -61,10 +72,18 @@ private:
     const Listing& ListingOf(WorkDirectory& work);
     void LoadCameraThumbnails(const WorkDirectory& avchd, VideoDirectory& record);
     bool FirstVisit(const std::string& path);
+    void QueueRecordingTimes();
 
     std::vector<boost::shared_ptr<VideoDirectory>> directories_;
     CThumbnailGenerator generator_;
     std::map<std::string, ThumbnailRequest> requests_;
+    // The clips whose recording time is being read, by path.
+    struct ClipSlot {
+        boost::shared_ptr<VideoDirectory> directory;
+        int slot = 0;
+    };
+    CRecordingTimeReader recordingTimes_;
+    std::unordered_map<std::string, ClipSlot> timeRequests_;
     // Directories entered during the running scan, by device and inode, so link loops end.
     std::set<std::pair<std::uint64_t, std::uint64_t>> visited_;
 };

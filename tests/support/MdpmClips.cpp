@@ -87,6 +87,13 @@ void MakeClipWithMdpm(const std::string& path, const std::string& data, bool m2t
         throw std::runtime_error("ffmpeg could not make " + path);
 }
 
+void MakeDatedClip(const std::string& path, std::uint8_t zone, int year, int month, int day, int hour, int minute,
+                   int second)
+{
+    // A further entry after the date, as cameras write them.
+    MakeClipWithMdpm(path, MdpmData(MdpmDate(zone, year, month, day, hour, minute, second) + "\x70\x41\x42\x43\x44"));
+}
+
 void MakeClipWithNal(const std::string& path, const std::string& nal, std::size_t streamOffset)
 {
     const std::string raw = path + ".h264";

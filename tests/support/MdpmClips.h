@@ -23,6 +23,9 @@ std::string SeiNal(const std::string& payload, std::size_t declaredSize = 0);
 // A clip whose first picture carries MDPM data after the UUID, inserted by ffmpeg's h264_metadata
 // filter. The data must hold no NUL and none of the characters its option syntax takes.
 void MakeClipWithMdpm(const std::string& path, const std::string& data, bool m2ts = true);
+// A clip carrying the given camera date and zone byte, made by MakeClipWithMdpm.
+void MakeDatedClip(const std::string& path, std::uint8_t zone, int year, int month, int day, int hour, int minute,
+                   int second);
 // A clip whose H.264 stream gets `nal` before the first picture that starts at or after
 // `streamOffset` bytes of the stream, then muxed into M2TS by ffmpeg.
 void MakeClipWithNal(const std::string& path, const std::string& nal, std::size_t streamOffset = 0);
