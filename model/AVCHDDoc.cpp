@@ -41,15 +41,20 @@ void CAVCHDDoc::OpenDirectory(const std::string& path)
 {
     platform::BusyCursor busy;
     const std::uint32_t start = platform::GetTickCount();
-    Clear();
-    visited_.clear();
-    ScanDirectory(path);
-    visited_.clear();
+    ScanFolder(path);
     const std::uint32_t elapsed = platform::GetTickCount() - start;
     LogEvent("Opened directory [%s] in %.3f seconds", path.c_str(), elapsed / 1000.0);
     QueueRecordingTimes();
     if (settings::GenerateThumbnails.Read())
         QueueMissingThumbnails();
+}
+
+void CAVCHDDoc::ScanFolder(const std::string& path)
+{
+    Clear();
+    visited_.clear();
+    ScanDirectory(path);
+    visited_.clear();
 }
 
 void CAVCHDDoc::OpenLastDirectory()

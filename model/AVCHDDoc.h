@@ -43,6 +43,9 @@ public:
     CAVCHDDoc& operator=(const CAVCHDDoc&) = delete;
 
     void OpenDirectory(const std::string& path);
+    // Finds the clips below a folder as OpenDirectory does, and nothing more: no log line, no
+    // work for the background (a listing for scripts reads what it needs itself).
+    void ScanFolder(const std::string& path);
     void OpenLastDirectory();
     void Clear();
     void QueueMissingThumbnails();
