@@ -221,6 +221,11 @@ void CAVCHDDoc::QueueRecordingTimes()
     recordingTimes_.Enqueue(unread);
 }
 
+void CAVCHDDoc::SetVisibleClips(const std::vector<std::string>& clipPaths)
+{
+    recordingTimes_.SetVisible(clipPaths);
+}
+
 CAVCHDDoc::RecordingTimeChanges CAVCHDDoc::CollectRecordingTimes()
 {
     RecordingTimeChanges changes;

@@ -54,6 +54,8 @@ public:
     // file time.
     RecordingTimeChanges CollectRecordingTimes();
     int GetPendingRecordingTimes() const { return recordingTimes_.PendingCount(); }
+    // The clips the view shows now, by path in grid order: their background work goes first.
+    void SetVisibleClips(const std::vector<std::string>& clipPaths);
 
     int GetDirectoryCount() const { return static_cast<int>(directories_.size()); }
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;

@@ -94,10 +94,27 @@ void CChildView::SetContentHeight()
     UpdateScrollBars();
 }
 
+void CChildView::TellVisibleClips()
+{
+    // After every layout, scroll and resize, so that the clips in view are worked on first.
+    const int top = ScrollPosition(wxVERTICAL);
+    const auto [first, end] = layout_.ItemsBetween(top, top + GetClientSize().y);
+    std::vector<std::string> paths;
+    for (std::size_t i = first; i < end; ++i) {
+        const auto* clip = dynamic_cast<const CFmtClip*>(layout_.Items()[i].get());
+        std::string path;
+        if (clip != nullptr && clip->GetRect().bottom > top && clip->Clips() != nullptr &&
+            clip->Clips()->GetClipPath(static_cast<int>(clip->Index()), path))
+            paths.push_back(std::move(path));
+    }
+    document_.SetVisibleClips(paths);
+}
+
 void CChildView::RefreshGrid()
 {
     layout_.Build();
     SetContentHeight();
+    TellVisibleClips();
     Refresh(false);
     if (auto* status = dynamic_cast<IStatusSink*>(wxTheApp != nullptr ? wxTheApp->GetTopWindow() : nullptr))
         status->UpdateStatusText(document_.GetPendingCount(), document_.GetDirectoryCount(), document_.GetClipCount());
@@ -135,6 +152,12 @@ void CChildView::OnSize(wxSizeEvent& event)
         layout_.Build();
     }
     SetContentHeight();
+    TellVisibleClips();
+}
+
+void CChildView::OnScrolled(int, int)
+{
+    TellVisibleClips();
 }
 
 void CChildView::OnOpenLastTimer(wxTimerEvent&)

@@ -45,6 +45,7 @@ protected:
     void OnDraw(wxDC& dc, const wxRect& contentClip) override;
     void FillBackground(wxDC& dc, const wxRect& contentClip) override;
     void OnSize(wxSizeEvent& event) override;
+    void OnScrolled(int dx, int dy) override;
     // Seams to the desktop: the folder chooser, opening a file with its program, the drag loop.
     virtual bool BrowseForFolder(std::string& folder);
     virtual void OpenWithDesktop(const std::string& path);
@@ -64,6 +65,7 @@ private:
     void OnUpdatePlayClip(wxUpdateUIEvent& event);
     void OnUpdatePlaySelection(wxUpdateUIEvent& event);
     void SetContentHeight();
+    void TellVisibleClips();
     IFmtItem* ItemAt(wxPoint clientPoint) const;
 
     CAVCHDDoc document_;
