@@ -168,10 +168,33 @@ void CChildView::OnOpenLastTimer(wxTimerEvent&)
     RefreshGrid();
 }
 
+void CChildView::RefreshGridKeepingTopClip()
+{
+    const int top = ScrollPosition(wxVERTICAL);
+    const CFmtClip* anchor = layout_.FirstClipBelow(top);
+    if (anchor == nullptr) {
+        RefreshGrid();
+        return;
+    }
+    const CClipDetails* clips = anchor->Clips();
+    const std::uint32_t index = anchor->Index();
+    const int offset = anchor->GetRect().top - top;
+    RefreshGrid();
+    if (const CFmtClip* again = layout_.FindClip(clips, index))
+        ScrollTo(wxVERTICAL, again->GetRect().top - offset);
+}
+
 void CChildView::OnCollectTimer(wxTimerEvent&)
 {
-    if (document_.CollectGeneratedThumbnails())
+    const bool thumbnails = document_.CollectGeneratedThumbnails();
+    const CAVCHDDoc::RecordingTimeChanges times = document_.CollectRecordingTimes();
+    // The selection lives in the thumbnail entries, so it outlasts any new layout.
+    if (times.dateGroups && settings::SplitDates.Read())
+        RefreshGridKeepingTopClip();
+    else if (thumbnails)
         RefreshGrid();
+    else if (times.labels)
+        Refresh(false);
 }
 
 void CChildView::OnDragTimer(wxTimerEvent&)
