@@ -141,20 +141,24 @@ RecordingTimeScan ScanSeiMessages(Bytes rbsp, bool complete)
     return {};
 }
 
-// Undoes emulation prevention: 00 00 03 becomes 00 00.
+// Undoes emulation prevention: 00 00 03 becomes 00 00. Copies the runs between escapes whole.
 std::vector<std::uint8_t> Unescape(Bytes nal)
 {
     std::vector<std::uint8_t> rbsp;
     rbsp.reserve(nal.size());
-    int zeros = 0;
-    for (const std::uint8_t byte : nal) {
-        if (zeros >= 2 && byte == 0x03) {
-            zeros = 0;
-            continue;
+    std::size_t copied = 0;
+    for (std::size_t i = 0; i + 2 < nal.size();) {
+        if (nal[i + 2] > 3) {
+            i += 3;  // none of the three can start an escape
+        } else if (nal[i] == 0 && nal[i + 1] == 0 && nal[i + 2] == 3) {
+            rbsp.insert(rbsp.end(), nal.begin() + copied, nal.begin() + i + 2);
+            copied = i + 3;
+            i += 3;
+        } else {
+            ++i;
         }
-        zeros = byte == 0 ? zeros + 1 : 0;
-        rbsp.push_back(byte);
     }
+    rbsp.insert(rbsp.end(), nal.begin() + copied, nal.end());
     return rbsp;
 }
 
@@ -172,6 +176,51 @@ std::size_t FindStartCode(Bytes stream, std::size_t from)
     return stream.size();
 }
 
+// The bytes [begin, end) of one NAL unit; an SEI unit is read for the date.
+RecordingTimeScan ScanUnit(Bytes stream, std::size_t begin, std::size_t end, bool complete)
+{
+    while (complete && end > begin && stream[end - 1] == 0)
+        --end;  // the zero byte of a four-byte start code belongs to no unit
+    if (end <= begin || (stream[begin] & 0x1f) != kNalTypeSei)
+        return {};
+    return ScanSeiMessages(Unescape(stream.subspan(begin, end - begin)), complete);
+}
+
+// Walks the NAL units of an H.264 byte stream that may still grow, looking at each byte once,
+// so the date in the first few packets is found without going through the rest.
+class UnitScanner {
+public:
+    // Scans the units completed since the last call.
+    RecordingTimeScan Continue(Bytes stream)
+    {
+        for (;;) {
+            const std::size_t code = FindStartCode(stream, searchFrom_);
+            if (code == stream.size()) {
+                // A start code may yet begin in the last two bytes.
+                searchFrom_ = std::max(searchFrom_, stream.size() >= 2 ? stream.size() - 2 : 0);
+                return {};
+            }
+            if (unitStart_ != kNone) {
+                const RecordingTimeScan scan = ScanUnit(stream, unitStart_, code, true);
+                if (scan.settled)
+                    return scan;
+            }
+            unitStart_ = code + 3;
+            searchFrom_ = unitStart_;
+        }
+    }
+    // Scans the last unit, which the end of the bytes cut off.
+    RecordingTimeScan Finish(Bytes stream) const
+    {
+        return unitStart_ < stream.size() ? ScanUnit(stream, unitStart_, stream.size(), false) : RecordingTimeScan{};
+    }
+
+private:
+    static constexpr std::size_t kNone = ~std::size_t{0};
+    std::size_t unitStart_ = kNone;
+    std::size_t searchFrom_ = 0;
+};
+
 bool LooksLikeTransportStream(Bytes bytes, std::size_t first, std::size_t stride)
 {
     // Three sync bytes in a row, or as many as the bytes hold.
@@ -182,43 +231,61 @@ bool LooksLikeTransportStream(Bytes bytes, std::size_t first, std::size_t stride
     return seen > 0 && first + kTsPacket <= bytes.size();
 }
 
-// The video elementary stream of a transport stream: the payloads of the first PID whose
-// packetised stream carries video (stream ids 0xE0..0xEF), without their PES headers.
-std::vector<std::uint8_t> VideoPayload(Bytes bytes, std::size_t first, std::size_t stride)
-{
-    std::vector<std::uint8_t> video;
-    std::optional<unsigned> videoPid;
-    bool inPes = false;
-    for (std::size_t at = first; at + kTsPacket <= bytes.size(); at += stride) {
-        const std::uint8_t* packet = bytes.data() + at;
+// Takes the video elementary stream out of transport packets: the payloads of the first PID
+// whose packetised stream carries video (stream ids 0xE0..0xEF), without their PES headers.
+class VideoDemux {
+public:
+    // Appends what the packet adds to the video stream; false when it adds nothing.
+    bool Add(const std::uint8_t* packet, std::vector<std::uint8_t>& video)
+    {
         if (packet[0] != kTsSync || (packet[1] & 0x80) != 0)
-            continue;  // lost sync or a transport error: this packet is not used
+            return false;  // lost sync or a transport error: this packet is not used
         const bool unitStart = (packet[1] & 0x40) != 0;
         const unsigned pid = (packet[1] & 0x1fu) << 8 | packet[2];
         const unsigned control = (packet[3] >> 4) & 0x03;
         std::size_t start = 4;
         if ((control & 0x02) != 0)
             start += 1 + packet[4];
-        if ((control & 0x01) == 0 || start >= kTsPacket || pid == kNullPid)
-            continue;
+        if ((control & 0x01) == 0 || start >= kTsPacket || pid == kNullPid || (videoPid_ && pid != *videoPid_))
+            return false;
         const std::uint8_t* payload = packet + start;
         const std::size_t length = kTsPacket - start;
-        if (videoPid && pid != *videoPid)
-            continue;
         if (unitStart) {
             const bool pesVideo = length >= 9 && payload[0] == 0 && payload[1] == 0 && payload[2] == 1 &&
                                   (payload[3] & 0xf0) == 0xe0;
             const std::size_t header = pesVideo ? 9u + payload[8] : length;
-            inPes = pesVideo && header <= length;
-            if (!inPes)
-                continue;
-            videoPid = pid;
+            inPes_ = pesVideo && header <= length;
+            if (!inPes_)
+                return false;
+            videoPid_ = pid;
             video.insert(video.end(), payload + header, payload + length);
-        } else if (inPes) {
-            video.insert(video.end(), payload, payload + length);
+            return true;
         }
+        if (!inPes_)
+            return false;
+        video.insert(video.end(), payload, payload + length);
+        return true;
     }
-    return video;
+
+private:
+    std::optional<unsigned> videoPid_;
+    bool inPes_ = false;
+};
+
+RecordingTimeScan ScanTransportStream(Bytes bytes, std::size_t first, std::size_t stride)
+{
+    std::vector<std::uint8_t> video;
+    video.reserve(bytes.size());
+    VideoDemux demux;
+    UnitScanner units;
+    for (std::size_t at = first; at + kTsPacket <= bytes.size(); at += stride) {
+        if (!demux.Add(bytes.data() + at, video))
+            continue;
+        const RecordingTimeScan scan = units.Continue(video);
+        if (scan.settled)
+            return scan;
+    }
+    return units.Finish(video);
 }
 
 std::size_t ReadUpTo(int fd, std::uint8_t* buffer, std::size_t wanted)
@@ -251,38 +318,26 @@ platform::CalendarFields RecordingTime::WallClock() const
 
 RecordingTimeScan ScanVideoStream(Bytes stream)
 {
-    std::size_t code = FindStartCode(stream, 0);
-    while (code < stream.size()) {
-        const std::size_t begin = code + 3;
-        code = FindStartCode(stream, begin);
-        const bool complete = code < stream.size();
-        std::size_t end = code;
-        while (complete && end > begin && stream[end - 1] == 0)
-            --end;  // the zero byte of a four-byte start code belongs to no unit
-        if (end > begin && (stream[begin] & 0x1f) == kNalTypeSei) {
-            const std::vector<std::uint8_t> rbsp = Unescape(stream.subspan(begin, end - begin));
-            const RecordingTimeScan scan = ScanSeiMessages(rbsp, complete);
-            if (scan.settled)
-                return scan;
-        }
-    }
-    return {};
+    UnitScanner units;
+    const RecordingTimeScan scan = units.Continue(stream);
+    return scan.settled ? scan : units.Finish(stream);
 }
 
 RecordingTimeScan ScanRecordingTime(Bytes bytes)
 {
     for (const auto& [first, stride] : {std::pair<std::size_t, std::size_t>{4, 192}, {0, kTsPacket}})
         if (LooksLikeTransportStream(bytes, first, stride))
-            return ScanVideoStream(VideoPayload(bytes, first, stride));
+            return ScanTransportStream(bytes, first, stride);
     return ScanVideoStream(bytes);
 }
 
 std::optional<RecordingTime> ReadRecordingTime(const std::string& clipPath)
 {
-    const platform::FilePtr file = platform::OpenRegularFile(clipPath);
+    // A descriptor, not a stream: reading thousands of clips is mostly opening them.
+    const platform::FileDescriptor file = platform::OpenRegularDescriptor(clipPath);
     if (!file)
         return std::nullopt;
-    const int fd = fileno(file.get());
+    const int fd = file.Get();
     std::vector<std::uint8_t> bytes(kFirstRead);
     std::size_t got = ReadUpTo(fd, bytes.data(), bytes.size());
     RecordingTimeScan scan = ScanRecordingTime({bytes.data(), got});
