@@ -43,14 +43,20 @@ void CAVCHDDoc::OpenDirectory(const std::string& path)
 {
     platform::BusyCursor busy;
     const std::uint32_t start = platform::GetTickCount();
+    ScanFolder(path);
+    const std::uint32_t elapsed = platform::GetTickCount() - start;
+    LogEvent("Opened directory [%s] in %.3f seconds", path.c_str(), elapsed / 1000.0);
+    QueueRecordingTimes();
+    if (settings::GenerateThumbnails.Read())
+        QueueMissingThumbnails();
+}
+
+void CAVCHDDoc::ScanFolder(const std::string& path)
+{
     Clear();
     visited_.clear();
     ScanDirectory(path);
     visited_.clear();
-    const std::uint32_t elapsed = platform::GetTickCount() - start;
-    LogEvent("Opened directory [%s] in %.3f seconds", path.c_str(), elapsed / 1000.0);
-    if (settings::GenerateThumbnails.Read())
-        QueueMissingThumbnails();
 }
 
 void CAVCHDDoc::OpenLastDirectory()
@@ -63,8 +69,10 @@ void CAVCHDDoc::OpenLastDirectory()
 void CAVCHDDoc::Clear()
 {
     generator_.ClearAll();
+    recordingTimes_.ClearAll();
     directories_.clear();
     requests_.clear();
+    timeRequests_.clear();
 }
 
 const CAVCHDDoc::Listing& CAVCHDDoc::ListingOf(WorkDirectory& work)
@@ -167,11 +175,6 @@ void CAVCHDDoc::QueueMissingThumbnails()
     }
 }
 
-void CAVCHDDoc::SetVisibleClips(const std::vector<std::string>& clipPaths)
-{
-    generator_.Prioritize(clipPaths);
-}
-
 bool CAVCHDDoc::CollectGeneratedThumbnails()
 {
     bool any = false;
@@ -194,6 +197,59 @@ bool CAVCHDDoc::CollectGeneratedThumbnails()
         result = ThumbnailResult{};
     }
     return any;
+}
+
+void CAVCHDDoc::QueueRecordingTimes()
+{
+    std::vector<CRecordingTimeReader::ClipFile> unread;
+    for (const boost::shared_ptr<VideoDirectory>& directory : directories_) {
+        CClipDetails& clips = *directory->clips;
+        for (int slot = 0; slot < clips.GetCount(); ++slot) {
+            const CClipDetails::ClipEntry* entry = clips.GetEntry(slot);
+            if (entry == nullptr)
+                continue;
+            CRecordingTimeReader::ClipFile file;
+            clips.GetClipPath(slot, file.path);
+            file.size = static_cast<std::uint64_t>(entry->sizeHigh) << 32 | entry->sizeLow;
+            file.modified = entry->lastWriteTime;
+            // A clip read before, unchanged since, shows its time from the start.
+            if (const auto remembered = recordingTimes_.Remembered(file)) {
+                if (*remembered)
+                    clips.SetRecordingTime(slot, **remembered);
+                continue;
+            }
+            if (timeRequests_.emplace(file.path, ClipSlot{directory, slot}).second)
+                unread.push_back(std::move(file));
+        }
+    }
+    recordingTimes_.Enqueue(unread);
+}
+
+void CAVCHDDoc::SetVisibleClips(const std::vector<std::string>& clipPaths)
+{
+    generator_.Prioritize(clipPaths);
+    recordingTimes_.SetVisible(clipPaths);
+}
+
+CAVCHDDoc::RecordingTimeChanges CAVCHDDoc::CollectRecordingTimes()
+{
+    RecordingTimeChanges changes;
+    CRecordingTimeReader::Result result;
+    while (recordingTimes_.TakeResult(result)) {
+        const auto request = timeRequests_.find(result.path);
+        if (request == timeRequests_.end())
+            continue;  // a folder closed since
+        const ClipSlot clip = request->second;
+        timeRequests_.erase(request);
+        if (!result.time)
+            continue;
+        CClipDetails& clips = *clip.directory->clips;
+        const int dateBefore = clips.GetDateKey(clip.slot);
+        clips.SetRecordingTime(clip.slot, *result.time);
+        changes.labels = true;
+        changes.dateGroups = changes.dateGroups || clips.GetDateKey(clip.slot) != dateBefore;
+    }
+    return changes;
 }
 
 boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::GetDirectory(int index) const

@@ -1,5 +1,6 @@
 #pragma once
 #include "model/ClipDetails.h"
+#include "model/RecordingTimeReader.h"
 #include "model/ThumbnailSet.h"
 #include "thumbgen/ThumbnailGenerator.h"
 
@@ -9,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -26,6 +28,11 @@ public:
         boost::shared_ptr<VideoDirectory> directory;
         int slot = 0;
     };
+    // What the recording times taken by one collection changed.
+    struct RecordingTimeChanges {
+        bool labels = false;      // some clip's label text
+        bool dateGroups = false;  // some clip's date, so the date captions
+    };
 
     CAVCHDDoc() = default;
     // For tests and tools: a generator with its own producer (an empty one: the usual grabs).
@@ -38,11 +45,19 @@ public:
     CAVCHDDoc& operator=(const CAVCHDDoc&) = delete;
 
     void OpenDirectory(const std::string& path);
+    // Finds the clips below a folder as OpenDirectory does, and nothing more: no log line, no
+    // work for the background (a listing for scripts reads what it needs itself).
+    void ScanFolder(const std::string& path);
     void OpenLastDirectory();
     void Clear();
     void QueueMissingThumbnails();
     bool CollectGeneratedThumbnails();
-    // The clips now on screen, top to bottom: their missing thumbnails are made first.
+    // Gives clips the recording times read since the last call. A clip without one keeps its
+    // file time.
+    RecordingTimeChanges CollectRecordingTimes();
+    int GetPendingRecordingTimes() const { return recordingTimes_.PendingCount(); }
+    // The clips now on screen, by path in grid order: their missing thumbnails and recording
+    // times are worked on first.
     void SetVisibleClips(const std::vector<std::string>& clipPaths);
     // Called on a worker thread whenever a thumbnail is ready to collect; see ThumbnailQueue.
     void SetThumbnailListener(ThumbnailQueue::ResultListener listener)
@@ -71,10 +86,18 @@ private:
     const Listing& ListingOf(WorkDirectory& work);
     void LoadCameraThumbnails(const WorkDirectory& avchd, VideoDirectory& record);
     bool FirstVisit(const std::string& path);
+    void QueueRecordingTimes();
 
     std::vector<boost::shared_ptr<VideoDirectory>> directories_;
     CThumbnailGenerator generator_;
     std::map<std::string, ThumbnailRequest> requests_;
+    // The clips whose recording time is being read, by path.
+    struct ClipSlot {
+        boost::shared_ptr<VideoDirectory> directory;
+        int slot = 0;
+    };
+    CRecordingTimeReader recordingTimes_;
+    std::unordered_map<std::string, ClipSlot> timeRequests_;
     // Directories entered during the running scan, by device and inode, so link loops end.
     std::set<std::pair<std::uint64_t, std::uint64_t>> visited_;
 };

@@ -45,6 +45,8 @@ std::optional<int> LeadingSlotNumber(const std::string& name)
 
 platform::CalendarFields CalendarOf(const CClipDetails::ClipEntry& entry)
 {
+    if (entry.recorded)
+        return entry.recorded->WallClock();
     platform::CalendarFields fields;  // zero when the conversion fails
     platform::FileTimeToCalendar(entry.lastWriteTime, fields);
     return fields;
@@ -126,6 +128,14 @@ const CClipDetails::ClipEntry* CClipDetails::GetEntry(int index) const
     if (index < 0 || index >= GetCount() || !slots_[static_cast<std::size_t>(index)].valid)
         return nullptr;
     return &slots_[static_cast<std::size_t>(index)];
+}
+
+bool CClipDetails::SetRecordingTime(int index, const RecordingTime& time)
+{
+    if (GetEntry(index) == nullptr)
+        return false;
+    slots_[static_cast<std::size_t>(index)].recorded = time;
+    return true;
 }
 
 bool CClipDetails::GetClipPath(int index, std::string& path) const

@@ -1,8 +1,10 @@
 #pragma once
+#include "model/RecordingTime.h"
 #include "platform/CalendarTime.h"
 #include "platform/FileSystem.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,9 @@ public:
         std::uint32_t sizeLow = 0;
         std::uint32_t sizeHigh = 0;
         bool valid = false;                    // false for an empty slot
+        // The time the camera wrote into the clip, once read; its wall clock then stands in
+        // for the file time in the caption, the date and the date key.
+        std::optional<RecordingTime> recorded;
     };
 
     // Highest number taken from a file name as a slot. A file whose number is negative or larger
@@ -43,6 +48,8 @@ public:
     const std::string& GetDirectory() const { return directory_; }
     // The slot, or nullptr when the index is out of range or the slot is empty.
     const ClipEntry* GetEntry(int index) const;
+    // Gives a clip the recording time read from its stream; false for an empty slot.
+    bool SetRecordingTime(int index, const RecordingTime& time);
 
 private:
     void AddEntry(const ClipEntry& entry, std::vector<ClipEntry>& unplaced);

@@ -171,9 +171,9 @@ std::string JoinPath(const std::string& directory, std::string_view name)
 
 namespace {
 
-// A read-only descriptor of a regular file, or -1. O_NONBLOCK keeps the open of a FIFO from
-// waiting for a writer; it is cleared again for the reads.
-int OpenRegularDescriptor(const std::string& path)
+// A read-only, non-blocking descriptor of a regular file, or -1. O_NONBLOCK keeps the open of a
+// FIFO from waiting for a writer.
+int OpenRegularNonBlocking(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -184,6 +184,15 @@ int OpenRegularDescriptor(const std::string& path)
         errno = EINVAL;
         return -1;
     }
+    return fd;
+}
+
+// The same, with O_NONBLOCK cleared again for stdio's reads.
+int OpenRegularBlocking(const std::string& path)
+{
+    const int fd = OpenRegularNonBlocking(path);
+    if (fd < 0)
+        return -1;
     const int flags = fcntl(fd, F_GETFL);
     if (flags >= 0)
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
@@ -194,13 +203,18 @@ int OpenRegularDescriptor(const std::string& path)
 
 FilePtr OpenRegularFile(const std::string& path)
 {
-    const int fd = OpenRegularDescriptor(path);
+    const int fd = OpenRegularBlocking(path);
     if (fd < 0)
         return nullptr;
     std::FILE* file = fdopen(fd, "rb");
     if (file == nullptr)
         close(fd);
     return FilePtr(file);
+}
+
+FileDescriptor OpenRegularDescriptor(const std::string& path)
+{
+    return FileDescriptor(OpenRegularNonBlocking(path));
 }
 
 FilePtr CreateFileForWriting(const std::string& path)
@@ -238,7 +252,7 @@ bool CopyFileReplacing(const std::string& from, const std::string& to)
 
 bool CopyFileNoReplace(const std::string& from, const std::string& to)
 {
-    const int in = OpenRegularDescriptor(from);
+    const int in = OpenRegularBlocking(from);
     if (in < 0)
         return false;
     const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/FileDescriptor.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -68,6 +70,10 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // name would block or mislead a reader, so it gives null (errno EINVAL) without waiting. The
 // descriptor is close-on-exec, so no child process inherits it.
 FilePtr OpenRegularFile(const std::string& path);
+// The same for read(2) without stdio, where a reader makes many small opens: a descriptor, or
+// none (errno EINVAL for a file that is not regular). It stays non-blocking, which changes
+// nothing for a regular file.
+FileDescriptor OpenRegularDescriptor(const std::string& path);
 // Creates or truncates a file for writing, close-on-exec.
 FilePtr CreateFileForWriting(const std::string& path);
 // Creates or truncates a file and writes all the bytes; false, with errno set, when it cannot be

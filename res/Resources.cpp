@@ -107,7 +107,7 @@ const DialogTemplate& AboutDialog()
         58,
         {
             {ControlKind::Icon, wxID_ANY, "", 11, 17, 20, 20},
-            {ControlKind::Static, kIdVersionText, "Viewmere Version 0.0", 40, 10, 119, 8},
+            {ControlKind::Static, kIdVersionText, kVersionText, 40, 10, 119, 8},
             {ControlKind::Static, wxID_ANY, "", 40, 25, 158, 26},  // the rights notice and the JPEG credit
             {ControlKind::DefaultButton, wxID_OK, "OK", 178, 7, 50, 16},
         }};

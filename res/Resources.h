@@ -74,6 +74,7 @@ inline constexpr const char* kAppTitle = "Viewmere";                   // 57344 
 inline constexpr const char* kVendorName = "Corvane";
 inline constexpr const char* kReady = "Ready";                         // 57345
 inline constexpr const char* kIdle = "Idle";                           // 129
+inline constexpr const char* kVersionText = "Viewmere Version 0.0";   // "0.0": the product version
 inline constexpr const char* kRightsNotice = "Copyright (C) 2026 Corvane";
 inline constexpr const char* kJpegCredit = "JPEG code: libjpeg-turbo.org (IJG)";
 

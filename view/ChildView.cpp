@@ -156,6 +156,7 @@ void CChildView::OnScrolled(int, int)
 
 void CChildView::NotifyVisibleClips()
 {
+    // After every layout, scroll and resize, so that the clips in view are worked on first.
     const int top = ScrollPosition(wxVERTICAL);
     std::vector<std::string> visible;
     layout_.CollectPathsBetween(top, top + GetClientSize().y, visible);
@@ -173,6 +174,22 @@ void CChildView::OnOpenLastTimer(wxTimerEvent&)
     RefreshGrid();
 }
 
+void CChildView::RefreshGridKeepingTopClip()
+{
+    const int top = ScrollPosition(wxVERTICAL);
+    const CFmtClip* anchor = layout_.FirstClipBelow(top);
+    if (anchor == nullptr) {
+        RefreshGrid();
+        return;
+    }
+    const CClipDetails* clips = anchor->Clips();
+    const std::uint32_t index = anchor->Index();
+    const int offset = anchor->GetRect().top - top;
+    RefreshGrid();
+    if (const CFmtClip* again = layout_.FindClip(clips, index))
+        ScrollTo(wxVERTICAL, again->GetRect().top - offset);
+}
+
 void CChildView::OnCollectTimer(wxTimerEvent&)
 {
     CollectThumbnails();
@@ -186,8 +203,15 @@ void CChildView::OnThumbnailReady(wxThreadEvent&)
 void CChildView::CollectThumbnails()
 {
     wakeUpPosted_->store(false);  // results stored from now on post again
-    if (document_.CollectGeneratedThumbnails())
+    const bool thumbnails = document_.CollectGeneratedThumbnails();
+    const CAVCHDDoc::RecordingTimeChanges times = document_.CollectRecordingTimes();
+    // The selection lives in the thumbnail entries, so it outlasts any new layout.
+    if (times.dateGroups && settings::SplitDates.Read())
+        RefreshGridKeepingTopClip();
+    else if (thumbnails)
         RefreshGrid();
+    else if (times.labels)
+        Refresh(false);
 }
 
 void CChildView::OnDragTimer(wxTimerEvent&)

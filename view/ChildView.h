@@ -26,6 +26,9 @@ public:
     ~CChildView() override;
 
     void RefreshGrid();
+    // Lays the grid out again with the clip at the top of the view kept where it is on screen,
+    // whatever captions come or go above it.
+    void RefreshGridKeepingTopClip();
     void Repaint(const FmtRect& rect) override;
     bool HandlesCommand(int id) const;
     void SetOptionsDialogRunner(OptionsDialogRunner runner) { optionsRunner_ = std::move(runner); }

@@ -220,6 +220,26 @@ IFmtItem* CFmtLayout::HitTest(std::int32_t x, std::int32_t y) const
     return nullptr;
 }
 
+const CFmtClip* CFmtLayout::FirstClipBelow(std::int32_t top) const
+{
+    for (std::size_t i = ItemsBetween(top, top + 1).first; i < items_.size(); ++i) {
+        const auto* clip = dynamic_cast<const CFmtClip*>(items_[i].get());
+        if (clip != nullptr && clip->GetRect().bottom > top)
+            return clip;
+    }
+    return nullptr;
+}
+
+const CFmtClip* CFmtLayout::FindClip(const CClipDetails* clips, std::uint32_t index) const
+{
+    for (const auto& item : items_) {
+        const auto* clip = dynamic_cast<const CFmtClip*>(item.get());
+        if (clip != nullptr && clip->Clips() == clips && clip->Index() == index)
+            return clip;
+    }
+    return nullptr;
+}
+
 void CFmtLayout::SetSelected(IFmtItem* item, IRepainter* repainter, bool select, bool noExpand)
 {
     if (item == nullptr)

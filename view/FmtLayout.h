@@ -25,6 +25,10 @@ public:
     // shows. Together with the items they cover the rectangle exactly once.
     std::vector<FmtRect> UncoveredParts(const FmtRect& area) const;
     IFmtItem* HitTest(std::int32_t x, std::int32_t y) const;
+    // The first clip cell that reaches below the row `top`: the clip at the top of a view.
+    const CFmtClip* FirstClipBelow(std::int32_t top) const;
+    // The cell of a clip, by its list and slot.
+    const CFmtClip* FindClip(const CClipDetails* clips, std::uint32_t index) const;
 
     void SetSelected(IFmtItem* item, IRepainter* repainter, bool select, bool noExpand);
     void SelectRange(IFmtItem* target, bool select, IRepainter* repainter);

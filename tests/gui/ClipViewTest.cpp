@@ -3,7 +3,9 @@
 #include "res/Resources.h"
 #include "settings/Settings.h"
 #include "support/Clips.h"
+#include "support/CardLayout.h"
 #include "support/JpegFixtures.h"
+#include "support/MdpmClips.h"
 #include "view/Playlist.h"
 
 #include <wx/image.h>
@@ -350,4 +352,55 @@ TEST(ClipViewTest, OptionsQueueMissingThumbnailsAndReLayOutOnADateSplitChange)
     const auto* caption = dynamic_cast<const CFmtCaption*>(f.view->GridLayout().Items().at(0).get());
     ASSERT_NE(caption, nullptr);
     EXPECT_EQ(caption->Text(), f.dir / "opts");  // the path alone: laid out again without dates
+}
+
+TEST(ClipViewTest, ACopiedCardShowsItsRecordingDatesAsCaptionsKeepingScrollAndSelection)
+{
+    FrameFixture f;
+    // A camera card copied so that every file has the copy's time; the clips' own dates differ.
+    const std::string card = f.dir / "copied";
+    CardOptions camera;
+    camera.clips = {"00000.MTS", "00001.MTS", "00002.MTS", "00003.MTS", "00004.MTS", "00005.MTS"};
+    camera.thumbnailBlocks = 6;
+    const std::string stream = WriteCard(card, camera);
+    MakeDatedClip(stream + "/00000.MTS", 0x02, 2008, 12, 31, 23, 16, 24);
+    MakeDatedClip(stream + "/00002.MTS", 0x02, 2009, 1, 1, 11, 1, 2);
+    MakeDatedClip(stream + "/00004.MTS", 0x02, 2009, 1, 2, 12, 3, 4);
+    auto clip = [&](int slot) { return stream + "/0000" + std::to_string(slot) + ".MTS"; };
+    for (int slot : {1, 3, 5})
+        ASSERT_EQ(Shell("cp " + ShellQuote(clip(slot - 1)) + " " + ShellQuote(clip(slot))), 0);
+    for (int slot = 0; slot < 6; ++slot)
+        SetModificationTime(clip(slot), 1600000000);
+    f.frame->SetSize(wxSize(560, 600));  // one cell per row: the grid scrolls
+    Pump(200ms);
+
+    RecordingView* v = f.view;
+    auto captions = [&] {
+        std::vector<std::string> texts;
+        for (const auto& item : v->GridLayout().Items())
+            if (const auto* caption = dynamic_cast<const CFmtCaption*>(item.get()))
+                texts.push_back(caption->Text());
+        return texts;
+    };
+    auto cellOf = [&](int slot) {
+        return v->GridLayout().FindClip(v->Document().GetDirectory(0)->clips.get(), static_cast<std::uint32_t>(slot));
+    };
+    v->nextFolder = card;
+    v->OpenFolder();
+    ASSERT_EQ(captions(), std::vector<std::string>{card + " (13-Sep-2020)"});  // the copy's date, for now
+    // The user has selected clip 3 and scrolled it to 40 pixels below the top of the view.
+    v->GridLayout().SetSelected(const_cast<CFmtClip*>(cellOf(3)), v, true, false);
+    v->ScrollTo(wxVERTICAL, cellOf(3)->GetRect().top - 40);
+    ASSERT_EQ(cellOf(3)->GetRect().top - v->ScrollPosition(wxVERTICAL), 40);
+
+    // The times arrive within a collection or two; the window lays itself out again.
+    Pump(10s, [&] { return captions().size() == 3; });
+    EXPECT_EQ(captions(), (std::vector<std::string>{card + " (31-Dec-2008)", card + " (1-Jan-2009)",
+                                                    card + " (2-Jan-2009)"}));
+    std::string label;
+    v->Document().GetDirectory(0)->clips->FormatCaption(0, label);
+    EXPECT_NE(label.find("23:16:24 31-Dec-2008"), std::string::npos) << label;  // the camera's own clock
+    EXPECT_EQ(cellOf(3)->GetRect().top - v->ScrollPosition(wxVERTICAL), 40);
+    for (int slot = 0; slot < 6; ++slot)
+        EXPECT_EQ(cellOf(slot)->IsSelected(), slot == 3) << slot;
 }

@@ -7,6 +7,7 @@
 #include "support/CardLayout.h"
 #include "support/Clips.h"
 #include "support/JpegFixtures.h"
+#include "support/MdpmClips.h"
 #include "support/Processes.h"
 #include "support/TempDir.h"
 
@@ -258,4 +259,39 @@ TEST_F(ProgramTest, AHostileCardNeitherStopsNorHangsItAndGoodClipsGetThumbnails)
     EXPECT_TRUE(FilesUnder(dir_.Path(), "HACKED").empty());
     EXPECT_FALSE(platform::FileExists(card + "/odd/empty.MTS.viewmere.jpg"));
     EXPECT_FALSE(platform::FileExists(card + "/odd/audio.MTS.viewmere.jpg"));
+}
+
+TEST_F(ProgramTest, ListingVersionAndHelpWorkWithoutADisplay)
+{
+    const std::string card = dir_ / "card";
+    MakeDirs(card);
+    MakeDatedClip(card + "/00000.MTS", 0x2a, 2009, 7, 4, 9, 5, 33);  // five hours west of UTC
+    WriteFile(card + "/00001.MTS", "no camera date");
+    SetModificationTime(card + "/00001.MTS", 1236434709);
+    const std::string size = std::to_string(ReadFile(card + "/00000.MTS").size());
+    // The program with no display at all; what it printed, and its exit status.
+    auto run = [&](const std::string& arguments, std::string& out, std::string& errors) {
+        const int status = Shell("env -u DISPLAY -u WAYLAND_DISPLAY " + ShellQuote(VIEWMERE_PROGRAM) + " " + arguments +
+                                 " > " + ShellQuote(dir_ / "out.txt") + " 2> " + ShellQuote(dir_ / "errors.txt"));
+        out = ReadFile(dir_ / "out.txt");
+        errors = ReadFile(dir_ / "errors.txt");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    std::string out, errors;
+    EXPECT_EQ(run("--list " + ShellQuote(card), out, errors), 0);
+    EXPECT_EQ(out, card + "/00000.MTS\t" + size + "\t2009-07-04T09:05:33-05:00\tstream\n" + card +
+                       "/00001.MTS\t14\t2009-03-07T14:05:09Z\tfile\n");
+    EXPECT_EQ(errors, "");
+
+    EXPECT_EQ(run("--list " + ShellQuote(dir_ / "missing"), out, errors), 2);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(errors, "viewmere: cannot read folder " + dir_ / "missing" + ": No such file or directory\n");
+
+    EXPECT_EQ(run("--version", out, errors), 0);
+    EXPECT_EQ(out, "Viewmere Version 1.0.3.1\n");
+    EXPECT_EQ(run("--help", out, errors), 0);
+    EXPECT_NE(out.find("viewmere [FOLDER]"), std::string::npos) << out;
+    EXPECT_NE(out.find("--list FOLDER"), std::string::npos) << out;
+    EXPECT_EQ(run("--list", out, errors), 1);  // no folder given
+    EXPECT_NE(errors.find("see viewmere --help"), std::string::npos) << errors;
 }

@@ -4,6 +4,7 @@
 #include "support/CardLayout.h"
 #include "support/JpegFixtures.h"
 #include "support/LogCapture.h"
+#include "support/MdpmClips.h"
 #include "support/MessageBoxRecorder.h"
 #include "support/TempDir.h"
 
@@ -397,4 +398,54 @@ TEST_F(AVCHDDocTest, ClipsOnScreenAreMadeFirstAndAfterAScrollTheNewlyVisibleCome
     for (const std::string& path : slice(400))
         expected.push_back(path);
     EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 18), expected);
+}
+
+TEST_F(AVCHDDocTest, RecordingTimesReplaceLyingFileTimesAndARevisitReadsNothingAgain)
+{
+    // A card copied so that every file has the copy's time; one file has no camera date.
+    const std::string card = dir_ / "copied";
+    MakeDirs(card);
+    MakeDatedClip(card + "/a.MTS", 0x02, 2008, 12, 31, 23, 16, 24);
+    MakeDatedClip(card + "/b.MTS", 0x2a, 2009, 1, 1, 1, 5, 1);
+    WriteFile(card + "/c.MTS", "no camera date in here");
+    for (const char* name : {"a.MTS", "b.MTS", "c.MTS"})
+        SetModificationTime(card + "/" + name, 1236434709);  // 7 March 2009, 14:05:09 UTC
+    CAVCHDDoc doc(producer_.Function());
+    auto caption = [&](int slot) {
+        std::string text;
+        doc.GetDirectory(0)->clips->FormatCaption(slot, text);
+        return text.substr(text.find(", ") + 2);
+    };
+    auto collectAll = [&] {
+        CAVCHDDoc::RecordingTimeChanges all;
+        for (int i = 0; i < 2000 && (doc.GetPendingRecordingTimes() > 0 || !all.labels); ++i) {
+            std::this_thread::sleep_for(10ms);
+            const CAVCHDDoc::RecordingTimeChanges changes = doc.CollectRecordingTimes();
+            all.labels = all.labels || changes.labels;
+            all.dateGroups = all.dateGroups || changes.dateGroups;
+        }
+        return all;
+    };
+
+    doc.OpenDirectory(card);
+    EXPECT_EQ(caption(0), "14:05:09 7-Mar-2009)");  // until the times are read
+    const CAVCHDDoc::RecordingTimeChanges changes = collectAll();
+    EXPECT_TRUE(changes.labels && changes.dateGroups);
+    EXPECT_EQ(caption(0), "23:16:24 31-Dec-2008)");  // the camera's clock, not UTC
+    EXPECT_EQ(caption(1), "01:05:01 1-Jan-2009)");
+    EXPECT_EQ(caption(2), "14:05:09 7-Mar-2009)");
+    EXPECT_EQ(doc.GetDirectory(0)->clips->GetDateKey(0), 20081231);
+    EXPECT_EQ(doc.GetDirectory(0)->clips->FormatDate(1), "1-Jan-2009");
+
+    // Opened again: every time is known at once and nothing is read; a clip changed since is.
+    doc.OpenDirectory(card);
+    EXPECT_EQ(doc.GetPendingRecordingTimes(), 0);
+    EXPECT_EQ(caption(0), "23:16:24 31-Dec-2008)");
+    EXPECT_EQ(caption(2), "14:05:09 7-Mar-2009)");
+    SetModificationTime(card + "/b.MTS", 1236434710);
+    doc.OpenDirectory(card);
+    EXPECT_EQ(caption(0), "23:16:24 31-Dec-2008)");
+    EXPECT_EQ(caption(1), "14:05:10 7-Mar-2009)");
+    collectAll();
+    EXPECT_EQ(caption(1), "01:05:01 1-Jan-2009)");
 }

@@ -1,0 +1,67 @@
+#include "app/CommandLine.h"
+
+#include "app/AboutDlg.h"
+#include "model/ClipListing.h"
+#include "res/Resources.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: viewmere [FOLDER]\n"
+    "       viewmere --list FOLDER\n"
+    "       viewmere --help | --version\n"
+    "\n"
+    "Shows the clips of AVCHD camcorders found below FOLDER (or below the folder opened last)\n"
+    "as a grid of thumbnails.\n"
+    "\n"
+    "  --list FOLDER  print one line per clip below FOLDER, in the grid's order, and exit.\n"
+    "                 Columns, separated by tabs: the path (C escapes when it holds a tab or\n"
+    "                 a line break), the size in bytes, the time in ISO 8601 and its source:\n"
+    "                 \"stream\" for the recording time the camera wrote into the clip, with\n"
+    "                 the camera's UTC offset; \"file\" for the file's modification time in UTC.\n"
+    "                 Exit status 0, or 2 when FOLDER cannot be read.\n"
+    "  --help         show this text and exit\n"
+    "  --version      show the version and exit\n";
+
+std::string VersionText()
+{
+    std::string text = res::kVersionText;
+    const std::size_t placeholder = text.find("0.0");
+    if (placeholder != std::string::npos)
+        text.replace(placeholder, 3, CAboutDlg::ProductVersion());
+    return text;
+}
+
+int UsageError(const char* problem)
+{
+    std::fprintf(stderr, "viewmere: %s; see viewmere --help\n", problem);
+    return 1;
+}
+
+}  // namespace
+
+std::optional<int> RunCommandLineOption(int argc, char** argv)
+{
+    if (argc < 2)
+        return std::nullopt;
+    const std::string option = argv[1];
+    if (option == "--help" || option == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (option == "--version") {
+        std::printf("%s\n", VersionText().c_str());
+        return 0;
+    }
+    if (option == "--list") {
+        if (argc != 3)
+            return UsageError("--list takes one folder");
+        return ListClips(argv[2], std::cout, std::cerr);
+    }
+    return std::nullopt;
+}

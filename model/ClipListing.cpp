@@ -1,0 +1,86 @@
+#include "model/ClipListing.h"
+
+#include "model/AVCHDDoc.h"
+#include "platform/Format.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ostream>
+
+namespace {
+
+// C escapes for a path that would otherwise break the line or the columns.
+std::string EscapedPath(const std::string& path)
+{
+    if (path.find_first_of("\t\n") == std::string::npos)
+        return path;
+    std::string escaped;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\')
+            escaped += "\\\\";
+        else if (c == '\t')
+            escaped += "\\t";
+        else if (c == '\n')
+            escaped += "\\n";
+        else if (c == '\r')
+            escaped += "\\r";
+        else if (byte < 0x20 || byte == 0x7f)
+            escaped += platform::FormatString("\\%03o", byte);
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+std::string StreamTime(const RecordingTime& time)
+{
+    const int offset = time.zoneMinutes < 0 ? -time.zoneMinutes : time.zoneMinutes;
+    return platform::FormatString("%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d\tstream", time.year, time.month,
+                                  time.day, time.hour, time.minute, time.second, time.zoneMinutes < 0 ? '-' : '+',
+                                  offset / 60, offset % 60);
+}
+
+std::string FileTime(platform::FileTime time)
+{
+    platform::CalendarFields t;  // zero when the time cannot be converted, as the labels show it
+    platform::FileTimeToCalendar(time, t);
+    return platform::FormatString("%04d-%02d-%02dT%02d:%02d:%02dZ\tfile", t.year, t.month, t.day, t.hour, t.minute,
+                                  t.second);
+}
+
+void ListDirectory(const CClipDetails& clips, std::ostream& out)
+{
+    for (int slot = 0; slot < clips.GetCount(); ++slot) {
+        const CClipDetails::ClipEntry* entry = clips.GetEntry(slot);
+        std::string path;
+        if (entry == nullptr || !clips.GetClipPath(slot, path))
+            continue;
+        const std::uint64_t size = static_cast<std::uint64_t>(entry->sizeHigh) << 32 | entry->sizeLow;
+        const std::optional<RecordingTime> recorded = ReadRecordingTime(path);
+        out << EscapedPath(path) << '\t' << size << '\t'
+            << (recorded ? StreamTime(*recorded) : FileTime(entry->lastWriteTime)) << '\n';
+    }
+}
+
+}  // namespace
+
+int ListClips(const std::string& folder, std::ostream& out, std::ostream& errors)
+{
+    std::vector<platform::DirEntry> top;
+    if (!platform::ListDirectory(folder, top)) {
+        const int error = errno;
+        errors << "viewmere: cannot read folder " << EscapedPath(folder) << ": " << std::strerror(error) << '\n';
+        return 2;
+    }
+    CAVCHDDoc document;
+    document.ScanFolder(folder);
+    for (int d = 0; d < document.GetDirectoryCount(); ++d)
+        ListDirectory(*document.GetDirectory(d)->clips, out);
+    out.flush();
+    if (!out) {
+        errors << "viewmere: the listing could not be written in full\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,54 @@
+#pragma once
+#include "platform/CalendarTime.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+// The time a camcorder recorded a clip, as its own clock showed it, and the zone it was set to.
+// AVCHD camcorders write it into the H.264 stream as "Modified Digital Video Pack Metadata"
+// (MDPM): an SEI message of type 5 (user data unregistered) whose payload is a 16-byte UUID,
+// the ASCII bytes "MDPM", an entry count and 5-byte entries (a tag and 4 data bytes). Tag 0x18
+// holds [zone, year high, year low, month] and tag 0x19 [day, hour, minute, second], in BCD.
+// File times on a card lie (FAT keeps no zone; a copy takes the copy's time); this one does not.
+struct RecordingTime {
+    int year = 0;
+    int month = 0;   // 1..12
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int zoneMinutes = 0;          // the camera's offset from UTC, east positive
+    bool daylightSaving = false;  // the camera's summer-time flag; already part of its clock
+
+    // The camera's wall clock: what a clip filmed at 23:16 shows.
+    platform::CalendarFields WallClock() const;
+    bool operator==(const RecordingTime&) const = default;
+};
+
+// What the first bytes of a clip tell.
+struct RecordingTimeScan {
+    std::optional<RecordingTime> time;
+    // An MDPM date was met (usable or damaged): more bytes cannot change the answer. False when
+    // the bytes held no date, or one cut off by their end.
+    bool settled = false;
+};
+
+// Reads no more than this from a clip: the date comes with the first picture, and a slow card
+// must not be read further for a clip that has none.
+inline constexpr std::size_t kRecordingTimeReadLimit = 256 * 1024;
+
+// The first MDPM date in the bytes of a transport stream (188-byte packets, or the 192-byte
+// packets of an M2TS file), from its start. Bytes that are no transport stream are read as an
+// H.264 byte stream. No length field in the bytes is trusted; bad BCD, an impossible date or
+// time, a missing day-and-time entry or a cut-off NAL unit give no time, never a wrong one.
+RecordingTimeScan ScanRecordingTime(std::span<const std::uint8_t> bytes);
+
+// The same for an H.264 byte stream (NAL units after 00 00 01 start codes).
+RecordingTimeScan ScanVideoStream(std::span<const std::uint8_t> stream);
+
+// The recording time of a clip file, reading at most kRecordingTimeReadLimit bytes; nothing when
+// the file cannot be read or carries no usable date. Only a regular file is opened.
+std::optional<RecordingTime> ReadRecordingTime(const std::string& clipPath);

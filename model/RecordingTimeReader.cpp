@@ -1,0 +1,169 @@
+#include "model/RecordingTimeReader.h"
+
+#include "log/EventLog.h"
+
+#include <chrono>
+#include <exception>
+#include <system_error>
+
+namespace {
+
+// How long the UI thread waits for a read in progress when the reader goes. A read is at most
+// 256 KB, but a card that was pulled or a hung network folder can hold it much longer.
+constexpr std::chrono::milliseconds kStopLimit{3000};
+
+}  // namespace
+
+// Everything the worker touches, owned jointly by the reader and the worker, so a worker left
+// behind by a hung read never touches freed memory.
+struct CRecordingTimeReader::State {
+    struct Memory {
+        std::uint64_t size = 0;
+        platform::FileTime modified = 0;
+        std::optional<RecordingTime> time;
+    };
+
+    FileReader reader;
+    mutable std::mutex lock;
+    std::condition_variable changed;
+    bool stop = false;
+    bool finished = false;
+    std::unordered_map<std::string, ClipFile> pending;  // queued, not yet taken by the worker
+    std::deque<std::string> order;                      // queued paths; taken ones are skipped
+    std::deque<std::string> visible;
+    std::deque<Result> results;
+    std::unordered_map<std::string, Memory> remembered;
+    std::uint64_t generation = 0;  // counts ClearAll calls: a read begun before one is not handed out
+
+    // The next clip to read, visible ones first. Called with the lock held.
+    bool TakeNext(ClipFile& clip)
+    {
+        for (std::deque<std::string>* queue : {&visible, &order}) {
+            while (!queue->empty()) {
+                const auto found = pending.find(queue->front());
+                queue->pop_front();
+                if (found == pending.end())
+                    continue;
+                clip = std::move(found->second);
+                pending.erase(found);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void Remember(const ClipFile& clip, const std::optional<RecordingTime>& time)
+    {
+        if (remembered.size() >= kMaxRemembered)
+            remembered.clear();
+        remembered[clip.path] = Memory{clip.size, clip.modified, time};
+    }
+};
+
+CRecordingTimeReader::CRecordingTimeReader(FileReader reader) : state_(std::make_shared<State>())
+{
+    state_->reader = std::move(reader);
+    try {
+        thread_ = std::thread(&CRecordingTimeReader::ThreadMain, state_);
+    } catch (const std::system_error& error) {
+        // Without a worker no time is read: every clip keeps its file time.
+        LogEvent("Failed to start the recording time reader (%s)", error.what());
+    }
+}
+
+CRecordingTimeReader::~CRecordingTimeReader()
+{
+    bool finished = false;
+    {
+        std::unique_lock<std::mutex> guard(state_->lock);
+        state_->stop = true;
+        state_->changed.notify_all();
+        finished = state_->changed.wait_for(guard, kStopLimit, [this] { return state_->finished; });
+    }
+    if (!thread_.joinable())
+        return;
+    if (finished)
+        thread_.join();
+    else
+        thread_.detach();  // its read ends on its own; the state it shares outlives it
+}
+
+void CRecordingTimeReader::ThreadMain(std::shared_ptr<State> state)
+{
+    std::unique_lock<std::mutex> guard(state->lock);
+    for (;;) {
+        state->changed.wait(guard, [&] { return state->stop || !state->pending.empty(); });
+        if (state->stop)
+            break;
+        ClipFile clip;
+        if (!state->TakeNext(clip)) {
+            state->pending.clear();  // cannot happen: every pending clip is in `order`
+            continue;
+        }
+        const std::uint64_t generation = state->generation;
+        guard.unlock();
+        std::optional<RecordingTime> time;
+        try {
+            time = state->reader(clip.path);
+        } catch (const std::exception& error) {
+            LogEvent("Failed to read the recording time of [%s]: %s", clip.path.c_str(), error.what());
+        }
+        guard.lock();
+        state->Remember(clip, time);
+        if (generation == state->generation)
+            state->results.push_back(Result{clip.path, time});
+    }
+    state->finished = true;
+    state->changed.notify_all();
+}
+
+std::optional<std::optional<RecordingTime>> CRecordingTimeReader::Remembered(const ClipFile& clip) const
+{
+    std::lock_guard<std::mutex> guard(state_->lock);
+    const auto found = state_->remembered.find(clip.path);
+    if (found == state_->remembered.end() || found->second.size != clip.size ||
+        found->second.modified != clip.modified)
+        return std::nullopt;
+    return found->second.time;
+}
+
+void CRecordingTimeReader::Enqueue(const std::vector<ClipFile>& clips)
+{
+    std::lock_guard<std::mutex> guard(state_->lock);
+    for (const ClipFile& clip : clips)
+        if (state_->pending.emplace(clip.path, clip).second)
+            state_->order.push_back(clip.path);
+    state_->changed.notify_all();
+}
+
+void CRecordingTimeReader::SetVisible(const std::vector<std::string>& paths)
+{
+    std::lock_guard<std::mutex> guard(state_->lock);
+    state_->visible.assign(paths.begin(), paths.end());
+}
+
+void CRecordingTimeReader::ClearAll()
+{
+    std::lock_guard<std::mutex> guard(state_->lock);
+    ++state_->generation;
+    state_->pending.clear();
+    state_->order.clear();
+    state_->visible.clear();
+    state_->results.clear();
+}
+
+bool CRecordingTimeReader::TakeResult(Result& result)
+{
+    std::lock_guard<std::mutex> guard(state_->lock);
+    if (state_->results.empty())
+        return false;
+    result = std::move(state_->results.front());
+    state_->results.pop_front();
+    return true;
+}
+
+int CRecordingTimeReader::PendingCount() const
+{
+    std::lock_guard<std::mutex> guard(state_->lock);
+    return static_cast<int>(state_->pending.size());
+}

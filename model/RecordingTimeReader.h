@@ -1,0 +1,67 @@
+#pragma once
+#include "model/RecordingTime.h"
+#include "platform/CalendarTime.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+// Reads the recording times of clips on a worker thread of its own, so that opening a folder of
+// thousands of clips on a slow card never waits for them. Clips are read in the order given,
+// except that the clips last named visible go first. Every read is remembered by path, size and
+// modification time for the life of the reader: a clip met again unchanged is not read again.
+// The UI thread queues clips and takes finished reads; the worker never calls into the UI.
+class CRecordingTimeReader {
+public:
+    // A clip file as the folder listing saw it.
+    struct ClipFile {
+        std::string path;
+        std::uint64_t size = 0;
+        platform::FileTime modified = 0;  // the listing's last-write time
+        bool operator==(const ClipFile&) const = default;
+    };
+    struct Result {
+        std::string path;
+        std::optional<RecordingTime> time;
+    };
+    // Reads one clip, on the worker thread.
+    using FileReader = std::function<std::optional<RecordingTime>(const std::string& path)>;
+
+    // Starts the worker at once.
+    explicit CRecordingTimeReader(FileReader reader = &ReadRecordingTime);
+    ~CRecordingTimeReader();
+    CRecordingTimeReader(const CRecordingTimeReader&) = delete;
+    CRecordingTimeReader& operator=(const CRecordingTimeReader&) = delete;
+
+    // What an earlier read of this very file gave: nothing when it was never read (or has changed
+    // since); a remembered "no time" is an empty optional inside.
+    std::optional<std::optional<RecordingTime>> Remembered(const ClipFile& clip) const;
+    // Queues clips behind those already queued; a clip already queued keeps its place.
+    void Enqueue(const std::vector<ClipFile>& clips);
+    // The clips shown now, in grid order: read before any other queued clip. Replaces the
+    // previous set.
+    void SetVisible(const std::vector<std::string>& paths);
+    // Drops the queue and the reads not yet taken (a folder was closed); what was read stays
+    // remembered.
+    void ClearAll();
+    bool TakeResult(Result& result);
+    int PendingCount() const;
+
+    // Remembered reads are dropped all at once beyond this many, so memory stays bounded.
+    static constexpr std::size_t kMaxRemembered = 200000;
+
+private:
+    struct State;
+    static void ThreadMain(std::shared_ptr<State> state);
+
+    std::shared_ptr<State> state_;
+    std::thread thread_;
+};

@@ -1,0 +1,52 @@
+#include "model/ClipListing.h"
+#include "support/CardLayout.h"
+#include "support/MdpmClips.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+using namespace testing_support;
+
+TEST(ClipListingTest, OneLinePerClipInGridOrderWithTheCamerasTimeOrTheFileTime)
+{
+    TempDir dir;
+    ScopedEnv config("XDG_CONFIG_HOME", dir / "config");
+    CardOptions camera;
+    camera.clips = {"00000.MTS", "00002.MTS"};  // numbered by the camera's thumbnails; slot 1 empty
+    const std::string stream = WriteCard(dir / "card", camera);
+    MakeDatedClip(stream + "/00002.MTS", 0x0b, 2010, 2, 28, 18, 45, 59);  // 5:30 east of UTC
+    const std::string odd = dir / "loose";
+    for (const char* name : {"back\\slash.MTS", "new\nline.MTS", "tab\tname.MTS"})
+        WriteFile(odd + "/" + name, "no camera date");
+    for (const std::string& path : {stream + "/00000.MTS", stream + "/00002.MTS", odd + "/back\\slash.MTS",
+                                    odd + "/new\nline.MTS", odd + "/tab\tname.MTS"})
+        SetModificationTime(path, 1236434709);
+    const std::string clipSize = std::to_string(ReadFile(stream + "/00002.MTS").size());
+
+    std::ostringstream out, errors;
+    EXPECT_EQ(ListClips(dir.Path(), out, errors), 0);
+    EXPECT_EQ(out.str(), stream + "/00000.MTS\t" + std::to_string(ReadFile(stream + "/00000.MTS").size()) +
+                             "\t2009-03-07T14:05:09Z\tfile\n" +
+                             stream + "/00002.MTS\t" + clipSize + "\t2010-02-28T18:45:59+05:30\tstream\n" +
+                             odd + "/back\\slash.MTS\t14\t2009-03-07T14:05:09Z\tfile\n" +
+                             odd + "/new\\nline.MTS\t14\t2009-03-07T14:05:09Z\tfile\n" +
+                             odd + "/tab\\tname.MTS\t14\t2009-03-07T14:05:09Z\tfile\n");
+    EXPECT_EQ(errors.str(), "");
+}
+
+TEST(ClipListingTest, AFolderThatCannotBeReadGivesStatus2AndOneLine)
+{
+    TempDir dir;
+    WriteFile(dir / "file.MTS", "not a folder");
+    for (const std::string& folder : {dir / "missing", dir / "file.MTS"}) {
+        std::ostringstream out, errors;
+        EXPECT_EQ(ListClips(folder, out, errors), 2);
+        EXPECT_EQ(out.str(), "");
+        const std::string told = errors.str();
+        EXPECT_EQ(told.rfind("viewmere: cannot read folder " + folder + ": ", 0), 0u) << told;
+        EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1);
+    }
+}
