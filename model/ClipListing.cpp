@@ -35,9 +35,10 @@ std::string EscapedPath(const std::string& path)
 
 std::string StreamTime(const RecordingTime& time)
 {
-    const int offset = time.zoneMinutes < 0 ? -time.zoneMinutes : time.zoneMinutes;
+    const int signedOffset = time.OffsetMinutes();
+    const int offset = signedOffset < 0 ? -signedOffset : signedOffset;
     return platform::FormatString("%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d\tstream", time.year, time.month,
-                                  time.day, time.hour, time.minute, time.second, time.zoneMinutes < 0 ? '-' : '+',
+                                  time.day, time.hour, time.minute, time.second, signedOffset < 0 ? '-' : '+',
                                   offset / 60, offset % 60);
 }
 

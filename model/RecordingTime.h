@@ -20,8 +20,11 @@ struct RecordingTime {
     int hour = 0;
     int minute = 0;
     int second = 0;
-    int zoneMinutes = 0;          // the camera's offset from UTC, east positive
-    bool daylightSaving = false;  // the camera's summer-time flag; already part of its clock
+    int zoneMinutes = 0;          // the camera's time zone: its standard offset from UTC, east positive
+    bool daylightSaving = false;  // the clock was on summer time, an hour ahead of its zone
+
+    // The clock's offset from UTC when it recorded: the zone, and an hour more on summer time.
+    int OffsetMinutes() const { return zoneMinutes + (daylightSaving ? 60 : 0); }
 
     // The camera's wall clock: what a clip filmed at 23:16 shows.
     platform::CalendarFields WallClock() const;

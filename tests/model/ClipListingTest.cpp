@@ -21,6 +21,7 @@ TEST(ClipListingTest, OneLinePerClipInGridOrderWithTheCamerasTimeOrTheFileTime)
     const std::string odd = dir / "loose";
     for (const char* name : {"back\\slash.MTS", "new\nline.MTS", "tab\tname.MTS"})
         WriteFile(odd + "/" + name, "no camera date");
+    MakeDatedClip(odd + "/summer.MTS", 0x6a, 2009, 7, 4, 9, 5, 33);  // 5 hours west, on summer time
     for (const std::string& path : {stream + "/00000.MTS", stream + "/00002.MTS", odd + "/back\\slash.MTS",
                                     odd + "/new\nline.MTS", odd + "/tab\tname.MTS"})
         SetModificationTime(path, 1236434709);
@@ -32,7 +33,9 @@ TEST(ClipListingTest, OneLinePerClipInGridOrderWithTheCamerasTimeOrTheFileTime)
                              "\t2009-03-07T14:05:09Z\tfile\n" +
                              stream + "/00002.MTS\t" + clipSize + "\t2010-02-28T18:45:59+05:30\tstream\n" +
                              odd + "/back\\slash.MTS\t14\t2009-03-07T14:05:09Z\tfile\n" +
-                             odd + "/new\\nline.MTS\t14\t2009-03-07T14:05:09Z\tfile\n" +
+                             odd + "/new\\nline.MTS\t14\t2009-03-07T14:05:09Z\tfile\n" + odd + "/summer.MTS\t" +
+                             std::to_string(ReadFile(odd + "/summer.MTS").size()) +
+                             "\t2009-07-04T09:05:33-04:00\tstream\n" +
                              odd + "/tab\\tname.MTS\t14\t2009-03-07T14:05:09Z\tfile\n");
     EXPECT_EQ(errors.str(), "");
 }
