@@ -1,7 +1,8 @@
 #include "settings/SettingsStore.h"
 
+#include "platform/UserDirectories.h"
+
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,17 +23,8 @@ std::string ConfigHome()
     const char* config = std::getenv("XDG_CONFIG_HOME");
     if (config != nullptr && config[0] == '/')
         return config;
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/')
-        return std::string(home) + "/.config";
-    // The reentrant form: the settings are read from the worker thread as well as the UI thread.
-    passwd entry{};
-    passwd* found = nullptr;
-    std::vector<char> buffer(16384);
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        entry.pw_dir != nullptr && entry.pw_dir[0] == '/')
-        return std::string(entry.pw_dir) + "/.config";
-    return {};
+    const std::string home = platform::HomeDirectory();
+    return home.empty() ? std::string() : home + "/.config";
 }
 
 std::string SettingsFolder()
