@@ -218,6 +218,7 @@ void SlotMain(std::shared_ptr<Shared> shared, Slot* slot)
         } catch (const std::exception& error) {
             LogEvent("Failed to make thumbnail for [%s]: %s", clipPath.c_str(), error.what());
         }
+        shared->queue->Finished(clipPath);
         guard.lock();
         slot->busy = false;
         shared->changed.notify_all();

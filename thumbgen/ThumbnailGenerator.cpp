@@ -99,6 +99,7 @@ bool ServeNext(ThumbnailQueue& queue, CGrabPool* pool, const CThumbnailGenerator
         // A producer's failure costs this clip its thumbnail, never the worker.
         LogEvent("Failed to make thumbnail for [%s]: %s", clipPath.c_str(), error.what());
     }
+    queue.Finished(clipPath);
     return true;
 }
 

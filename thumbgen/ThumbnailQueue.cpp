@@ -15,6 +15,7 @@ void ThumbnailQueue::ClearAll()
     {
         std::lock_guard<std::mutex> guard(lock_);
         pending_.clear();
+        inFlight_.clear();
         dropped.swap(results_);
     }
     // The pictures are freed here, outside the lock.
@@ -35,7 +36,7 @@ bool ThumbnailQueue::TakeResult(std::string& clipPath, ThumbnailResult& result)
 std::size_t ThumbnailQueue::PendingCount() const
 {
     std::lock_guard<std::mutex> guard(lock_);
-    return pending_.size();
+    return pending_.size() + inFlight_.size();
 }
 
 void ThumbnailQueue::StoreResult(const std::string& clipPath, ThumbnailResult result)
@@ -45,6 +46,8 @@ void ThumbnailQueue::StoreResult(const std::string& clipPath, ThumbnailResult re
         std::lock_guard<std::mutex> guard(lock_);
         replaced = std::move(results_[clipPath]);
         results_[clipPath] = std::move(result);
+        if (const auto made = inFlight_.find(clipPath); made != inFlight_.end())
+            inFlight_.erase(made);
     }
     std::lock_guard<std::mutex> guard(listenerLock_);
     if (listener_)
@@ -87,7 +90,15 @@ bool ThumbnailQueue::TakeNextPath(std::string& clipPath)
         return false;
     clipPath = std::move(pending_.front());
     pending_.pop_front();
+    inFlight_.insert(clipPath);
     return true;
+}
+
+void ThumbnailQueue::Finished(const std::string& clipPath)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (const auto made = inFlight_.find(clipPath); made != inFlight_.end())
+        inFlight_.erase(made);
 }
 
 bool ThumbnailQueue::HasPending() const

@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ class ThumbnailQueue {
 public:
     void Enqueue(const std::string& clipPath);
     void ClearAll();
+    // Clips waiting or being made: a clip counts from Enqueue until its result is stored or its
+    // maker gives up (Finished).
     bool TakeResult(std::string& clipPath, ThumbnailResult& result);
     std::size_t PendingCount() const;
     // Called by the worker's producers once per thumbnail they make. A second result for a path
@@ -36,6 +39,8 @@ public:
 
     // Worker side.
     bool TakeNextPath(std::string& clipPath);
+    // The clip taken is done, with or without a result.
+    void Finished(const std::string& clipPath);
     bool HasPending() const;
     void WaitForWork() { wake_.Wait(); }
 
@@ -46,6 +51,7 @@ public:
 private:
     mutable std::mutex lock_;
     std::deque<std::string> pending_;
+    std::multiset<std::string> inFlight_;
     std::map<std::string, ThumbnailResult> results_;
     platform::AutoResetEvent wake_;
     std::atomic<bool> stopRequested_{false};

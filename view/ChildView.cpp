@@ -110,8 +110,14 @@ void CChildView::RefreshGrid()
     SetContentHeight();
     Refresh(false);
     NotifyVisibleClips();
+    UpdateStatus();
+}
+
+void CChildView::UpdateStatus()
+{
+    shownPending_ = document_.GetPendingCount();
     if (auto* status = dynamic_cast<IStatusSink*>(wxTheApp != nullptr ? wxTheApp->GetTopWindow() : nullptr))
-        status->UpdateStatusText(document_.GetPendingCount(), document_.GetDirectoryCount(), document_.GetClipCount());
+        status->UpdateStatusText(shownPending_, document_.GetDirectoryCount(), document_.GetClipCount());
 }
 
 void CChildView::Repaint(const FmtRect& rect)
@@ -212,6 +218,9 @@ void CChildView::CollectThumbnails()
         RefreshGrid();
     else if (times.labels)
         Refresh(false);
+    // A clip that ended without a thumbnail still counts down.
+    if (document_.GetPendingCount() != shownPending_)
+        UpdateStatus();
 }
 
 void CChildView::OnDragTimer(wxTimerEvent&)

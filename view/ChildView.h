@@ -62,6 +62,7 @@ private:
     void CollectThumbnails();
     // Tells the document which clips are on screen, when that changed.
     void NotifyVisibleClips();
+    void UpdateStatus();
     void OnDragTimer(wxTimerEvent& event);
     void OnLeftDown(wxMouseEvent& event);
     void OnMotion(wxMouseEvent& event);
@@ -89,6 +90,7 @@ private:
     CLabelCache labels_;
     CItemPainter::Fonts fonts_;  // made once, not for every paint
     std::vector<std::string> visibleClips_;
+    int shownPending_ = 0;  // the count the status bar shows
     // Set by a worker thread when it has posted a wake-up that the UI has not collected yet, so
     // a burst of results posts one event.
     std::shared_ptr<std::atomic<bool>> wakeUpPosted_ = std::make_shared<std::atomic<bool>>(false);

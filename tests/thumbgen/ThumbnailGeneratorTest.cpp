@@ -132,7 +132,7 @@ TEST(ThumbnailGeneratorTest, ClearAllDuringWorkDropsTheQueueButTheRunningResultA
     generator.Enqueue("/card/next1.MTS");
     generator.Enqueue("/card/next2.MTS");
     ASSERT_TRUE(producer.WaitUntilHeld(20s));
-    EXPECT_EQ(generator.PendingCount(), 2);  // the clip being worked on is not counted
+    EXPECT_EQ(generator.PendingCount(), 3);  // the clip being worked on counts until it is done
     generator.ClearAll();
     EXPECT_EQ(generator.PendingCount(), 0);
     producer.Release();
