@@ -5,6 +5,7 @@
 #include "platform/Ticks.h"
 #include "settings/Settings.h"
 #include "thumbgen/FrameGrab.h"
+#include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailFile.h"
 #include "thumbgen/ThumbnailQueue.h"
 
@@ -47,6 +48,7 @@ void GrabFrame(ThumbnailQueue& queue, const std::string& clipPath, platform::Med
         return;
     if (GetWriteThumbnails())
         WriteThumbnailOf(clipPath, *thumbnail);
+    ShareGrabbedThumbnail(clipPath, *thumbnail);
     queue.StoreResult(clipPath, ThumbnailResult{std::move(thumbnail), nullptr});
 }
 

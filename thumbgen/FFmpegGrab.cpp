@@ -8,6 +8,7 @@
 #include "settings/Settings.h"
 #include "thumbgen/FFmpegCommand.h"
 #include "thumbgen/FrameGrab.h"
+#include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailFile.h"
 #include "thumbgen/ThumbnailQueue.h"
 
@@ -83,6 +84,7 @@ void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath, std::chr
 
     std::unique_ptr<CRgbImage> picture = ReadPicture(output);
     if (picture) {
+        ShareGrabbedThumbnail(clipPath, *picture);
         queue.StoreResult(clipPath, ThumbnailResult{nullptr, std::move(picture)});
         LogEvent("Successfully generated thumbnail for [%s] in %u ms using ffmpeg", clipPath.c_str(),
                  static_cast<unsigned>(platform::GetTickCount() - start));
