@@ -3,7 +3,7 @@
 #include "res/Resources.h"
 #include "settings/Settings.h"
 #include "view/ItemPainter.h"
-#include "view/Playlist.h"
+#include "view/Player.h"
 #include "view/StatusSink.h"
 
 #include <wx/app.h>
@@ -13,37 +13,6 @@
 #include <wx/dnd.h>
 #include <wx/utils.h>
 
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <thread>
-
-extern char** environ;
-
-namespace {
-
-
-bool IsValidUtf8Path(const std::string& path, wxString& converted)
-{
-    converted = wxString::FromUTF8(path);
-    return !converted.empty() || path.empty();
-}
-
-// Opens a file whose name is no valid UTF-8 with the desktop's program by handing its bytes
-// straight to xdg-open; the child is reaped in the background.
-void SpawnXdgOpen(const std::string& path)
-{
-    const char* argv[] = {"xdg-open", path.c_str(), nullptr};
-    pid_t child = 0;
-    if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
-        return;
-    std::thread([child] {
-        int status = 0;
-        waitpid(child, &status, 0);
-    }).detach();
-}
-
-}  // namespace
 
 CChildView::CChildView(wxWindow* parent, CThumbnailGenerator::Producer producer)
     : CScrollWnd(parent, wxID_ANY, wxBORDER_SUNKEN),
@@ -271,25 +240,25 @@ void CChildView::OnCommand(wxCommandEvent& event)
 void CChildView::PlayClip(const CFmtClip& clip)
 {
     std::string path;
-    if (clip.Clips() != nullptr && clip.Clips()->GetClipPath(static_cast<int>(clip.Index()), path))
+    if (clip.Clips() != nullptr && clip.Clips()->GetClipPath(static_cast<int>(clip.Index()), path) &&
+        !ReportMissingClips({path}))
         OpenWithDesktop(path);
 }
 
 void CChildView::WritePlaylistAndPlay(const std::vector<std::string>& paths)
 {
-    std::string playlist;
-    WritePlaylistFile(paths, playlist);  // a failure is not reported; the player is asked anyway
-    if (!playlist.empty())
-        OpenWithDesktop(playlist);
+    if (!ReportMissingClips(paths))
+        PlayListWithDesktop(paths);
 }
 
 void CChildView::OpenWithDesktop(const std::string& path)
 {
-    wxString name;
-    if (IsValidUtf8Path(path, name))
-        wxLaunchDefaultApplication(name);
-    else
-        SpawnXdgOpen(path);
+    PlayClipWithUsersPlayer(path);
+}
+
+void CChildView::PlayListWithDesktop(const std::vector<std::string>& paths)
+{
+    PlayClipsWithUsersPlayer(paths);
 }
 
 void CChildView::StartDrag()
@@ -299,8 +268,8 @@ void CChildView::StartDrag()
     dragTimer_.Stop();
     std::vector<std::string> paths;
     layout_.CollectSelectedPaths(paths);
-    if (paths.empty())
-        return;
+    if (paths.empty() || ReportMissingClips(paths))
+        return;  // files that are gone would give the other program nothing to copy
     RunDragLoop(paths);
 }
 

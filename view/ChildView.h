@@ -45,9 +45,11 @@ protected:
     void OnDraw(wxDC& dc, const wxRect& contentClip) override;
     void FillBackground(wxDC& dc, const wxRect& contentClip) override;
     void OnSize(wxSizeEvent& event) override;
-    // Seams to the desktop: the folder chooser, opening a file with its program, the drag loop.
+    // Seams to the desktop: the folder chooser, playing a clip or a list of clips with the
+    // user's player, the drag loop.
     virtual bool BrowseForFolder(std::string& folder);
     virtual void OpenWithDesktop(const std::string& path);
+    virtual void PlayListWithDesktop(const std::vector<std::string>& paths);
     virtual void RunDragLoop(const std::vector<std::string>& paths);
 
 private:

@@ -1,5 +1,6 @@
 // Runs the GUI tests with the real application object, inside an active event loop.
 #include "app/ViewmereApp.h"
+#include "gui/GuiTestSupport.h"
 #include "gui/RealInput.h"
 
 #include <wx/evtloop.h>
@@ -29,6 +30,7 @@ int main(int argc, char** argv)
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();  // listing needs no display
     gui_testing::UseFixedScrollBars();
+    gui_testing::InstallRecordingDesktop();
     // A toolkit error is a line on stderr, never a modal box that would stop the run; this also
     // says why the toolkit could not start.
     wxLog::SetActiveTarget(new wxLogStderr);
