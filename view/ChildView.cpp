@@ -1,5 +1,6 @@
 #include "view/ChildView.h"
 
+#include "log/EventLog.h"
 #include "res/Resources.h"
 #include "settings/Settings.h"
 #include "view/ItemPainter.h"
@@ -109,8 +110,15 @@ void CChildView::OnSize(wxSizeEvent& event)
 void CChildView::OnOpenLastTimer(wxTimerEvent&)
 {
     openLastTimer_.Stop();
+    OpenAndRefresh(settings::LastDirectory.Read());
+}
+
+void CChildView::OpenAndRefresh(const std::string& folder)
+{
     layout_.Clear();
-    document_.OpenLastDirectory();
+    openedFolder_ = folder;
+    if (!folder.empty())
+        document_.OpenDirectory(folder);
     RefreshGrid();
 }
 
@@ -298,12 +306,26 @@ bool CChildView::BrowseForFolder(std::string& folder)
 void CChildView::OpenFolder()
 {
     std::string folder = settings::LastDirectory.Read();
-    if (!BrowseForFolder(folder))
-        return;
+    if (BrowseForFolder(folder))
+        OpenFolderAt(folder);
+}
+
+void CChildView::OpenFolderAt(const std::string& folder)
+{
     settings::LastDirectory.Write(folder);
-    layout_.Clear();
-    document_.OpenDirectory(folder);
+    OpenAndRefresh(folder);
+}
+
+bool CChildView::VolumeRemoved(const std::string& root)
+{
+    const std::string prefix = !root.empty() && root.back() == '/' ? root : root + "/";
+    if (openedFolder_.empty() || (openedFolder_ != root && openedFolder_.rfind(prefix, 0) != 0))
+        return false;
+    LogEvent("The card that holds [%s] was removed; its clips stay listed, their thumbnails are no longer made",
+             openedFolder_.c_str());
+    document_.DropQueuedThumbnails();
     RefreshGrid();
+    return true;
 }
 
 void CChildView::ShowOptions()

@@ -36,6 +36,12 @@ public:
 
     // The commands, callable directly.
     void OpenFolder();
+    // What Open Folder does once a folder is chosen: remembered as LastDirectory, then opened.
+    void OpenFolderAt(const std::string& folder);
+    // A volume was unmounted: when it holds the open folder, the grid keeps its items and the
+    // thumbnails still queued for them are dropped. True when it held the open folder.
+    bool VolumeRemoved(const std::string& root);
+    const std::string& OpenedFolder() const { return openedFolder_; }
     void ShowOptions();
     void PlayClip(const CFmtClip& clip);
     void WritePlaylistAndPlay(const std::vector<std::string>& paths);
@@ -68,8 +74,11 @@ private:
     void SetContentHeight();
     IFmtItem* ItemAt(wxPoint clientPoint) const;
 
+    void OpenAndRefresh(const std::string& folder);
+
     CAVCHDDoc document_;
     CFmtLayout layout_;
+    std::string openedFolder_;
     wxPoint contextPoint_;
     std::unique_ptr<wxMenu> popup_;
     bool dragPending_ = false;  // a press on a selection: a drag starts when the pointer moves 5 pixels
