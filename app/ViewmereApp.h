@@ -1,6 +1,8 @@
 #pragma once
 #include <wx/app.h>
 
+#include <string>
+
 class CMainFrame;
 
 // The application: installs the GUI's message box and busy cursor for the core, makes the main
@@ -14,8 +16,14 @@ public:
     // For tests: builds the main window with a frame made by the caller.
     bool InitialiseWith(CMainFrame* frame);
 
+    // The folder a user started the program with ("viewmere FOLDER", or a file manager through
+    // the launcher): a path, relative to the working folder or not, or a file URI. Options
+    // ("-..."), more than one argument or none give "".
+    static std::string FolderArgument(int argc, const char* const* argv, const std::string& workingFolder);
+
 private:
     void InstallHooks();
+    void RememberFolderArgument();
     void OnAbout(wxCommandEvent& event);
     void OnWebPage(wxCommandEvent& event);
 };
