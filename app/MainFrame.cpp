@@ -4,7 +4,9 @@
 #include "log/EventLog.h"
 #include "log/EventLogDlg.h"
 #include "platform/Format.h"
+#include "platform/VolumeMonitor.h"
 #include "res/Resources.h"
+#include "view/CardBar.h"
 #include "view/ChildView.h"
 
 #include <wx/artprov.h>
@@ -35,6 +37,7 @@ CMainFrame::CMainFrame(ViewFactory makeView)
     aui_.AddPane(view_, wxAuiPaneInfo().Name("view").CenterPane().PaneBorder(false));
     CreateToolBar();
     CreateStatusPanes();
+    CreateCardBar();
     aui_.Update();
 
     Bind(wxEVT_MENU, &CMainFrame::OnToggleEventLog, this, res::kCmdToggleEventLog);
@@ -52,6 +55,7 @@ CMainFrame::CMainFrame(ViewFactory makeView)
 
 CMainFrame::~CMainFrame()
 {
+    volumes_.reset();
     indicatorTimer_.Stop();
     if (eventLog_ != nullptr)  // it is destroyed with the frame, after this object is gone
         eventLog_->Unbind(wxEVT_DESTROY, &CMainFrame::OnEventLogDestroyed, this);
@@ -92,6 +96,55 @@ void CMainFrame::CreateToolBar()
                                .LeftDockable()
                                .RightDockable()
                                .Floatable());
+}
+
+void CMainFrame::CreateCardBar()
+{
+    cardBar_ = new CCardBar(
+        this, [this](const std::string& root) { view_->OpenFolderAt(root); },
+        [this](bool shown) { ShowCardBar(shown); });
+    // Right above the grid, below the toolbar's dock, as wide as the grid; it cannot be moved,
+    // floated or resized.
+    const wxSize height(-1, cardBar_->GetBestSize().y);
+    aui_.AddPane(cardBar_, wxAuiPaneInfo()
+                               .Name("cardbar")
+                               .Top()
+                               .Layer(0)
+                               .CaptionVisible(false)
+                               .PaneBorder(false)
+                               .Dockable(false)
+                               .Floatable(false)
+                               .Movable(false)
+                               .DockFixed()
+                               .MinSize(height)
+                               .MaxSize(height)
+                               .BestSize(height)
+                               .Hide());
+    volumes_ = std::make_unique<platform::VolumeMonitor>([this](const platform::MountPoint& m) { MountAdded(m); },
+                                                         [this](const platform::MountPoint& m) { MountRemoved(m); });
+    // A card that was already in the reader when the program started is offered the same way.
+    for (const platform::MountPoint& mount : volumes_->Mounts())
+        MountAdded(mount);
+}
+
+void CMainFrame::ShowCardBar(bool shown)
+{
+    aui_.GetPane(cardBar_).Show(shown);
+    aui_.Update();
+}
+
+void CMainFrame::MountAdded(const platform::MountPoint& mount)
+{
+    if (!CAVCHDDoc::HoldsClipTree(mount.root))
+        return;
+    LogEvent("Camcorder card [%s] inserted at [%s]", mount.name.c_str(), mount.root.c_str());
+    cardBar_->Offer(mount.name, mount.root);
+}
+
+void CMainFrame::MountRemoved(const platform::MountPoint& mount)
+{
+    cardBar_->Withdraw(mount.root);
+    view_->VolumeRemoved(mount.root);
 }
 
 void CMainFrame::CreateStatusPanes()

@@ -6,8 +6,14 @@
 #include <wx/timer.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
+namespace platform {
+struct MountPoint;
+class VolumeMonitor;
+}
+class CCardBar;
 class CChildView;
 class CEventLogDlg;
 class wxAuiToolBar;
@@ -26,7 +32,13 @@ public:
     void FitWidthToScreen();
     void ToggleEventLog();
 
+    // A volume was mounted or unmounted (from the desktop's volume monitor): a camcorder card is
+    // offered in the bar above the grid; a pulled card's clips stay listed.
+    void MountAdded(const platform::MountPoint& mount);
+    void MountRemoved(const platform::MountPoint& mount);
+
     CChildView* View() const { return view_; }
+    CCardBar* CardBar() const { return cardBar_; }
     CEventLogDlg* EventLog() const { return eventLog_; }
     wxAuiToolBar* ToolBar() const { return toolBar_; }
     wxAuiManager& Aui() { return aui_; }
@@ -43,6 +55,8 @@ protected:
 private:
     void CreateToolBar();
     void CreateStatusPanes();
+    void CreateCardBar();
+    void ShowCardBar(bool shown);
     void OnToggleEventLog(wxCommandEvent& event);
     void OnUpdateEventLog(wxUpdateUIEvent& event);
     void OnEventLogDestroyed(wxWindowDestroyEvent& event);
@@ -61,6 +75,8 @@ private:
     CChildView* view_ = nullptr;
     wxAuiToolBar* toolBar_ = nullptr;
     CEventLogDlg* eventLog_ = nullptr;
+    CCardBar* cardBar_ = nullptr;
+    std::unique_ptr<platform::VolumeMonitor> volumes_;
     wxTimer indicatorTimer_;
     int promptTool_ = wxID_NONE;
 };

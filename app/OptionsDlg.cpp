@@ -79,6 +79,7 @@ COptionsDlg::COptionsDlg(wxWindow* parent)
     splitDates = settings::SplitDates.Read() ? 1 : 0;
     loadedParams_ = GetFFmpegParams();
     ffmpegParams = Shown(loadedParams_);
+    shareThumbnails = settings::ShareThumbnails.Read() ? 1 : 0;
 
     BuildDialog(*this, res::OptionsDialog());
     generateCheck_ = static_cast<wxCheckBox*>(FindWindow(res::kIdGenerate));
@@ -92,6 +93,7 @@ COptionsDlg::COptionsDlg(wxWindow* parent)
     FindWindow(res::kIdSubdirectory)->SetValidator(RadioIndexValidator(&writeLocation, 1));
     FindWindow(res::kIdSplitDates)->SetValidator(CheckValidator(&splitDates));
     FindWindow(res::kIdParameters)->SetValidator(wxGenericValidator(&ffmpegParams));
+    FindWindow(res::kIdShareThumbnails)->SetValidator(CheckValidator(&shareThumbnails));
 
     Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { UpdateAllStates(); }, res::kIdGenerate);
     Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { UpdateFFmpegStates(); }, res::kIdMediaGrab);
@@ -165,4 +167,5 @@ void COptionsDlg::OnOK(wxCommandEvent&)
     settings::WriteToSubdir.Write(writeLocation == 1);
     settings::SplitDates.Write(splitDates != 0);
     settings::FFmpegParams.Write(StoredText(ffmpegParams, loadedParams_));
+    settings::ShareThumbnails.Write(shareThumbnails != 0);
 }

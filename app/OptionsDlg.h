@@ -5,8 +5,8 @@
 
 class wxCheckBox;
 
-// The Options dialog: the seven generation, writing and display settings. It loads them when
-// built and writes all seven on OK; Cancel writes nothing. Nothing is validated.
+// The Options dialog: the eight generation, writing, sharing and display settings. It loads them
+// when built and writes all eight on OK; Cancel writes nothing. Nothing is validated.
 class COptionsDlg : public wxDialog {
 public:
     explicit COptionsDlg(wxWindow* parent);
@@ -24,6 +24,7 @@ public:
     int writeLocation = 0;   // 0: beside the clips, 1: Viewmere subdirectory
     int splitDates = 1;
     wxString ffmpegParams;
+    int shareThumbnails = 1;  // with the desktop's thumbnail cache, both ways
 
 private:
     void OnBrowse(wxCommandEvent& event);

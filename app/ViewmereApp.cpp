@@ -6,17 +6,24 @@
 #include "log/EventLog.h"
 #include "platform/BusyCursor.h"
 #include "platform/ChildProcess.h"
+#include "platform/FileSystem.h"
+#include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/TempDirectory.h"
 #include "platform/TerminationSignals.h"
 #include "platform/Utf8.h"
 #include "res/Resources.h"
+#include "settings/Settings.h"
 #include "view/ChildView.h"
 
 #include <wx/bmpbndl.h>
 #include <wx/iconbndl.h>
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
+
+#include <cstring>
+
+#include <unistd.h>
 
 #include <gtk/gtk.h>
 
@@ -95,7 +102,56 @@ bool CViewmereApp::OnInit()
                 gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_DELETE_EVENT);
         g_list_free(windows);
     });
-    return InitialiseWith(nullptr);
+    const bool initialised = InitialiseWith(nullptr);
+    // Before the view's first timer, which opens the remembered folder; after the hooks, so a
+    // bad folder is reported in a box.
+    RememberFolderArgument();
+    return initialised;
+}
+
+std::string CViewmereApp::FolderArgument(int argc, const char* const* argv, const std::string& workingFolder)
+{
+    if (argc != 2 || argv[1] == nullptr || argv[1][0] == '\0' || argv[1][0] == '-')
+        return {};
+    std::string folder = argv[1];
+    if (folder.rfind("file://", 0) == 0) {
+        gchar* path = g_filename_from_uri(argv[1], nullptr, nullptr);
+        folder = path != nullptr ? path : "";
+        g_free(path);
+    }
+    if (!folder.empty() && folder[0] != '/')
+        folder = platform::JoinPath(workingFolder, folder);
+    return folder;
+}
+
+std::string& CViewmereApp::StartFolder()
+{
+    static std::string folder;
+    return folder;
+}
+
+void CViewmereApp::KeepFolderArgument(int argc, const char* const* argv)
+{
+    std::string here(4096, '\0');
+    if (::getcwd(here.data(), here.size()) == nullptr)
+        here = "/";
+    here.resize(std::strlen(here.c_str()));
+    StartFolder() = FolderArgument(argc, argv, here);
+}
+
+void CViewmereApp::RememberFolderArgument()
+{
+    const std::string folder = StartFolder();
+    if (folder.empty())
+        return;
+    if (!platform::IsDirectory(folder)) {
+        LogEvent("Cannot open [%s] given on the command line: there is no such folder", folder.c_str());
+        platform::ShowMessageBox(platform::FormatString("Cannot open [%s]: there is no such folder.", folder.c_str()),
+                                 res::kAppTitle, platform::MessageBoxIcon::Warning);
+        return;
+    }
+    // Remembered as Open Folder remembers a choice; the view opens it as the last folder.
+    settings::LastDirectory.Write(folder);
 }
 
 bool CViewmereApp::InitialiseWith(CMainFrame* frame)

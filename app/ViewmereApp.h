@@ -1,6 +1,8 @@
 #pragma once
 #include <wx/app.h>
 
+#include <string>
+
 class CMainFrame;
 
 // The application: installs the GUI's message box and busy cursor for the core, makes the main
@@ -14,8 +16,18 @@ public:
     // For tests: builds the main window with a frame made by the caller.
     bool InitialiseWith(CMainFrame* frame);
 
+    // The folder a user started the program with ("viewmere FOLDER", or a file manager through
+    // the launcher): a path, relative to the working folder or not, or a file URI. Options
+    // ("-..."), more than one argument or none give "".
+    static std::string FolderArgument(int argc, const char* const* argv, const std::string& workingFolder);
+    // Keeps the folder argument as the file system's bytes, taken from the arguments before
+    // the toolkit turns them into text (a name that is not UTF-8 would not survive that).
+    static void KeepFolderArgument(int argc, const char* const* argv);
+
 private:
+    static std::string& StartFolder();
     void InstallHooks();
+    void RememberFolderArgument();
     void OnAbout(wxCommandEvent& event);
     void OnWebPage(wxCommandEvent& event);
 };

@@ -45,6 +45,7 @@ int main()
     const std::string& base = scratch.Path();
     setenv("TMPDIR", base.c_str(), 1);
     settings::WriteThumbnails.Write(false);  // every method makes the picture in memory or a temp file
+    settings::ShareThumbnails.Write(false);
 
     const std::string clip = base + "/00000.MTS";
     if (!Run({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",

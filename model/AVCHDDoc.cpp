@@ -10,6 +10,7 @@
 #include <boost/make_shared.hpp>
 
 #include <exception>
+#include <optional>
 
 namespace {
 
@@ -250,6 +251,24 @@ CAVCHDDoc::RecordingTimeChanges CAVCHDDoc::CollectRecordingTimes()
         changes.dateGroups = changes.dateGroups || clips.GetDateKey(clip.slot) != dateBefore;
     }
     return changes;
+}
+
+void CAVCHDDoc::DropQueuedThumbnails()
+{
+    CollectGeneratedThumbnails();
+    generator_.ClearAll();
+}
+
+bool CAVCHDDoc::HoldsClipTree(const std::string& root)
+{
+    auto folder = [](const std::optional<std::string>& parent, const char* name) -> std::optional<std::string> {
+        if (!parent)
+            return std::nullopt;
+        std::optional<std::string> child = platform::FindChildIgnoreCase(*parent, name);
+        return child && platform::IsDirectory(*child) ? child : std::nullopt;
+    };
+    const std::optional<std::string> top = root;
+    return folder(folder(top, "PRIVATE"), "AVCHD") || folder(top, "AVCHD") || folder(folder(top, "BDMV"), "STREAM");
 }
 
 boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::GetDirectory(int index) const

@@ -65,6 +65,13 @@ public:
         generator_.SetResultListener(std::move(listener));
     }
     CThumbnailGenerator& Generator() { return generator_; }
+    // The open folder's card was pulled: what is still queued is dropped (the clips stay listed
+    // and keep their requests, so nothing queues them again), and what was finished is kept.
+    void DropQueuedThumbnails();
+
+    // Whether a folder is the root of a camcorder's clip tree: PRIVATE/AVCHD, AVCHD or
+    // BDMV/STREAM right below it, names matched without regard to case.
+    static bool HoldsClipTree(const std::string& root);
 
     int GetDirectoryCount() const { return static_cast<int>(directories_.size()); }
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;

@@ -62,6 +62,7 @@ enum ControlId : int {
     kIdParametersLabel = 1015,
     kIdWarningText = 1016,
     kIdPlaceholderText = 1017,
+    kIdShareThumbnails = 1018,
     kIdStatusPane = 129,
 };
 

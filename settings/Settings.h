@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-// The program's eight persistent settings. Each is read at every use and never cached, so a
+// The program's nine persistent settings. Each is read at every use and never cached, so a
 // change made by one part of the program is seen by the very next read anywhere, on any thread.
 // Every failure is silent: a read that fails leaves the caller's default, a write that fails is lost.
 
@@ -53,6 +53,9 @@ inline constexpr StringSetting FFmpegExe{"FFmpegExe", "/usr/bin/ffmpeg"};
 inline constexpr BoolSetting WriteToSubdir{"WriteToSubdir", false};
 inline constexpr BoolSetting SplitDates{"SplitDates", true};
 inline constexpr StringSetting FFmpegParams{"FFmpegParams", "-i \"%IN%\" -vframes 1 -s 416x234 -vcodec mjpeg %OUT%"};
+// Thumbnails are taken from and given to the desktop's shared thumbnail cache (the one file
+// managers keep under ~/.cache/thumbnails).
+inline constexpr BoolSetting ShareThumbnails{"ShareThumbnails", true};
 
 // Longest stored string, terminating NUL included, that a read accepts.
 inline constexpr std::size_t kMaxStringBytes = 1023;

@@ -8,6 +8,7 @@
 #include "settings/Settings.h"
 #include "thumbgen/FFmpegCommand.h"
 #include "thumbgen/FrameGrab.h"
+#include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailFile.h"
 #include "thumbgen/ThumbnailQueue.h"
 
@@ -81,6 +82,7 @@ void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath, std::chr
 
     CJpegPicture picture = ReadPicture(output);
     if (!picture.Empty()) {
+        ShareGrabbedThumbnail(clipPath, picture);
         queue.StoreResult(clipPath, ThumbnailResult(std::move(picture)));
         LogEvent("Successfully generated thumbnail for [%s] in %u ms using ffmpeg", clipPath.c_str(),
                  static_cast<unsigned>(platform::GetTickCount() - start));

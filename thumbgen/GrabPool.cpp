@@ -8,6 +8,7 @@
 #include "thumbgen/GrabFailureRecord.h"
 #include "thumbgen/GrabWorker.h"
 #include "thumbgen/GrabWorkerProtocol.h"
+#include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailFile.h"
 
 #include <signal.h>
@@ -121,6 +122,7 @@ void StorePicture(Shared& shared, const std::string& clipPath, CJpegPicture pict
 {
     if (GetWriteThumbnails())
         WriteThumbnailFile(clipPath, picture);
+    ShareGrabbedThumbnail(clipPath, picture);
     shared.queue->StoreResult(clipPath, ThumbnailResult(std::move(picture)));
 }
 
@@ -179,6 +181,8 @@ void GrabInWorker(Shared& shared, Slot& slot, const std::string& clipPath)
 void MakeThumbnail(Shared& shared, Slot& slot, const std::string& clipPath)
 {
     if (LoadThumbnailFile(*shared.queue, clipPath))
+        return;
+    if (LoadSharedThumbnail(*shared.queue, clipPath))  // a file manager already pictured it
         return;
     if (settings::UseFFmpeg.Read()) {
         GrabWithFFmpeg(*shared.queue, clipPath);

@@ -5,6 +5,8 @@
 #include "platform/Ticks.h"
 #include "settings/Settings.h"
 #include "thumbgen/FrameGrab.h"
+#include "thumbgen/SharedThumbnails.h"
+#include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailFile.h"
 #include "thumbgen/ThumbnailQueue.h"
 
@@ -82,10 +84,13 @@ void GrabWithMediaFramework(ThumbnailQueue& queue, const std::string& clipPath)
         GrabFirstFrame(clipPath, [&queue] { return queue.StopRequested(); });
     if (!thumbnail)
         return;
-    if (GetWriteThumbnails()) {
-        CRgbImage picture;
-        if (picture.FromBitmap(*thumbnail))
+    const bool write = GetWriteThumbnails(), share = settings::ShareThumbnails.Read();
+    CRgbImage picture;
+    if ((write || share) && picture.FromBitmap(*thumbnail)) {
+        if (write)
             WriteThumbnailFile(clipPath, picture);
+        if (share)
+            ShareGrabbedThumbnail(clipPath, picture);
     }
     queue.StoreResult(clipPath, ThumbnailResult{std::move(thumbnail), nullptr});
 }

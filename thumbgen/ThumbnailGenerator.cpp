@@ -3,6 +3,7 @@
 #include "log/EventLog.h"
 #include "settings/Settings.h"
 #include "thumbgen/FrameGrab.h"
+#include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailFile.h"
 
 #include <condition_variable>
@@ -70,6 +71,8 @@ CThumbnailGenerator::~CThumbnailGenerator()
 void CThumbnailGenerator::MakeThumbnail(ThumbnailQueue& queue, const std::string& clipPath)
 {
     if (LoadThumbnailFile(queue, clipPath))
+        return;
+    if (LoadSharedThumbnail(queue, clipPath))  // a file manager already pictured it
         return;
     if (settings::UseFFmpeg.Read())
         GrabWithFFmpeg(queue, clipPath);

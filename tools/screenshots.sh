@@ -10,7 +10,7 @@ mkdir -p "$home/Corvane/Viewmere"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Corvane\\Viewmere]\r\n"LastDirectory"="%s"\r\n"GenerateThumbnails"=dword:00000001\r\n' \
   "$card" > "$home/Corvane/Viewmere/settings.reg"
 for what in main menu-file menu-edit menu-view menu-help popup about log options; do
-  XDG_CONFIG_HOME=$home NO_AT_BRIDGE=1 xvfb-run -a -s "-screen 0 1920x1080x24" \
+  XDG_CONFIG_HOME=$home XDG_CACHE_HOME=$home/cache NO_AT_BRIDGE=1 xvfb-run -a -s "-screen 0 1920x1080x24" \
     "$(dirname "$0")/screenshot-run.sh" "$out/$what.png" 5 "$build/tests/viewmere_screenshots" "$what"
   echo "$out/$what.png"
 done

@@ -1,9 +1,10 @@
 #include "view/ChildView.h"
 
+#include "log/EventLog.h"
 #include "res/Resources.h"
 #include "settings/Settings.h"
 #include "view/ItemPainter.h"
-#include "view/Playlist.h"
+#include "view/Player.h"
 #include "view/StatusSink.h"
 
 #include <wx/app.h>
@@ -13,37 +14,6 @@
 #include <wx/dnd.h>
 #include <wx/utils.h>
 
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <thread>
-
-extern char** environ;
-
-namespace {
-
-
-bool IsValidUtf8Path(const std::string& path, wxString& converted)
-{
-    converted = wxString::FromUTF8(path);
-    return !converted.empty() || path.empty();
-}
-
-// Opens a file whose name is no valid UTF-8 with the desktop's program by handing its bytes
-// straight to xdg-open; the child is reaped in the background.
-void SpawnXdgOpen(const std::string& path)
-{
-    const char* argv[] = {"xdg-open", path.c_str(), nullptr};
-    pid_t child = 0;
-    if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
-        return;
-    std::thread([child] {
-        int status = 0;
-        waitpid(child, &status, 0);
-    }).detach();
-}
-
-}  // namespace
 
 CChildView::CChildView(wxWindow* parent, CThumbnailGenerator::Producer producer)
     : CScrollWnd(parent, wxID_ANY, wxBORDER_SUNKEN),
@@ -175,8 +145,15 @@ void CChildView::NotifyVisibleClips()
 void CChildView::OnOpenLastTimer(wxTimerEvent&)
 {
     openLastTimer_.Stop();
+    OpenAndRefresh(settings::LastDirectory.Read());
+}
+
+void CChildView::OpenAndRefresh(const std::string& folder)
+{
     layout_.Clear();
-    document_.OpenLastDirectory();
+    openedFolder_ = folder;
+    if (!folder.empty())
+        document_.OpenDirectory(folder);
     RefreshGrid();
 }
 
@@ -343,25 +320,25 @@ void CChildView::OnCommand(wxCommandEvent& event)
 void CChildView::PlayClip(const CFmtClip& clip)
 {
     std::string path;
-    if (clip.Clips() != nullptr && clip.Clips()->GetClipPath(static_cast<int>(clip.Index()), path))
+    if (clip.Clips() != nullptr && clip.Clips()->GetClipPath(static_cast<int>(clip.Index()), path) &&
+        !ReportMissingClips({path}))
         OpenWithDesktop(path);
 }
 
 void CChildView::WritePlaylistAndPlay(const std::vector<std::string>& paths)
 {
-    std::string playlist;
-    WritePlaylistFile(paths, playlist);  // a failure is not reported; the player is asked anyway
-    if (!playlist.empty())
-        OpenWithDesktop(playlist);
+    if (!ReportMissingClips(paths))
+        PlayListWithDesktop(paths);
 }
 
 void CChildView::OpenWithDesktop(const std::string& path)
 {
-    wxString name;
-    if (IsValidUtf8Path(path, name))
-        wxLaunchDefaultApplication(name);
-    else
-        SpawnXdgOpen(path);
+    PlayClipWithUsersPlayer(path);
+}
+
+void CChildView::PlayListWithDesktop(const std::vector<std::string>& paths)
+{
+    PlayClipsWithUsersPlayer(paths);
 }
 
 void CChildView::StartDrag()
@@ -371,8 +348,8 @@ void CChildView::StartDrag()
     dragTimer_.Stop();
     std::vector<std::string> paths;
     layout_.CollectSelectedPaths(paths);
-    if (paths.empty())
-        return;
+    if (paths.empty() || ReportMissingClips(paths))
+        return;  // files that are gone would give the other program nothing to copy
     RunDragLoop(paths);
 }
 
@@ -401,12 +378,26 @@ bool CChildView::BrowseForFolder(std::string& folder)
 void CChildView::OpenFolder()
 {
     std::string folder = settings::LastDirectory.Read();
-    if (!BrowseForFolder(folder))
-        return;
+    if (BrowseForFolder(folder))
+        OpenFolderAt(folder);
+}
+
+void CChildView::OpenFolderAt(const std::string& folder)
+{
     settings::LastDirectory.Write(folder);
-    layout_.Clear();
-    document_.OpenDirectory(folder);
+    OpenAndRefresh(folder);
+}
+
+bool CChildView::VolumeRemoved(const std::string& root)
+{
+    const std::string prefix = !root.empty() && root.back() == '/' ? root : root + "/";
+    if (openedFolder_.empty() || (openedFolder_ != root && openedFolder_.rfind(prefix, 0) != 0))
+        return false;
+    LogEvent("The card that holds [%s] was removed; its clips stay listed, their thumbnails are no longer made",
+             openedFolder_.c_str());
+    document_.DropQueuedThumbnails();
     RefreshGrid();
+    return true;
 }
 
 void CChildView::ShowOptions()

@@ -40,6 +40,12 @@ public:
 
     // The commands, callable directly.
     void OpenFolder();
+    // What Open Folder does once a folder is chosen: remembered as LastDirectory, then opened.
+    void OpenFolderAt(const std::string& folder);
+    // A volume was unmounted: when it holds the open folder, the grid keeps its items and the
+    // thumbnails still queued for them are dropped. True when it held the open folder.
+    bool VolumeRemoved(const std::string& root);
+    const std::string& OpenedFolder() const { return openedFolder_; }
     void ShowOptions();
     void PlayClip(const CFmtClip& clip);
     void WritePlaylistAndPlay(const std::vector<std::string>& paths);
@@ -50,9 +56,11 @@ protected:
     void OnScrolled(int dx, int dy) override;
     void FillBackground(wxDC& dc, const wxRect& contentClip) override;
     void OnSize(wxSizeEvent& event) override;
-    // Seams to the desktop: the folder chooser, opening a file with its program, the drag loop.
+    // Seams to the desktop: the folder chooser, playing a clip or a list of clips with the
+    // user's player, the drag loop.
     virtual bool BrowseForFolder(std::string& folder);
     virtual void OpenWithDesktop(const std::string& path);
+    virtual void PlayListWithDesktop(const std::vector<std::string>& paths);
     virtual void RunDragLoop(const std::vector<std::string>& paths);
 
 private:
@@ -76,8 +84,11 @@ private:
     void SetContentHeight();
     IFmtItem* ItemAt(wxPoint clientPoint) const;
 
+    void OpenAndRefresh(const std::string& folder);
+
     CAVCHDDoc document_;
     CFmtLayout layout_;
+    std::string openedFolder_;
     wxPoint contextPoint_;
     std::unique_ptr<wxMenu> popup_;
     bool dragPending_ = false;  // a press on a selection: a drag starts when the pointer moves 5 pixels

@@ -1,5 +1,6 @@
 // Runs the GUI tests with the real application object, inside an active event loop.
 #include "app/ViewmereApp.h"
+#include "gui/GuiTestSupport.h"
 #include "gui/RealInput.h"
 
 #include <wx/evtloop.h>
@@ -32,6 +33,7 @@ int main(int argc, char** argv)
     // The views grab through the worker program of this build, as the installed viewer does
     // through the one beside it.
     setenv("VIEWMERE_GRAB_WORKER", GRAB_WORKER, 0);
+    gui_testing::InstallRecordingDesktop();
     // A toolkit error is a line on stderr, never a modal box that would stop the run; this also
     // says why the toolkit could not start.
     wxLog::SetActiveTarget(new wxLogStderr);

@@ -6,6 +6,7 @@
 #include <wx/app.h>
 #include <wx/evtloop.h>
 
+#include <glib.h>
 #include <sys/stat.h>
 
 #include <thread>
@@ -28,18 +29,30 @@ void Pump(std::chrono::milliseconds duration, const std::function<bool()>& done)
     } while (std::chrono::steady_clock::now() < end);
 }
 
-RecordingDesktop::RecordingDesktop(const testing_support::TempDir& dir)
-    : home("HOME", dir / "home"), data("XDG_DATA_HOME", dir / "home/.local/share"), record(dir / "opened.txt")
+void InstallRecordingDesktop()
 {
     using namespace testing_support;
-    const std::string script = dir / "record.sh";
-    WriteFile(script, "#!/bin/sh\nfor f in \"$@\"; do printf '%s\\n' \"$f\" >> " + ShellQuote(record) + "; done\n");
+    static const TempDir desktop;  // for the whole run
+    const std::string script = desktop / "record.sh";
+    WriteFile(script, "#!/bin/sh\n[ -n \"$RECORDER_OUTPUT\" ] || exit 0\n"
+                      "for f in \"$@\"; do printf '%s\\n' \"$f\" >> \"$RECORDER_OUTPUT\"; done\n");
     chmod(script.c_str(), 0755);
-    WriteFile(dir / "home/.local/share/applications/recorder.desktop",
+    WriteFile(desktop / "data/applications/recorder.desktop",
               "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + script +
                   " %F\nMimeType=application/vnd.ms-wpl;video/mp2t;\n");
-    WriteFile(dir / "config/mimeapps.list",
+    WriteFile(desktop / "config/mimeapps.list",
               "[Default Applications]\napplication/vnd.ms-wpl=recorder.desktop\nvideo/mp2t=recorder.desktop\n");
+    setenv("XDG_DATA_HOME", (desktop / "data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (desktop / "config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (desktop / "cache").c_str(), 1);
+    // GLib keeps the folders it reads first; later per-test settings folders must not be them.
+    g_get_user_data_dir();
+    g_get_user_config_dir();
+}
+
+RecordingDesktop::RecordingDesktop(const testing_support::TempDir& dir)
+    : record(dir / "opened.txt"), output("RECORDER_OUTPUT", record)
+{
 }
 
 std::string RecordingDesktop::WaitForRecord()
@@ -51,7 +64,7 @@ std::string RecordingDesktop::WaitForRecord()
 }
 
 FrameFixture::FrameFixture(const Options& options)
-    : config_("XDG_CONFIG_HOME", dir / "config"), tmp_("TMPDIR", dir / "tmp")
+    : config_("XDG_CONFIG_HOME", dir / "config"), tmp_("TMPDIR", dir / "tmp"), cache_("XDG_CACHE_HOME", dir / "cache")
 {
     testing_support::MakeDirs(dir / "tmp");
     if (options.beforeStart)

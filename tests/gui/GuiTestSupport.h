@@ -26,6 +26,7 @@ public:
     std::string nextFolder;  // "" answers like a cancelled dialog
     int folderDialogs = 0;
     std::vector<std::string> opened;                   // files handed to the desktop
+    std::vector<std::vector<std::string>> played;      // lists handed to the desktop's player
     std::vector<std::vector<std::string>> drags;       // file lists of started drags
     bool useDesktop = false;                           // hand files to the real desktop
     bool realDrag = false;                             // run the toolkit's drag loop
@@ -45,6 +46,12 @@ protected:
         if (useDesktop)
             CChildView::OpenWithDesktop(path);
     }
+    void PlayListWithDesktop(const std::vector<std::string>& paths) override
+    {
+        played.push_back(paths);
+        if (useDesktop)
+            CChildView::PlayListWithDesktop(paths);
+    }
     void RunDragLoop(const std::vector<std::string>& paths) override
     {
         drags.push_back(paths);
@@ -53,14 +60,19 @@ protected:
     }
 };
 
-// A desktop whose program for clips and playlists writes what it was asked to open to a file.
+// Registers, before the toolkit starts, a desktop whose program for clips and playlists writes
+// what it was asked to open to the file that RECORDER_OUTPUT names. The desktop's registry of
+// programs is read in this process by GIO, which fixes its folders at their first use: so they
+// are the process's own, set up once, and each test only says where the record goes.
+void InstallRecordingDesktop();
+
+// This test's record of what the desktop's program was asked to open.
 struct RecordingDesktop {
     explicit RecordingDesktop(const testing_support::TempDir& dir);
     // What the program was asked to open so far, a line per file, once it has been asked.
     std::string WaitForRecord();
-    testing_support::ScopedEnv home;
-    testing_support::ScopedEnv data;
     std::string record;
+    testing_support::ScopedEnv output;
 };
 
 // A main window with a recording view, shown as the application's top window, with a settings
@@ -81,6 +93,7 @@ public:
 private:
     testing_support::ScopedEnv config_;
     testing_support::ScopedEnv tmp_;
+    testing_support::ScopedEnv cache_;  // the desktop's thumbnail cache, which grabs fill
 };
 
 }  // namespace gui_testing

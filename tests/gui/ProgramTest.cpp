@@ -1,5 +1,6 @@
 // The built program itself, started as a user starts it, on a display: ended by signals, and
 // run against a card full of hostile files.
+#include "app/ViewmereApp.h"
 #include "gui/RealInput.h"
 #include "imaging/RgbImage.h"
 #include "platform/FileSystem.h"
@@ -46,9 +47,9 @@ bool WaitFor(std::chrono::milliseconds limit, const std::function<bool()>& done)
 // The viewer, started with the test's environment (its settings home and temporary folder).
 class Program {
 public:
-    explicit Program(const std::string& workingFolder)
+    explicit Program(const std::string& workingFolder, const char* argument = nullptr)
     {
-        const char* argv[] = {VIEWMERE_PROGRAM, nullptr};
+        const char* argv[] = {VIEWMERE_PROGRAM, argument, nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
@@ -294,4 +295,34 @@ TEST_F(ProgramTest, ListingVersionAndHelpWorkWithoutADisplay)
     EXPECT_NE(out.find("--list FOLDER"), std::string::npos) << out;
     EXPECT_EQ(run("--list", out, errors), 1);  // no folder given
     EXPECT_NE(errors.find("see viewmere --help"), std::string::npos) << errors;
+}
+
+TEST_F(ProgramTest, AFolderGivenOnTheCommandLineIsOpenedAndRemembered)
+{
+    MakeDirs(dir_ / "elsewhere");
+    const std::string card = dir_ / "my card \xe9";  // a name that is not UTF-8
+    MakeDirs(card);
+    ASSERT_EQ(Shell("cp " + ShellQuote(TestClips().progressive720) + " " + ShellQuote(card + "/00000.m2ts")), 0);
+    settings::LastDirectory.Write(dir_ / "elsewhere");
+    settings::GenerateThumbnails.Write(true);
+    Program program(dir_.Path(), "my card \xe9");  // relative to the folder it was started in
+    ASSERT_GT(program.Pid(), 0);
+    // Opened: its clip gets its thumbnail file.
+    EXPECT_TRUE(WaitFor(30s, [&] { return platform::FileExists(card + "/00000.m2ts.viewmere.jpg"); }));
+    EXPECT_EQ(settings::LastDirectory.Read(), card);
+    EXPECT_TRUE(program.StillRunning());
+}
+
+TEST(FolderArgumentTest, PathsRelativePathsAndFileUrisButNoOptions)
+{
+    auto folder = [](std::vector<const char*> args) {
+        args.insert(args.begin(), "viewmere");
+        return CViewmereApp::FolderArgument(static_cast<int>(args.size()), args.data(), "/home/anna");
+    };
+    EXPECT_EQ(folder({"/media/anna/CARD"}), "/media/anna/CARD");
+    EXPECT_EQ(folder({"clips/2009"}), "/home/anna/clips/2009");
+    EXPECT_EQ(folder({"file:///media/anna/My%20Card"}), "/media/anna/My Card");
+    EXPECT_EQ(folder({"--list"}), "");
+    EXPECT_EQ(folder({}), "");
+    EXPECT_EQ(folder({"a", "b"}), "");
 }

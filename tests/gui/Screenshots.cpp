@@ -25,6 +25,7 @@ public:
         if (argc < 2)
             return false;
         what_ = argv[1].ToStdString();
+        argc = 1;  // the argument names a window to show, not a folder to open
         if (!CViewmereApp::OnInit())
             return false;
         // Let the folder open and the thumbnails arrive before showing anything else.

@@ -296,6 +296,9 @@ TEST(OptionsDialogTest, DefaultsAndEnablingRules)
             EXPECT_FALSE(Enabled(&d, id)) << id;
         EXPECT_TRUE(Enabled(&d, res::kIdGenerate));
         EXPECT_TRUE(Enabled(&d, res::kIdSplitDates));
+        // Sharing with the file manager's cache is on, and usable whether or not generating.
+        EXPECT_TRUE(static_cast<wxCheckBox*>(d.FindWindow(res::kIdShareThumbnails))->GetValue());
+        EXPECT_TRUE(Enabled(&d, res::kIdShareThumbnails));
 
         SetCheck(&d, res::kIdGenerate, true);  // with the media framework chosen
         EXPECT_TRUE(Enabled(&d, res::kIdMediaGrab) && Enabled(&d, res::kIdFFmpeg) && Enabled(&d, res::kIdWrite));
@@ -315,7 +318,7 @@ TEST(OptionsDialogTest, DefaultsAndEnablingRules)
     EXPECT_FALSE(wxFileExists(wxString::FromUTF8(settings::SettingsFilePath())));
 }
 
-TEST(OptionsDialogTest, OkWritesAllSevenValues)
+TEST(OptionsDialogTest, OkWritesAllEightValues)
 {
     FrameFixture f;
     const std::string longPath(1023, 'p');  // 1024 bytes with its NUL: saved, but reads as the default
@@ -326,6 +329,7 @@ TEST(OptionsDialogTest, OkWritesAllSevenValues)
         ChooseRadio(&d, res::kIdSubdirectory);
         SetCheck(&d, res::kIdWrite, false);
         SetCheck(&d, res::kIdSplitDates, false);
+        SetCheck(&d, res::kIdShareThumbnails, false);
         Click(&d, wxID_OK);
     });
     EXPECT_TRUE(settings::GenerateThumbnails.Read());
@@ -333,11 +337,12 @@ TEST(OptionsDialogTest, OkWritesAllSevenValues)
     EXPECT_TRUE(settings::UseFFmpeg.Read());
     EXPECT_TRUE(settings::WriteToSubdir.Read());
     EXPECT_FALSE(settings::SplitDates.Read());
+    EXPECT_FALSE(settings::ShareThumbnails.Read());
     EXPECT_EQ(GetFFmpegExe(), "/usr/bin/ffmpeg");  // too long to read back
     EXPECT_EQ(GetFFmpegParams(), settings::FFmpegParams.defaultValue);
     const std::string text = testing_support::ReadFile(settings::SettingsFilePath());
     for (const char* name : {"GenerateThumbnails", "WriteThumbnails", "UseFFmpeg", "FFmpegExe", "WriteToSubdir",
-                             "SplitDates", "FFmpegParams"})
+                             "SplitDates", "FFmpegParams", "ShareThumbnails"})
         EXPECT_NE(text.find(std::string("\"") + name + "\"="), std::string::npos) << name;
     EXPECT_NE(text.find(longPath), std::string::npos);
     EXPECT_EQ(text.find("LastDirectory"), std::string::npos);

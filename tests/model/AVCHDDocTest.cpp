@@ -449,3 +449,41 @@ TEST_F(AVCHDDocTest, RecordingTimesReplaceLyingFileTimesAndARevisitReadsNothingA
     collectAll();
     EXPECT_EQ(caption(1), "01:05:01 1-Jan-2009)");
 }
+
+TEST_F(AVCHDDocTest, APulledCardsQueuedThumbnailsAreDroppedAndItsClipsStayListed)
+{
+    CardOptions noThumbnails;
+    noThumbnails.thumbnailBlocks = 0;
+    WriteCard(dir_ / "card", noThumbnails);
+    settings::GenerateThumbnails.Write(true);
+    producer_.SetHold(true);
+    CAVCHDDoc doc(producer_.Function());
+    doc.OpenDirectory(dir_ / "card");
+    ASSERT_TRUE(producer_.WaitUntilEntered(1));  // the first clip's grab is running
+    EXPECT_EQ(doc.GetPendingCount(), 3);  // the running grab counts too
+    doc.DropQueuedThumbnails();
+    EXPECT_EQ(doc.GetPendingCount(), 0);
+    doc.QueueMissingThumbnails();  // the dropped clips are not asked for again
+    EXPECT_EQ(doc.GetPendingCount(), 0);
+    producer_.SetHold(false);  // the running grab ends; its result still lands in its slot
+    ASSERT_TRUE(producer_.WaitForCount(1));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(producer_.seen.size(), 1u);
+    EXPECT_TRUE(doc.CollectGeneratedThumbnails());
+    EXPECT_EQ(doc.GetClipCount(), 3);
+    EXPECT_TRUE(boxes_.Boxes().empty());
+}
+
+TEST_F(AVCHDDocTest, ClipTreesAreRecognisedAtAVolumesRootWithoutRegardToCase)
+{
+    MakeDirs(dir_ / "a/private/avchd");
+    MakeDirs(dir_ / "b/AVCHD");
+    MakeDirs(dir_ / "c/Bdmv/STREAM");
+    MakeDirs(dir_ / "d/DCIM/100CANON");
+    MakeDirs(dir_ / "e/PRIVATE/SONY");
+    WriteFile(dir_ / "f/AVCHD", "a file, not a folder");
+    for (const char* yes : {"a", "b", "c"})
+        EXPECT_TRUE(CAVCHDDoc::HoldsClipTree(dir_ / yes)) << yes;
+    for (const char* no : {"d", "e", "f", "missing"})
+        EXPECT_FALSE(CAVCHDDoc::HoldsClipTree(dir_ / no)) << no;
+}

@@ -53,6 +53,7 @@ TEST_F(SettingsTest, NoFileGivesDefaultsAndReadingCreatesNothing)
     EXPECT_EQ(GetFFmpegExe(), "/usr/bin/ffmpeg");
     EXPECT_FALSE(settings::WriteToSubdir.Read());
     EXPECT_TRUE(settings::SplitDates.Read());
+    EXPECT_TRUE(settings::ShareThumbnails.Read());
     EXPECT_EQ(GetFFmpegParams(), "-i \"%IN%\" -vframes 1 -s 416x234 -vcodec mjpeg %OUT%");
     EXPECT_EQ(GetFFmpegParams().size(), 51u);
     struct stat info {};

@@ -28,7 +28,8 @@ namespace {
 
 class GrabTest : public ::testing::Test {
 protected:
-    GrabTest() : config_("XDG_CONFIG_HOME", dir_ / "config"), tmp_("TMPDIR", dir_ / "tmp")
+    GrabTest()
+        : config_("XDG_CONFIG_HOME", dir_ / "config"), tmp_("TMPDIR", dir_ / "tmp"), cache_("XDG_CACHE_HOME", dir_ / "cache")
     {
         MakeDirs(dir_ / "tmp");
         TakeLogMessages();
@@ -60,6 +61,7 @@ protected:
     TempDir dir_;
     ScopedEnv config_;
     ScopedEnv tmp_;
+    ScopedEnv cache_;  // grabs also fill the desktop's thumbnail cache
     ThumbnailQueue queue_;
 };
 

@@ -7,6 +7,7 @@
 #include "support/Processes.h"
 #include "support/TempDir.h"
 #include "thumbgen/GrabFailureRecord.h"
+#include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailGenerator.h"
 
 #include <fcntl.h>
@@ -185,6 +186,7 @@ TEST_F(GrabPoolTest, AWorkerKilledMidGrabOrHangingIsReplacedAndTheNextClipStillG
     generator.Enqueue(hung);
     generator.Enqueue(good);
     EXPECT_EQ(Collect(generator, {good}), std::set<std::string>{good});
+    EXPECT_TRUE(FindSharedThumbnail(good, 384, 216));  // the worker's picture reached the desktop's cache
     EXPECT_TRUE(WaitForLog(log, "Grab worker took more than 5 seconds and was killed while making the thumbnail of [" +
                                     hung + "]"));
     EXPECT_FALSE(ProcessRunning(first[0]));

@@ -1,0 +1,89 @@
+#include "platform/DesktopApps.h"
+
+#include "platform/FileSystem.h"
+
+#include <gio/gio.h>
+
+#include <memory>
+
+namespace platform {
+
+namespace {
+
+struct GFreeDeleter {
+    void operator()(gchar* text) const { g_free(text); }
+};
+using GText = std::unique_ptr<gchar, GFreeDeleter>;
+struct GObjectDeleter {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+using AppInfo = std::unique_ptr<GAppInfo, GObjectDeleter>;
+struct GErrorDeleter {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+using Error = std::unique_ptr<GError, GErrorDeleter>;
+// A list of URIs; the strings are owned by the caller's vector.
+struct GListDeleter {
+    void operator()(GList* list) const { g_list_free(list); }
+};
+using UriList = std::unique_ptr<GList, GListDeleter>;
+
+AppInfo ProgramFor(const std::string& mimeType)
+{
+    GText contentType(g_content_type_from_mime_type(mimeType.c_str()));
+    return AppInfo(g_app_info_get_default_for_type(contentType ? contentType.get() : mimeType.c_str(), FALSE));
+}
+
+// A file's URI with every byte of its name kept: the program gets the very file, whatever its
+// name's encoding.
+std::string FileUri(const std::string& path)
+{
+    std::string absolute = path;
+    if (absolute.empty() || absolute[0] != '/') {
+        GText current(g_get_current_dir());
+        absolute = JoinPath(current.get(), path);
+    }
+    GText uri(g_filename_to_uri(absolute.c_str(), nullptr, nullptr));
+    return uri ? std::string(uri.get()) : std::string();
+}
+
+}  // namespace
+
+std::string MimeTypeOfName(const std::string& path)
+{
+    gboolean uncertain = FALSE;
+    GText contentType(g_content_type_guess(path.c_str(), nullptr, 0, &uncertain));
+    if (!contentType || uncertain)
+        return {};
+    GText mimeType(g_content_type_get_mime_type(contentType.get()));
+    return mimeType ? std::string(mimeType.get()) : std::string();
+}
+
+bool HasProgramFor(const std::string& mimeType)
+{
+    return ProgramFor(mimeType) != nullptr;
+}
+
+DesktopLaunch OpenWithProgramFor(const std::string& mimeType, const std::vector<std::string>& paths)
+{
+    DesktopLaunch launch;
+    const AppInfo program = ProgramFor(mimeType);
+    if (!program)
+        return launch;
+    launch.program = g_app_info_get_name(program.get());
+    std::vector<std::string> uris;
+    for (const std::string& path : paths)
+        uris.push_back(FileUri(path));
+    GList* list = nullptr;
+    for (auto uri = uris.rbegin(); uri != uris.rend(); ++uri)
+        list = g_list_prepend(list, const_cast<char*>(uri->c_str()));
+    const UriList owned(list);
+    GError* error = nullptr;
+    launch.started = g_app_info_launch_uris(program.get(), list, nullptr, &error);
+    const Error failure(error);
+    if (!launch.started)
+        launch.error = failure ? failure->message : "the program could not be started";
+    return launch;
+}
+
+}  // namespace platform

@@ -1,0 +1,30 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The desktop's programs for file types, as GIO sees them: the .desktop files and mimeapps.list
+// under the XDG data and config folders, the registry that file managers use. Read in this
+// process, so a program that cannot be started is known at once, not lost in a child's exit.
+
+// What starting a program gave.
+struct DesktopLaunch {
+    bool started = false;
+    std::string program;  // the program's name as the desktop shows it; "" when none is registered
+    std::string error;    // why it could not be started
+};
+
+// The MIME type of a file judged by its name alone ("video/mp2t" for "00000.MTS"), so that a
+// file on a card that was just pulled costs no wait. "" when the name says nothing.
+std::string MimeTypeOfName(const std::string& path);
+
+// Whether the desktop has a program for the type: the user's default, or else any program that
+// lists it.
+bool HasProgramFor(const std::string& mimeType);
+
+// Hands all the files at once to that program, as a file manager does with a multi-selection
+// (one program run with every file, where the program takes several).
+DesktopLaunch OpenWithProgramFor(const std::string& mimeType, const std::vector<std::string>& paths);
+
+}  // namespace platform

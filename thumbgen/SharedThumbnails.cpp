@@ -1,0 +1,335 @@
+#include "thumbgen/SharedThumbnails.h"
+
+#include "imaging/RgbImage.h"
+#include "log/EventLog.h"
+#include "imaging/JpegPicture.h"
+#include "platform/FileSystem.h"
+#include "platform/UserDirectories.h"
+#include "settings/Settings.h"
+#include "thumbgen/FrameGrab.h"
+#include "thumbgen/ThumbnailQueue.h"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kSizeFolders[] = {"x-large", "large", "normal"};  // largest first
+constexpr const char* kSoftware = "Viewmere";
+
+// Owners of what GLib hands out.
+struct GFreeDeleter {
+    void operator()(gchar* text) const { g_free(text); }
+};
+using GText = std::unique_ptr<gchar, GFreeDeleter>;
+struct GObjectDeleter {
+    void operator()(GdkPixbuf* pixbuf) const { g_object_unref(pixbuf); }
+};
+using Pixbuf = std::unique_ptr<GdkPixbuf, GObjectDeleter>;
+struct GErrorDeleter {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+using Error = std::unique_ptr<GError, GErrorDeleter>;
+
+// Closes a descriptor on every path.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return fd_; }
+    bool Close()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Read at every use, as the settings are, so a changed environment is seen at once.
+std::string ThumbnailsFolder()
+{
+    const std::string cache = platform::UserCacheDirectory();
+    return cache.empty() ? std::string() : cache + "/thumbnails";
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (!path.empty() && path[0] == '/')
+        return path;
+    GText current(g_get_current_dir());
+    if (!current || current.get()[0] != '/')
+        return {};
+    return platform::JoinPath(current.get(), path);
+}
+
+struct ClipFacts {
+    std::string uri;
+    long long mtime = 0;
+    unsigned long long size = 0;
+};
+
+bool ReadClipFacts(const std::string& clipPath, ClipFacts& facts)
+{
+    struct stat info {};
+    if (::stat(clipPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    facts.uri = SharedThumbnailUri(clipPath);
+    facts.mtime = static_cast<long long>(info.st_mtime);
+    facts.size = static_cast<unsigned long long>(info.st_size);
+    return !facts.uri.empty();
+}
+
+// A cached thumbnail belongs to the clip as it is now when it names the clip's modification
+// time (and its URI, where it carries one: an MD5 collision must not show another file).
+bool IsValidFor(GdkPixbuf* pixbuf, const ClipFacts& facts)
+{
+    const gchar* mtime = gdk_pixbuf_get_option(pixbuf, "tEXt::Thumb::MTime");
+    if (mtime == nullptr || std::to_string(facts.mtime) != mtime)
+        return false;
+    const gchar* uri = gdk_pixbuf_get_option(pixbuf, "tEXt::Thumb::URI");
+    return uri == nullptr || facts.uri == uri;
+}
+
+Pixbuf LoadPng(const std::string& path)
+{
+    // Only a regular file of a thumbnail's size is read: a FIFO would block the worker and a
+    // huge picture would cost more than the grab it saves.
+    if (!platform::IsRegularFile(path))
+        return nullptr;
+    int width = 0, height = 0;
+    if (gdk_pixbuf_get_file_info(path.c_str(), &width, &height) == nullptr || width <= 0 || height <= 0 ||
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > CRgbImage::kMaxThumbnailPixels)
+        return nullptr;
+    GError* error = nullptr;
+    Pixbuf pixbuf(gdk_pixbuf_new_from_file(path.c_str(), &error));
+    Error owned(error);
+    return pixbuf;
+}
+
+// The size that fits into width x height with the picture's proportions.
+void FittedSize(int sourceWidth, int sourceHeight, int& width, int& height)
+{
+    const double scale = std::min(static_cast<double>(width) / sourceWidth, static_cast<double>(height) / sourceHeight);
+    width = std::max(1, static_cast<int>(sourceWidth * scale + 0.5));
+    height = std::max(1, static_cast<int>(sourceHeight * scale + 0.5));
+}
+
+// Top-down RGB(A) rows into the bottom-up BGR layout; transparency is laid over black.
+std::unique_ptr<CRgbImage> ToRgbImage(GdkPixbuf* pixbuf)
+{
+    const int width = gdk_pixbuf_get_width(pixbuf), height = gdk_pixbuf_get_height(pixbuf);
+    const int channels = gdk_pixbuf_get_n_channels(pixbuf);
+    const bool alpha = gdk_pixbuf_get_has_alpha(pixbuf);
+    if (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || channels < 3)
+        return nullptr;
+    auto picture = std::make_unique<CRgbImage>();
+    picture->width = width;
+    picture->height = height;
+    picture->stride = static_cast<std::int32_t>(CRgbImage::StrideFor(width));
+    picture->pixels = imaging::AllocatePixels(static_cast<std::size_t>(picture->stride) * static_cast<std::size_t>(height));
+    if (!picture->pixels)
+        return nullptr;
+    const guchar* rows = gdk_pixbuf_read_pixels(pixbuf);
+    const int rowStride = gdk_pixbuf_get_rowstride(pixbuf);
+    for (int y = 0; y < height; ++y) {
+        const guchar* source = rows + static_cast<std::size_t>(y) * static_cast<std::size_t>(rowStride);
+        std::uint8_t* target = picture->pixels.get() + picture->OffsetOf(0, y);
+        for (int x = 0; x < width; ++x, source += channels, target += 3) {
+            const unsigned a = alpha ? source[3] : 255u;
+            target[0] = static_cast<std::uint8_t>(source[2] * a / 255u);
+            target[1] = static_cast<std::uint8_t>(source[1] * a / 255u);
+            target[2] = static_cast<std::uint8_t>(source[0] * a / 255u);
+        }
+    }
+    // The padding of each row is zeroed, so equal pictures are equal bytes.
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = picture->pixels.get() + picture->OffsetOf(0, y);
+        std::fill(row + static_cast<std::size_t>(width) * 3u, row + picture->stride, 0);
+    }
+    return picture;
+}
+
+Pixbuf ToPixbuf(const CRgbImage& picture)
+{
+    if (!picture.HasPicture() || picture.width <= 0 || picture.height <= 0)
+        return nullptr;
+    Pixbuf pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, picture.width, picture.height));
+    if (!pixbuf)
+        return nullptr;
+    guchar* rows = gdk_pixbuf_get_pixels(pixbuf.get());
+    const int rowStride = gdk_pixbuf_get_rowstride(pixbuf.get());
+    for (int y = 0; y < picture.height; ++y) {
+        const std::uint8_t* source = picture.pixels.get() + picture.OffsetOf(0, y);
+        guchar* target = rows + static_cast<std::size_t>(y) * static_cast<std::size_t>(rowStride);
+        for (int x = 0; x < picture.width; ++x, source += 3, target += 3) {
+            target[0] = source[2];
+            target[1] = source[1];
+            target[2] = source[0];
+        }
+    }
+    return pixbuf;
+}
+
+// Makes the cache's folders that are missing, private to the user as the standard asks.
+bool MakePrivateFolders(const std::string& thumbnails, const std::string& sizeFolder)
+{
+    const std::size_t cacheEnd = thumbnails.rfind('/');
+    for (const std::string& folder : {thumbnails.substr(0, cacheEnd), thumbnails, thumbnails + "/" + sizeFolder})
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    return platform::IsDirectory(thumbnails + "/" + sizeFolder);
+}
+
+gboolean WriteToDescriptor(const gchar* bytes, gsize count, GError** error, gpointer data)
+{
+    const int fd = *static_cast<const int*>(data);
+    while (count > 0) {
+        const ssize_t written = ::write(fd, bytes, count);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            g_set_error_literal(error, G_FILE_ERROR, g_file_error_from_errno(errno), std::strerror(errno));
+            return FALSE;
+        }
+        bytes += written;
+        count -= static_cast<gsize>(written);
+    }
+    return TRUE;
+}
+
+bool SavePng(GdkPixbuf* pixbuf, const std::string& target, const ClipFacts& facts, std::string& problem)
+{
+    std::string temporary = target + ".XXXXXX";
+    Descriptor fd(::mkstemp(temporary.data()));  // mode 0600, a name nobody else holds
+    if (fd.Get() < 0) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    const std::string mtime = std::to_string(facts.mtime), size = std::to_string(facts.size);
+    char* keys[] = {const_cast<char*>("tEXt::Thumb::URI"), const_cast<char*>("tEXt::Thumb::MTime"),
+                    const_cast<char*>("tEXt::Thumb::Size"), const_cast<char*>("tEXt::Software"), nullptr};
+    char* values[] = {const_cast<char*>(facts.uri.c_str()), const_cast<char*>(mtime.c_str()),
+                      const_cast<char*>(size.c_str()), const_cast<char*>(kSoftware), nullptr};
+    int descriptor = fd.Get();
+    GError* error = nullptr;
+    const bool saved = gdk_pixbuf_save_to_callbackv(pixbuf, WriteToDescriptor, &descriptor, "png", keys, values, &error);
+    Error owned(error);
+    if (saved && fd.Close() && ::rename(temporary.c_str(), target.c_str()) == 0)
+        return true;
+    problem = owned ? owned->message : std::strerror(errno);
+    ::unlink(temporary.c_str());
+    return false;
+}
+
+// One line for the first failure: a cache that cannot be written stays so for every clip.
+void ReportWriteFailure(const std::string& folder, const std::string& problem)
+{
+    static std::atomic<bool> reported{false};
+    if (!reported.exchange(true))
+        LogEvent("Could not write to the shared thumbnail cache [%s]: %s", folder.c_str(), problem.c_str());
+}
+
+}  // namespace
+
+std::string SharedThumbnailUri(const std::string& clipPath)
+{
+    const std::string absolute = AbsolutePath(clipPath);
+    if (absolute.empty())
+        return {};
+    GError* error = nullptr;
+    GText uri(g_filename_to_uri(absolute.c_str(), nullptr, &error));
+    Error owned(error);
+    return uri ? std::string(uri.get()) : std::string();
+}
+
+std::string SharedThumbnailPath(const std::string& uri, const char* sizeFolder)
+{
+    const std::string folder = ThumbnailsFolder();
+    if (folder.empty() || uri.empty())
+        return {};
+    GText md5(g_compute_checksum_for_string(G_CHECKSUM_MD5, uri.c_str(), static_cast<gssize>(uri.size())));
+    return folder + "/" + sizeFolder + "/" + md5.get() + ".png";
+}
+
+std::unique_ptr<CRgbImage> FindSharedThumbnail(const std::string& clipPath, int width, int height)
+{
+    ClipFacts facts;
+    if (!ReadClipFacts(clipPath, facts))
+        return nullptr;
+    for (const char* sizeFolder : kSizeFolders) {
+        const Pixbuf pixbuf = LoadPng(SharedThumbnailPath(facts.uri, sizeFolder));
+        if (!pixbuf || !IsValidFor(pixbuf.get(), facts))
+            continue;
+        int fittedWidth = width, fittedHeight = height;
+        FittedSize(gdk_pixbuf_get_width(pixbuf.get()), gdk_pixbuf_get_height(pixbuf.get()), fittedWidth, fittedHeight);
+        const Pixbuf scaled(gdk_pixbuf_scale_simple(pixbuf.get(), fittedWidth, fittedHeight, GDK_INTERP_BILINEAR));
+        if (scaled)
+            return ToRgbImage(scaled.get());
+    }
+    return nullptr;
+}
+
+bool WriteSharedThumbnail(const std::string& clipPath, const CRgbImage& picture)
+{
+    ClipFacts facts;
+    const std::string folder = ThumbnailsFolder();
+    if (folder.empty() || !ReadClipFacts(clipPath, facts))
+        return false;
+    const Pixbuf pixbuf = ToPixbuf(picture);
+    if (!pixbuf)
+        return false;
+    std::string problem;
+    if (!MakePrivateFolders(folder, "x-large"))
+        problem = std::strerror(errno);
+    else if (SavePng(pixbuf.get(), SharedThumbnailPath(facts.uri, "x-large"), facts, problem))
+        return true;
+    ReportWriteFailure(folder, problem);
+    return false;
+}
+
+bool LoadSharedThumbnail(ThumbnailQueue& queue, const std::string& clipPath)
+{
+    if (!settings::ShareThumbnails.Read())
+        return false;
+    std::unique_ptr<CRgbImage> picture = FindSharedThumbnail(clipPath, kGrabbedThumbnailWidth, kGrabbedThumbnailHeight);
+    if (!picture)
+        return false;
+    // Kept compressed like every other generated thumbnail.
+    CJpegPicture compressed;
+    if (!compressed.Compress(*picture))
+        return false;
+    queue.StoreResult(clipPath, ThumbnailResult(std::move(compressed)));
+    LogEvent("Loaded shared thumbnail for [%s]", clipPath.c_str());
+    return true;
+}
+
+void ShareGrabbedThumbnail(const std::string& clipPath, const CRgbImage& picture)
+{
+    if (settings::ShareThumbnails.Read())
+        WriteSharedThumbnail(clipPath, picture);
+}
+
+void ShareGrabbedThumbnail(const std::string& clipPath, const CJpegPicture& picture)
+{
+    if (!settings::ShareThumbnails.Read())
+        return;
+    if (const std::unique_ptr<CRgbImage> decoded = picture.Decode())
+        WriteSharedThumbnail(clipPath, *decoded);
+}
