@@ -223,6 +223,22 @@ std::unique_ptr<MediaGraph> MediaGraph::Create()
     return graph;
 }
 
+void MediaGraph::LoadClipPlugins()
+{
+    if (!InitialiseOnce())
+        return;
+    for (const char* name : {"filesrc", "decodebin", "typefind", "tsdemux", "h264parse", "avdec_h264", "videoconvert",
+                             "appsink", "fakesink"}) {
+        GstElementFactory* factory = gst_element_factory_find(name);
+        if (factory == nullptr)
+            continue;
+        GstPluginFeature* loaded = gst_plugin_feature_load(GST_PLUGIN_FEATURE(factory));
+        if (loaded != nullptr)
+            gst_object_unref(loaded);
+        gst_object_unref(factory);
+    }
+}
+
 bool MediaGraph::RenderFile(const std::string& path)
 {
     GstElement* source = gst_element_factory_make("filesrc", nullptr);

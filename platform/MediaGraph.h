@@ -23,6 +23,10 @@ public:
 
     // A graph, or nothing when the media framework cannot be initialised.
     static std::unique_ptr<MediaGraph> Create();
+    // Loads the plugins that a camcorder clip's grab uses (file source, type finding, transport
+    // stream demuxer, H.264 parser and decoder, conversion, sinks), so that the first grab does
+    // not also pay for loading them. Plugins that are missing are left for the grab to report.
+    static void LoadClipPlugins();
     ~MediaGraph();
     MediaGraph(const MediaGraph&) = delete;
     MediaGraph& operator=(const MediaGraph&) = delete;
