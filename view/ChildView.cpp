@@ -17,7 +17,7 @@
 
 CChildView::CChildView(wxWindow* parent, CThumbnailGenerator::Producer producer)
     : CScrollWnd(parent, wxID_ANY, wxBORDER_SUNKEN),
-      document_(producer ? std::move(producer) : CThumbnailGenerator::Producer(&CThumbnailGenerator::MakeThumbnail)),
+      document_(std::move(producer)),  // none given: the grab workers
       layout_(&document_),
       popup_(res::CreateClipPopupMenu()),
       openLastTimer_(this, res::kTimerOpenLast),

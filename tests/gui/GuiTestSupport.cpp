@@ -45,6 +45,9 @@ void InstallRecordingDesktop()
     setenv("XDG_DATA_HOME", (desktop / "data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (desktop / "config").c_str(), 1);
     setenv("XDG_CACHE_HOME", (desktop / "cache").c_str(), 1);
+    // Tests give each window a cache folder of its own; the grab workers' plugin registry is
+    // built once for the run instead of at every worker's start in a new folder.
+    setenv("GST_REGISTRY", (desktop / "gstreamer-registry.bin").c_str(), 1);
     // GLib keeps the folders it reads first; later per-test settings folders must not be them.
     g_get_user_data_dir();
     g_get_user_config_dir();

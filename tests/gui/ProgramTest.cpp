@@ -204,6 +204,22 @@ TEST_F(ProgramTest, AHostileCardNeitherStopsNorHangsItAndGoodClipsGetThumbnails)
     ASSERT_EQ(Shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=440:duration=1 -c:a ac3 "
                     "-f mpegts -mpegts_m2ts_mode 1 " + ShellQuote(card + "/odd/audio.MTS")),
               0);
+    // A clip that crashes the decoder every time it is tried; the grab workers are the built
+    // ones behind a wrapper that keeps a copy of every request they are sent.
+    const std::string crashing = card + "/odd/00009 CRASH.MTS";
+    copy(clips.progressive720, crashing);
+    const std::string requests = dir_ / "requests";
+    WriteFile(dir_ / "worker.sh", "#!/bin/sh\ntee -a " + ShellQuote(requests) + " | " + ShellQuote(GRAB_WORKER) +
+                                      " --crash-on CRASH\n");
+    ASSERT_EQ(chmod((dir_ / "worker.sh").c_str(), 0700), 0);
+    const ScopedEnv worker("VIEWMERE_GRAB_WORKER", dir_ / "worker.sh");
+    auto timesTried = [&](const std::string& clip) {
+        const std::string sent = ReadFile(requests);
+        int count = 0;
+        for (std::size_t at = sent.find(clip); at != std::string::npos; at = sent.find(clip, at + 1))
+            ++count;
+        return count;
+    };
     ASSERT_EQ(symlink(".", (card + "/loop").c_str()), 0);
     ASSERT_EQ(symlink("..", (card + "/odd/up").c_str()), 0);
     // A camera folder whose thumbnail file declares a huge picture in a block that ends early.
@@ -244,6 +260,8 @@ TEST_F(ProgramTest, AHostileCardNeitherStopsNorHangsItAndGoodClipsGetThumbnails)
             << thumbnailsOfGoodClips();
         std::this_thread::sleep_until(start + 30s);
         EXPECT_TRUE(program.StillRunning());
+        EXPECT_EQ(timesTried(crashing), 1);
+        EXPECT_EQ(timesTried(good[0]), 1);  // made by a worker, not in the viewer
         const int status = program.EndWith(SIGTERM);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
@@ -256,6 +274,8 @@ TEST_F(ProgramTest, AHostileCardNeitherStopsNorHangsItAndGoodClipsGetThumbnails)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
     EXPECT_EQ(thumbnailsOfGoodClips(), static_cast<int>(good.size()));
+    EXPECT_EQ(timesTried(crashing), 1);  // the failure record kept it from being tried again
+    EXPECT_FALSE(platform::FileExists(crashing + ".viewmere.jpg"));
     EXPECT_TRUE(FilesUnder(card, "*.part").empty());
     EXPECT_TRUE(FilesUnder(dir_.Path(), "HACKED").empty());
     EXPECT_FALSE(platform::FileExists(card + "/odd/empty.MTS.viewmere.jpg"));
