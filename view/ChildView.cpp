@@ -160,6 +160,12 @@ void CChildView::OpenAndRefresh(const std::string& folder)
 void CChildView::RefreshGridKeepingTopClip()
 {
     const int top = ScrollPosition(wxVERTICAL);
+    // Scrolled to the end (End, or the bar pulled down), the view stays at the end.
+    if (top > 0 && top + pageSize.y >= totalSize.y) {
+        RefreshGrid();
+        ScrollTo(wxVERTICAL, totalSize.y);
+        return;
+    }
     const CFmtClip* anchor = layout_.FirstClipBelow(top);
     if (anchor == nullptr) {
         RefreshGrid();
@@ -189,10 +195,9 @@ void CChildView::CollectThumbnails()
     const bool thumbnails = document_.CollectGeneratedThumbnails();
     const CAVCHDDoc::RecordingTimeChanges times = document_.CollectRecordingTimes();
     // The selection lives in the thumbnail entries, so it outlasts any new layout.
-    if (times.dateGroups && settings::SplitDates.Read())
+    // Cells grow as their pictures arrive: what the user scrolled to stays where it is.
+    if (thumbnails || (times.dateGroups && settings::SplitDates.Read()))
         RefreshGridKeepingTopClip();
-    else if (thumbnails)
-        RefreshGrid();
     else if (times.labels)
         Refresh(false);
     // A clip that ended without a thumbnail still counts down.

@@ -7,6 +7,7 @@
 #include "res/Resources.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
+#include "support/Clips.h"
 #include "view/Playlist.h"
 
 #include <wx/aui/auibar.h>
@@ -506,4 +507,36 @@ TEST(RealInputTest, DragsStartByMovingFivePixelsOrAfterHoldingStill)
     EXPECT_EQ(target->dropped, std::vector<std::string>{ClipPath(f, 1)});
     EXPECT_EQ(f.view->drags.size(), 2u);
     target->Destroy();
+}
+
+TEST(RealInputTest, AViewScrolledToTheEndStaysThereWhileThumbnailsArrive)
+{
+    constexpr int kClips = 30;
+    FrameFixture::Options options;
+    options.realThumbnails = true;
+    options.beforeStart = [](const TempDir& dir) {
+        const std::string card = dir / "card";
+        MakeDirs(card);
+        for (int i = 0; i < kClips; ++i) {
+            char name[16];
+            std::snprintf(name, sizeof name, "/%05d.MTS", i);
+            ASSERT_EQ(Shell("cp " + ShellQuote(TestClips().progressive720) + " " + ShellQuote(card + name)), 0);
+        }
+        settings::LastDirectory.Write(card);
+        settings::GenerateThumbnails.Write(true);
+    };
+    FrameFixture f(options);
+    f.frame->SetSize(wxSize(560, 500));  // one cell per row
+    CChildView* v = f.view;
+    Pump(3s, [&] { return v->GridLayout().Items().size() == kClips + 1; });
+    RealInput input;
+    input.ClickAt(v, wxPoint(60, 60));  // the grid takes the keys once clicked
+    input.Key(WXK_END);
+    Pump(3s, [&] { return v->ScrollPosition(wxVERTICAL) > 0; });
+    ASSERT_GT(v->ScrollPosition(wxVERTICAL), 0);
+    // Every cell above grows as its picture arrives; the view follows the end it was sent to.
+    wxStatusBar* status = f.frame->GetStatusBar();
+    Pump(60s, [&] { return status->GetStatusText(1).StartsWith("Idle"); });
+    Pump(300ms);
+    EXPECT_GE(v->ScrollPosition(wxVERTICAL) + v->pageSize.y, v->GridLayout().height);
 }
