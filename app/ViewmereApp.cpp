@@ -130,13 +130,14 @@ std::string& CViewmereApp::StartFolder()
     return folder;
 }
 
-void CViewmereApp::KeepFolderArgument(int argc, const char* const* argv)
+bool CViewmereApp::KeepFolderArgument(int argc, const char* const* argv)
 {
     std::string here(4096, '\0');
     if (::getcwd(here.data(), here.size()) == nullptr)
         here = "/";
     here.resize(std::strlen(here.c_str()));
     StartFolder() = FolderArgument(argc, argv, here);
+    return !StartFolder().empty();
 }
 
 void CViewmereApp::RememberFolderArgument()
@@ -145,9 +146,10 @@ void CViewmereApp::RememberFolderArgument()
     if (folder.empty())
         return;
     if (!platform::IsDirectory(folder)) {
-        LogEvent("Cannot open [%s] given on the command line: there is no such folder", folder.c_str());
-        platform::ShowMessageBox(platform::FormatString("Cannot open [%s]: there is no such folder.", folder.c_str()),
-                                 res::kAppTitle, platform::MessageBoxIcon::Warning);
+        const char* why = platform::FileExists(folder) ? "it is not a folder" : "there is no such folder";
+        LogEvent("Cannot open [%s] given on the command line: %s", folder.c_str(), why);
+        platform::ShowMessageBox(platform::FormatString("Cannot open [%s]: %s.", folder.c_str(), why), res::kAppTitle,
+                                 platform::MessageBoxIcon::Warning);
         return;
     }
     // Remembered as Open Folder remembers a choice; the view opens it as the last folder.

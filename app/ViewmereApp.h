@@ -21,8 +21,9 @@ public:
     // ("-..."), more than one argument or none give "".
     static std::string FolderArgument(int argc, const char* const* argv, const std::string& workingFolder);
     // Keeps the folder argument as the file system's bytes, taken from the arguments before
-    // the toolkit turns them into text (a name that is not UTF-8 would not survive that).
-    static void KeepFolderArgument(int argc, const char* const* argv);
+    // the toolkit turns them into text (a name that is not UTF-8 would not survive that). True
+    // when there was one.
+    static bool KeepFolderArgument(int argc, const char* const* argv);
 
 private:
     static std::string& StartFolder();

@@ -10,6 +10,11 @@ int main(int argc, char** argv)
     // Options for scripts are answered before the toolkit starts: they need no display.
     if (const std::optional<int> status = RunCommandLineOption(argc, argv))
         return *status;
-    CViewmereApp::KeepFolderArgument(argc, argv);
+    // The folder is taken here, as bytes; the toolkit is not given it, so it does not warn
+    // about a name that is not UTF-8.
+    if (CViewmereApp::KeepFolderArgument(argc, argv)) {
+        int programOnly = 1;
+        return wxEntry(programOnly, argv);
+    }
     return wxEntry(argc, argv);
 }
