@@ -5,7 +5,10 @@
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
+#include "platform/Utf8.h"
 #include "view/Playlist.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -43,19 +46,28 @@ void ReportNoPlayer(const std::string& type)
                                 type.c_str()));
 }
 
+// A playlist names its clips in XML text, which cannot hold a name that is not UTF-8.
+bool PlaylistNamesEveryClip(const std::vector<std::string>& paths)
+{
+    return std::all_of(paths.begin(), paths.end(),
+                       [](const std::string& path) { return platform::DisplayUtf8(path) == path; });
+}
+
 }  // namespace
 
 void PlayClipsWithUsersPlayer(const std::vector<std::string>& paths)
 {
     std::string playlist;
     WritePlaylistFile(paths, playlist);  // a failure is not reported; the player is asked anyway
-    if (!playlist.empty() && platform::HasProgramFor(kPlaylistMimeType)) {
+    const std::string type = paths.empty() ? std::string(kClipMimeType) : ClipType(paths.front());
+    // Clips the playlist cannot name go to the video player by their file URIs where there is one.
+    if (!playlist.empty() && platform::HasProgramFor(kPlaylistMimeType) &&
+        (PlaylistNamesEveryClip(paths) || !platform::HasProgramFor(type))) {
         ReportLaunch(platform::OpenWithProgramFor(kPlaylistMimeType, {playlist}), "[" + playlist + "]");
         return;
     }
     if (paths.empty())
         return;  // no playlist player, and nothing to hand to another
-    const std::string type = ClipType(paths.front());
     if (!platform::HasProgramFor(type)) {
         ReportNoPlayer(type);
         return;

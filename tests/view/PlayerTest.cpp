@@ -88,6 +88,13 @@ TEST_F(PlayerTest, AWplHandlerGetsThePlaylist)
     EXPECT_EQ(out, "LOG: Playing [" + Playlist() + "] with List Player\n");
     EXPECT_EQ(Record(), "run wpl\n" + Playlist() + "\n");
     EXPECT_EQ(ReadFile(Playlist()), MakePlaylistText(clips_));
+
+    // A name that is not UTF-8 cannot be written into the playlist: the clips go to the video
+    // player, which is given them by their file URIs.
+    const std::string odd = dir_ / "caf\xe9.MTS";
+    WriteFile(odd, "x");
+    EXPECT_EQ(Play("list", {clips_[0], odd}), "LOG: Playing 2 clips with Clip Player\n");
+    EXPECT_EQ(Record(), "run video\n" + clips_[0] + "\n" + odd + "\n");
 }
 
 TEST_F(PlayerTest, WithOnlyAVideoHandlerAllClipsGoToItAtOnce)
