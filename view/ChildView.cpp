@@ -155,6 +155,7 @@ void CChildView::OpenAndRefresh(const std::string& folder)
     if (!folder.empty())
         document_.OpenDirectory(folder);
     RefreshGrid();
+    ScrollTo(wxVERTICAL, 0);  // a folder opens at its top, wherever the last one was scrolled to
 }
 
 void CChildView::RefreshGridKeepingTopClip()

@@ -527,7 +527,7 @@ TEST(RealInputTest, AViewScrolledToTheEndStaysThereWhileThumbnailsArrive)
     };
     FrameFixture f(options);
     f.frame->SetSize(wxSize(560, 500));  // one cell per row
-    CChildView* v = f.view;
+    RecordingView* v = f.view;
     Pump(3s, [&] { return v->GridLayout().Items().size() == kClips + 1; });
     RealInput input;
     input.ClickAt(v, wxPoint(60, 60));  // the grid takes the keys once clicked
@@ -539,4 +539,10 @@ TEST(RealInputTest, AViewScrolledToTheEndStaysThereWhileThumbnailsArrive)
     Pump(60s, [&] { return status->GetStatusText(1).StartsWith("Idle"); });
     Pump(300ms);
     EXPECT_GE(v->ScrollPosition(wxVERTICAL) + v->pageSize.y, v->GridLayout().height);
+
+    // Another folder (Ctrl+O) opens at its top.
+    v->nextFolder = f.dir / "card";
+    input.Key('O', wxMOD_CONTROL);
+    Pump(3s, [&] { return v->ScrollPosition(wxVERTICAL) == 0; });
+    EXPECT_EQ(v->ScrollPosition(wxVERTICAL), 0);
 }
