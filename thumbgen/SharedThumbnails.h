@@ -10,7 +10,7 @@ class ThumbnailQueue;
 // managing standard): "${XDG_CACHE_HOME:-~/.cache}/thumbnails/{x-large,large,normal}/" holds one
 // PNG per file, named by the MD5 of the file's URI, carrying the file's URI and modification
 // time. A clip that a file manager has already pictured needs no grab, and a clip grabbed here
-// is pictured at once in the file manager. Pictures are read and written with GdkPixbuf.
+// is pictured at once in the file manager. Pictures are read with GdkPixbuf and written with libpng.
 
 // The file URI of a clip ("file:///a/b%20c.MTS"): the absolute path, every byte outside the
 // URI's unreserved set escaped, so names that are not UTF-8 are named exactly. "" when the
