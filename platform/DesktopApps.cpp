@@ -1,6 +1,7 @@
 #include "platform/DesktopApps.h"
 
 #include "platform/FileSystem.h"
+#include "platform/GLibOwners.h"
 
 #include <gio/gio.h>
 
@@ -10,18 +11,9 @@ namespace platform {
 
 namespace {
 
-struct GFreeDeleter {
-    void operator()(gchar* text) const { g_free(text); }
-};
-using GText = std::unique_ptr<gchar, GFreeDeleter>;
-struct GObjectDeleter {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-using AppInfo = std::unique_ptr<GAppInfo, GObjectDeleter>;
-struct GErrorDeleter {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-using Error = std::unique_ptr<GError, GErrorDeleter>;
+using AppInfo = GObjectOwner<GAppInfo>;
+using Error = GErrorOwner;
+
 // A list of URIs; the strings are owned by the caller's vector.
 struct GListDeleter {
     void operator()(GList* list) const { g_list_free(list); }
@@ -34,8 +26,8 @@ AppInfo ProgramFor(const std::string& mimeType)
     return AppInfo(g_app_info_get_default_for_type(contentType ? contentType.get() : mimeType.c_str(), FALSE));
 }
 
-// A file's URI with every byte of its name kept: the program gets the very file, whatever its
-// name's encoding.
+}  // namespace
+
 std::string FileUri(const std::string& path)
 {
     std::string absolute = path;
@@ -46,8 +38,6 @@ std::string FileUri(const std::string& path)
     GText uri(g_filename_to_uri(absolute.c_str(), nullptr, nullptr));
     return uri ? std::string(uri.get()) : std::string();
 }
-
-}  // namespace
 
 std::string MimeTypeOfName(const std::string& path)
 {

@@ -15,6 +15,11 @@ struct DesktopLaunch {
     std::string error;    // why it could not be started
 };
 
+// A file's URI ("file:///a/b%20c.MTS") with every byte of its name kept, so the very file is
+// named whatever its name's encoding; a relative path is taken from the working folder. "" when
+// no URI can be made.
+std::string FileUri(const std::string& path);
+
 // The MIME type of a file judged by its name alone ("video/mp2t" for "00000.MTS"), so that a
 // file on a card that was just pulled costs no wait. "" when the name says nothing.
 std::string MimeTypeOfName(const std::string& path);

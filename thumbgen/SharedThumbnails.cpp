@@ -3,7 +3,9 @@
 #include "imaging/JpegPicture.h"
 #include "imaging/RgbImage.h"
 #include "log/EventLog.h"
+#include "platform/DesktopApps.h"
 #include "platform/FileSystem.h"
+#include "platform/GLibOwners.h"
 #include "platform/UserDirectories.h"
 #include "settings/Settings.h"
 #include "thumbgen/FrameGrab.h"
@@ -29,35 +31,15 @@ namespace {
 constexpr const char* kSizeFolders[] = {"x-large", "large", "normal"};  // largest first
 constexpr const char* kSoftware = "Viewmere";
 
-// Owners of what GLib hands out.
-struct GFreeDeleter {
-    void operator()(gchar* text) const { g_free(text); }
-};
-using GText = std::unique_ptr<gchar, GFreeDeleter>;
-struct GObjectDeleter {
-    void operator()(GdkPixbuf* pixbuf) const { g_object_unref(pixbuf); }
-};
-using Pixbuf = std::unique_ptr<GdkPixbuf, GObjectDeleter>;
-struct GErrorDeleter {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-using Error = std::unique_ptr<GError, GErrorDeleter>;
+using platform::GText;
+using Pixbuf = platform::GObjectOwner<GdkPixbuf>;
+using Error = platform::GErrorOwner;
 
 // Read at every use, as the settings are, so a changed environment is seen at once.
 std::string ThumbnailsFolder()
 {
     const std::string cache = platform::UserCacheDirectory();
     return cache.empty() ? std::string() : cache + "/thumbnails";
-}
-
-std::string AbsolutePath(const std::string& path)
-{
-    if (!path.empty() && path[0] == '/')
-        return path;
-    GText current(g_get_current_dir());
-    if (!current || current.get()[0] != '/')
-        return {};
-    return platform::JoinPath(current.get(), path);
 }
 
 struct ClipFacts {
@@ -237,13 +219,7 @@ void ReportWriteFailure(const std::string& folder, const std::string& problem)
 
 std::string SharedThumbnailUri(const std::string& clipPath)
 {
-    const std::string absolute = AbsolutePath(clipPath);
-    if (absolute.empty())
-        return {};
-    GError* error = nullptr;
-    GText uri(g_filename_to_uri(absolute.c_str(), nullptr, &error));
-    Error owned(error);
-    return uri ? std::string(uri.get()) : std::string();
+    return platform::FileUri(clipPath);
 }
 
 std::string SharedThumbnailPath(const std::string& uri, const char* sizeFolder)
