@@ -1,8 +1,11 @@
 #include "model/RecordingTime.h"
 
 #include "log/EventLog.h"
+#include "model/StreamDuration.h"
+#include "model/TransportStream.h"
 #include "platform/FileSystem.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,10 +26,6 @@ constexpr std::uint8_t kTagDayTime = 0x19;
 constexpr std::size_t kEntrySize = 5;
 constexpr int kNalTypeSei = 6;
 constexpr int kSeiUserDataUnregistered = 5;
-
-constexpr std::size_t kTsPacket = 188;
-constexpr std::uint8_t kTsSync = 0x47;
-constexpr unsigned kNullPid = 0x1fff;
 
 // The camera's date is normally within the first few packets: one 16 KB read settles almost
 // every clip, and only a clip without it costs the whole read limit.
@@ -221,45 +220,26 @@ private:
     std::size_t searchFrom_ = 0;
 };
 
-bool LooksLikeTransportStream(Bytes bytes, std::size_t first, std::size_t stride)
-{
-    // Three sync bytes in a row, or as many as the bytes hold.
-    int seen = 0;
-    for (std::size_t at = first; at < bytes.size() && seen < 3; at += stride, ++seen)
-        if (bytes[at] != kTsSync)
-            return false;
-    return seen > 0 && first + kTsPacket <= bytes.size();
-}
-
 // Takes the video elementary stream out of transport packets: the payloads of the first PID
 // whose packetised stream carries video (stream ids 0xE0..0xEF), without their PES headers.
 class VideoDemux {
 public:
     // Appends what the packet adds to the video stream; false when it adds nothing.
-    bool Add(const std::uint8_t* packet, std::vector<std::uint8_t>& video)
+    bool Add(const std::uint8_t* bytes, std::vector<std::uint8_t>& video)
     {
-        if (packet[0] != kTsSync || (packet[1] & 0x80) != 0)
-            return false;  // lost sync or a transport error: this packet is not used
-        const bool unitStart = (packet[1] & 0x40) != 0;
-        const unsigned pid = (packet[1] & 0x1fu) << 8 | packet[2];
-        const unsigned control = (packet[3] >> 4) & 0x03;
-        std::size_t start = 4;
-        if ((control & 0x02) != 0)
-            start += 1 + packet[4];
-        if ((control & 0x01) == 0 || start >= kTsPacket || pid == kNullPid || (videoPid_ && pid != *videoPid_))
+        const ts::Packet packet = ts::ReadPacket(bytes);
+        if (!packet.usable || (videoPid_ && packet.pid != *videoPid_))
             return false;
-        const std::uint8_t* payload = packet + start;
-        const std::size_t length = kTsPacket - start;
-        if (unitStart) {
-            const bool pesVideo = length >= 9 && payload[0] == 0 && payload[1] == 0 && payload[2] == 1 &&
-                                  (payload[3] & 0xf0) == 0xe0;
-            const std::size_t header = pesVideo ? 9u + payload[8] : length;
-            inPes_ = pesVideo && header <= length;
+        const std::uint8_t* payload = packet.payload;
+        std::size_t length = packet.payloadBytes;
+        if (packet.unitStart) {
+            const std::optional<ts::PesHeader> pes = ts::ReadPesHeader(payload, length);
+            inPes_ = pes && pes->video;
             if (!inPes_)
                 return false;
-            videoPid_ = pid;
-            video.insert(video.end(), payload + header, payload + length);
-            return true;
+            videoPid_ = packet.pid;
+            payload += pes->headerBytes;
+            length -= pes->headerBytes;
         }
         if (!inPes_)
             return false;
@@ -272,13 +252,13 @@ private:
     bool inPes_ = false;
 };
 
-RecordingTimeScan ScanTransportStream(Bytes bytes, std::size_t first, std::size_t stride)
+RecordingTimeScan ScanTransportStream(Bytes bytes, const ts::PacketLayout& layout)
 {
     std::vector<std::uint8_t> video;
     video.reserve(bytes.size());
     VideoDemux demux;
     UnitScanner units;
-    for (std::size_t at = first; at + kTsPacket <= bytes.size(); at += stride) {
+    for (std::size_t at = layout.first; at + ts::kPacketBytes <= bytes.size(); at += layout.stride) {
         if (!demux.Add(bytes.data() + at, video))
             continue;
         const RecordingTimeScan scan = units.Continue(video);
@@ -325,28 +305,44 @@ RecordingTimeScan ScanVideoStream(Bytes stream)
 
 RecordingTimeScan ScanRecordingTime(Bytes bytes)
 {
-    for (const auto& [first, stride] : {std::pair<std::size_t, std::size_t>{4, 192}, {0, kTsPacket}})
-        if (LooksLikeTransportStream(bytes, first, stride))
-            return ScanTransportStream(bytes, first, stride);
+    if (const std::optional<ts::PacketLayout> layout = ts::DetectLayout(bytes))
+        return ScanTransportStream(bytes, *layout);
     return ScanVideoStream(bytes);
 }
 
-std::optional<RecordingTime> ReadRecordingTime(const std::string& clipPath)
+ClipStreamFacts ReadClipStreamFacts(const std::string& clipPath, bool withDuration)
 {
+    ClipStreamFacts facts;
     // A descriptor, not a stream: reading thousands of clips is mostly opening them.
     const platform::FileDescriptor file = platform::OpenRegularDescriptor(clipPath);
-    if (!file)
-        return std::nullopt;
+    struct stat info {};
+    if (!file || fstat(file.Get(), &info) != 0)
+        return facts;
     const int fd = file.Get();
     std::vector<std::uint8_t> bytes(kFirstRead);
     std::size_t got = ReadUpTo(fd, bytes.data(), bytes.size());
     RecordingTimeScan scan = ScanRecordingTime({bytes.data(), got});
-    if (!scan.settled && got == kFirstRead) {
+    std::optional<VideoStart> start = withDuration ? FindVideoStart({bytes.data(), got}) : std::nullopt;
+    // A file that starts in the middle of a picture (the second file of a split recording) may
+    // show its first PES header only further in.
+    if ((!scan.settled || (withDuration && !start)) && got == kFirstRead) {
         bytes.resize(kRecordingTimeReadLimit);
         got += ReadUpTo(fd, bytes.data() + got, bytes.size() - got);
-        scan = ScanRecordingTime({bytes.data(), got});
+        if (!scan.settled)
+            scan = ScanRecordingTime({bytes.data(), got});
+        if (withDuration && !start)
+            start = FindVideoStart({bytes.data(), got});
     }
+    facts.read = true;
+    facts.time = scan.time;
     if (scan.settled && !scan.time)
         LogEvent("Recording time in [%s] is damaged; its file time is shown", clipPath.c_str());
-    return scan.time;
+    if (start)
+        facts.duration = ReadStreamDuration(fd, static_cast<std::uint64_t>(info.st_size), *start);
+    return facts;
+}
+
+std::optional<RecordingTime> ReadRecordingTime(const std::string& clipPath)
+{
+    return ReadClipStreamFacts(clipPath).time;
 }
