@@ -1,6 +1,7 @@
 #include "model/RecordingTime.h"
 
 #include "log/EventLog.h"
+#include "model/H264Stream.h"
 #include "model/StreamDuration.h"
 #include "model/TransportStream.h"
 #include "platform/FileSystem.h"
@@ -140,41 +141,6 @@ RecordingTimeScan ScanSeiMessages(Bytes rbsp, bool complete)
     return {};
 }
 
-// Undoes emulation prevention: 00 00 03 becomes 00 00. Copies the runs between escapes whole.
-std::vector<std::uint8_t> Unescape(Bytes nal)
-{
-    std::vector<std::uint8_t> rbsp;
-    rbsp.reserve(nal.size());
-    std::size_t copied = 0;
-    for (std::size_t i = 0; i + 2 < nal.size();) {
-        if (nal[i + 2] > 3) {
-            i += 3;  // none of the three can start an escape
-        } else if (nal[i] == 0 && nal[i + 1] == 0 && nal[i + 2] == 3) {
-            rbsp.insert(rbsp.end(), nal.begin() + copied, nal.begin() + i + 2);
-            copied = i + 3;
-            i += 3;
-        } else {
-            ++i;
-        }
-    }
-    rbsp.insert(rbsp.end(), nal.begin() + copied, nal.end());
-    return rbsp;
-}
-
-// Index of the next 00 00 01 at or after `from`, or the size when there is none.
-std::size_t FindStartCode(Bytes stream, std::size_t from)
-{
-    for (std::size_t i = from; i + 2 < stream.size(); ++i) {
-        if (stream[i + 2] > 1) {
-            i += 2;  // none of the three can start a code
-            continue;
-        }
-        if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1)
-            return i;
-    }
-    return stream.size();
-}
-
 // The bytes [begin, end) of one NAL unit; an SEI unit is read for the date.
 RecordingTimeScan ScanUnit(Bytes stream, std::size_t begin, std::size_t end, bool complete)
 {
@@ -182,7 +148,7 @@ RecordingTimeScan ScanUnit(Bytes stream, std::size_t begin, std::size_t end, boo
         --end;  // the zero byte of a four-byte start code belongs to no unit
     if (end <= begin || (stream[begin] & 0x1f) != kNalTypeSei)
         return {};
-    return ScanSeiMessages(Unescape(stream.subspan(begin, end - begin)), complete);
+    return ScanSeiMessages(h264::Unescape(stream.subspan(begin, end - begin)), complete);
 }
 
 // Walks the NAL units of an H.264 byte stream that may still grow, looking at each byte once,
@@ -193,7 +159,7 @@ public:
     RecordingTimeScan Continue(Bytes stream)
     {
         for (;;) {
-            const std::size_t code = FindStartCode(stream, searchFrom_);
+            const std::size_t code = h264::FindStartCode(stream, searchFrom_);
             if (code == stream.size()) {
                 // A start code may yet begin in the last two bytes.
                 searchFrom_ = std::max(searchFrom_, stream.size() >= 2 ? stream.size() - 2 : 0);
