@@ -322,6 +322,6 @@ int CAVCHDDoc::GetClipCount() const
 {
     int count = 0;
     for (const auto& directory : directories_)
-        count += directory->clips->GetCount();
+        count += directory->clips->GetCount() - directory->clips->ContinuationCount();
     return count;
 }

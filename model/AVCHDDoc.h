@@ -79,6 +79,7 @@ public:
 
     int GetDirectoryCount() const { return static_cast<int>(directories_.size()); }
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;
+    // The clip slots, empty ones included; the files that continue a joined recording are part of its clip.
     int GetClipCount() const;
     int GetPendingCount() const { return generator_.PendingCount(); }
 

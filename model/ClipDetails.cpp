@@ -264,6 +264,14 @@ bool CClipDetails::IsContinuation(int index) const
     return joined_ && entry != nullptr && entry->continues >= 0;
 }
 
+int CClipDetails::ContinuationCount() const
+{
+    if (!joined_)
+        return 0;
+    return static_cast<int>(std::count_if(slots_.begin(), slots_.end(),
+                                          [](const ClipEntry& entry) { return entry.valid && entry.continues >= 0; }));
+}
+
 std::vector<int> CClipDetails::RecordingParts(int index) const
 {
     const ClipEntry* entry = GetEntry(index);

@@ -77,6 +77,8 @@ public:
     bool JoinsRecordings() const { return joined_; }
     // A file that continues a recording shown in its first file's slot: not a clip of its own.
     bool IsContinuation(int index) const;
+    // How many slots hold such files.
+    int ContinuationCount() const;
     // The slots of a clip's files, in order: its own and, for a joined recording, those that
     // continue it. Empty for an empty slot.
     std::vector<int> RecordingParts(int index) const;

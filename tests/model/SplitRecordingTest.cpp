@@ -166,6 +166,7 @@ TEST_F(SplitRecordingTest, EachSplitRecordingIsOneClipOfAllItsFilesInPlaylistOrd
     const auto clips = Open(&asked);
     ASSERT_TRUE(clips);
     ASSERT_EQ(clips->GetCount(), 6);
+    EXPECT_EQ(doc_->GetClipCount(), 3);  // as the status bar counts them
     // The continuations are no clips of their own, and no picture is made for them alone.
     for (int slot = 0; slot < 6; ++slot)
         EXPECT_EQ(clips->IsContinuation(slot), slot == 2 || slot == 4 || slot == 5) << slot;
