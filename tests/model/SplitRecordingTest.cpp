@@ -4,7 +4,6 @@
 #include "model/CardPlaylist.h"
 #include "model/ClipListing.h"
 #include "settings/Settings.h"
-#include "support/CardLayout.h"
 #include "support/CardPlaylists.h"
 #include "support/Clips.h"
 #include "support/LogCapture.h"
@@ -14,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -45,29 +43,22 @@ bool LibblurayReads(const std::string& file)
     return playlist != nullptr;
 }
 
-// The lines `viewmere --list` prints for a folder.
-std::vector<std::string> Listed(const std::string& folder)
+// The last two columns `viewmere --list` prints for each file of a folder: duration and part.
+std::vector<std::string> ListedDurationsAndParts(const std::string& folder)
 {
     std::ostringstream out, errors;
     EXPECT_EQ(ListClips(folder, out, errors), 0);
     std::vector<std::string> lines;
     std::istringstream in(out.str());
     for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+        lines.push_back(line.substr(line.rfind('\t', line.rfind('\t') - 1) + 1));
     return lines;
 }
 
-// The last two columns of a listing line: the duration and the part.
-std::string DurationAndPart(const std::string& line)
+std::string Seconds(const PlaylistItem& item, const char* part)
 {
-    const std::size_t part = line.rfind('\t');
-    return line.substr(line.rfind('\t', part - 1) + 1);
-}
-
-std::string Seconds(const PlaylistItem& item)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", (item.outTime - item.inTime) / 45000.0);
+    char text[48];
+    std::snprintf(text, sizeof text, "%.3f\t%s", (item.outTime - item.inTime) / 45000.0, part);
     return text;
 }
 
@@ -81,9 +72,7 @@ protected:
         Shell("cp " + ShellQuote(TestClips().interlaced1080) + " " + ShellQuote(stream_ + "/00000.MTS"));
         two_ = MakeSplitRecording(stream_, 1, {"red", "blue"});
         three_ = MakeSplitRecording(stream_, 3, {"lime", "yellow", "magenta"});
-        items_ = {PlaylistItem{"00000", 1, 0, 45000}};
-        items_.insert(items_.end(), two_.items.begin(), two_.items.end());
-        items_.insert(items_.end(), three_.items.begin(), three_.items.end());
+        items_ = {{"00000", 1, 0, 45000}, two_.items[0], two_.items[1], three_.items[0], three_.items[1], three_.items[2]};
         WritePlaylist(dir_ / "card/PRIVATE/AVCHD/BDMV", items_);
         TakeLogMessages();
     }
@@ -172,32 +161,30 @@ TEST_F(SplitRecordingTest, EachSplitRecordingIsOneClipOfAllItsFilesInPlaylistOrd
         EXPECT_EQ(clips->IsContinuation(slot), slot == 2 || slot == 4 || slot == 5) << slot;
     std::sort(asked.begin(), asked.end());
     EXPECT_EQ(asked, (std::vector<std::string>{stream_ + "/00000.MTS", stream_ + "/00001.MTS", stream_ + "/00003.MTS"}));
-    EXPECT_TRUE(TakeLogMessages().size() == 1);  // "Opened directory" only: the playlist fits the folder
+    EXPECT_EQ(TakeLogMessages().size(), 1u);  // "Opened directory" only: the playlist fits the folder
 
     std::vector<std::string> files;
     ASSERT_TRUE(clips->GetRecordingPaths(3, files));
     EXPECT_EQ(files, three_.files);
     std::uint64_t size = 0;
-    for (const std::string& file : three_.files)
-        size += ReadFile(file).size();
-    EXPECT_EQ(clips->RecordingSize(3), size);
+    double seconds = 0;
+    for (std::size_t part = 0; part < 3; ++part) {
+        size += ReadFile(three_.files[part]).size();
+        seconds += three_.items[part].outTime - three_.items[part].inTime;
+    }
     std::string label;
     clips->FormatCaption(3, label);
     char megabytes[32];
     std::snprintf(megabytes, sizeof megabytes, "(%.1f MB, ", size / 1048576.0);
     EXPECT_NE(label.find(megabytes), std::string::npos) << label;
-    const double seconds = three_.items[0].outTime - three_.items[0].inTime + three_.items[1].outTime -
-                           three_.items[1].inTime + three_.items[2].outTime - three_.items[2].inTime;
     EXPECT_DOUBLE_EQ(clips->RecordingDuration(3).value(), seconds / 45000.0);
     EXPECT_EQ(clips->FormatDetails(3).substr(0, 25), "00003.MTS: 0:03, 3 files,");
 
     // The listing keeps a line per file, with the playlist's durations and each file's part.
-    const std::vector<std::string> lines = Listed(dir_ / "card");
-    ASSERT_EQ(lines.size(), 6u);
-    EXPECT_EQ(DurationAndPart(lines[0]), "1.000\t1/1");
-    EXPECT_EQ(DurationAndPart(lines[1]), Seconds(two_.items[0]) + "\t1/2");
-    EXPECT_EQ(DurationAndPart(lines[2]), Seconds(two_.items[1]) + "\t2/2");
-    EXPECT_EQ(DurationAndPart(lines[5]), Seconds(three_.items[2]) + "\t3/3");
+    const std::vector<std::string> listed = ListedDurationsAndParts(dir_ / "card");
+    EXPECT_EQ(listed, (std::vector<std::string>{"1.000\t1/1", Seconds(two_.items[0], "1/2"), Seconds(two_.items[1], "2/2"),
+                                                Seconds(three_.items[0], "1/3"), Seconds(three_.items[1], "2/3"),
+                                                Seconds(three_.items[2], "3/3")}));
 
     // Turned off, every file is a clip of its own again, durations still from the playlist.
     settings::JoinSplitRecordings.Write(false);
@@ -206,7 +193,7 @@ TEST_F(SplitRecordingTest, EachSplitRecordingIsOneClipOfAllItsFilesInPlaylistOrd
     files.clear();
     ASSERT_TRUE(separate->GetRecordingPaths(3, files));
     EXPECT_EQ(files, std::vector<std::string>{three_.files[0]});
-    EXPECT_EQ(DurationAndPart(Listed(dir_ / "card")[5]), Seconds(three_.items[2]) + "\t1/1");
+    EXPECT_EQ(ListedDurationsAndParts(dir_ / "card")[5], Seconds(three_.items[2], "1/1"));
 }
 
 TEST_F(SplitRecordingTest, APlaylistThatIsMissingDamagedOrWrongJoinsNothingAndSaysWhyOnce)
@@ -215,21 +202,21 @@ TEST_F(SplitRecordingTest, APlaylistThatIsMissingDamagedOrWrongJoinsNothingAndSa
     const std::string bytes = ReadFile(playlist);
     std::vector<PlaylistItem> skipping = items_;  // 00005 said to continue 00003, over 00004
     skipping.erase(skipping.begin() + 4);
-    const struct {
-        std::string bytes;
-        std::string said;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"", "No playlist in [" + dir_ / "card/PRIVATE/AVCHD/BDMV]"},
         {bytes.substr(0, bytes.size() / 2), "is damaged (its play list lies outside the file)"},
         {PlaylistBytes(skipping), "does not match its folder (00005 continues 00003, but is not the file after it"},
+        {bytes, "does not match its folder (it names 00004, which is not in the folder)"},
     };
     for (const auto& [written, said] : cases) {
         SCOPED_TRACE(said);
         std::remove(playlist.c_str());
         if (!written.empty())
             WriteFile(playlist, written);
+        if (written == bytes)
+            std::rename(three_.files[1].c_str(), (dir_ / "moved.MTS").c_str());
         const auto clips = Open();
-        for (int slot = 0; slot < 6; ++slot)
+        for (int slot = 0; slot < clips->GetCount(); ++slot)
             EXPECT_FALSE(clips->IsContinuation(slot)) << slot;
         const std::vector<std::string> log = TakeLogMessages();
         EXPECT_EQ(std::count_if(log.begin(), log.end(), [&](const std::string& line) {
@@ -238,33 +225,16 @@ TEST_F(SplitRecordingTest, APlaylistThatIsMissingDamagedOrWrongJoinsNothingAndSa
                   }),
                   1);
     }
-    // A file the playlist names is gone: nothing is joined, and the other files' durations come
-    // from their streams.
-    WriteFile(playlist, bytes);
-    std::remove(three_.files[1].c_str());
-    const auto clips = Open();
-    EXPECT_FALSE(clips->IsContinuation(2) || clips->IsContinuation(5));
-    EXPECT_TRUE(Contains(TakeLogMessages(), "(it names 00004, which is not in the folder)"));
-    EXPECT_EQ(DurationAndPart(Listed(dir_ / "card")[0]), "1.000\t1/1");
-}
-
-TEST_F(SplitRecordingTest, DurationsFromTheStreamAloneMatchThePlaylists)
-{
-    // Copied without the card's folders, each file is measured from the time stamps of its
-    // first and last pictures, the second one starting in the middle of a group of pictures.
-    for (std::size_t part = 0; part < two_.files.size(); ++part) {
-        const ClipStreamFacts facts = ReadClipStreamFacts(two_.files[part], true);
-        ASSERT_TRUE(facts.read && facts.duration) << part;
-        EXPECT_NEAR(*facts.duration, (two_.items[part].outTime - two_.items[part].inTime) / 45000.0, 0.001) << part;
-    }
-    const std::string loose = dir_ / "copied";
-    MakeDirs(loose);
-    Shell("cp " + ShellQuote(two_.files[1]) + " " + ShellQuote(TestClips().progressive720) + " " + ShellQuote(loose));
-    const std::vector<std::string> lines = Listed(loose);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(DurationAndPart(lines[0]), Seconds(two_.items[1]) + "\t1/1");
-    EXPECT_EQ(DurationAndPart(lines[1]), "1.000\t1/1");
-    // A file that is no stream has no duration; one that cannot be read tells so.
+    // Without a usable playlist, and copied without the card's folders, each file is measured
+    // from the time stamps of its first and last pictures, the second file of a recording
+    // starting in the middle of a group of pictures.
+    EXPECT_EQ(ListedDurationsAndParts(dir_ / "card"),
+              (std::vector<std::string>{"1.000\t1/1", Seconds(two_.items[0], "1/1"), Seconds(two_.items[1], "1/1"),
+                                        Seconds(three_.items[0], "1/1"), Seconds(three_.items[2], "1/1")}));
+    Shell("cp " + ShellQuote(two_.files[1]) + " " + ShellQuote(dir_ / "copied.MTS"));
+    EXPECT_EQ(ListedDurationsAndParts(dir_.Path()),
+              (std::vector<std::string>{Seconds(two_.items[1], "1/1"), Seconds(three_.items[1], "1/1")}));
+    // A file that is no stream has no duration; one that cannot be read says so.
     EXPECT_EQ(ReadClipStreamFacts(TestClips().text, true).duration, std::nullopt);
-    EXPECT_FALSE(ReadClipStreamFacts(loose + "/missing.MTS", true).read);
+    EXPECT_FALSE(ReadClipStreamFacts(dir_ / "missing.MTS", true).read);
 }

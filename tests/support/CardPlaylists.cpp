@@ -14,39 +14,24 @@
 namespace testing_support {
 namespace {
 
-void Be16(std::string& out, unsigned value)
+std::string Be16(unsigned value)
 {
-    out += static_cast<char>(value >> 8 & 0xff);
-    out += static_cast<char>(value & 0xff);
+    return {static_cast<char>(value >> 8 & 0xff), static_cast<char>(value & 0xff)};
 }
 
-void Be32(std::string& out, std::uint32_t value)
+std::string Be32(std::uint32_t value)
 {
-    Be16(out, value >> 16);
-    Be16(out, value & 0xffff);
-}
-
-void PatchBe32(std::string& out, std::size_t at, std::uint32_t value)
-{
-    std::string bytes;
-    Be32(bytes, value);
-    out.replace(at, 4, bytes);
+    return Be16(value >> 16) + Be16(value & 0xffff);
 }
 
 std::string PlayItemBytes(const PlaylistItem& item)
 {
-    std::string body = item.clip + "M2TS";
-    Be16(body, static_cast<unsigned>(item.connection) & 0x0f);
-    body += '\0';  // STC id
-    Be32(body, item.inTime);
-    Be32(body, item.outTime);
-    body += std::string(8, '\0');  // user operation mask
-    body += std::string(4, '\0');  // random access flag, still mode and time
-    Be16(body, 14);                // an empty stream table
-    body += std::string(14, '\0');
-    std::string bytes;
-    Be16(bytes, static_cast<unsigned>(body.size()));
-    return bytes + body;
+    // After the STC id and the times: the user operation mask, the random access flag and still
+    // mode, and an empty stream table.
+    const std::string body = item.clip + "M2TS" + Be16(static_cast<unsigned>(item.connection) & 0x0f) + '\0' +
+                             Be32(item.inTime) + Be32(item.outTime) + std::string(12, '\0') + Be16(14) +
+                             std::string(14, '\0');
+    return Be16(static_cast<unsigned>(body.size())) + body;
 }
 
 // One video packet of a stream, as ffprobe lists it.
@@ -101,40 +86,22 @@ const std::string& SourceStream(const std::vector<std::string>& colours)
 
 std::string PlaylistBytes(const std::vector<PlaylistItem>& items)
 {
-    std::string bytes = "MPLS0200";
-    Be32(bytes, 0);  // the play list's offset, the marks' and no extension data: patched below
-    Be32(bytes, 0);
-    Be32(bytes, 0);
-    bytes += std::string(20, '\0');
-    Be32(bytes, 14);  // application info: sequential playback, nothing masked
-    bytes += std::string(1, '\0') + '\x01' + std::string(12, '\0');
-
-    PatchBe32(bytes, 8, static_cast<std::uint32_t>(bytes.size()));
-    std::string list;
-    Be16(list, 0);
-    Be16(list, static_cast<unsigned>(items.size()));
-    Be16(list, 0);  // no sub-paths
-    for (const PlaylistItem& item : items)
-        list += PlayItemBytes(item);
-    Be32(bytes, static_cast<std::uint32_t>(list.size()));
-    bytes += list;
-
-    PatchBe32(bytes, 12, static_cast<std::uint32_t>(bytes.size()));
+    // The header with the offsets of the play list and the marks (no extension data), and the
+    // application info: sequential playback, nothing masked.
+    const std::string head = std::string(20, '\0') + Be32(14) + '\0' + '\x01' + std::string(12, '\0');
+    std::string list = Be16(0) + Be16(static_cast<unsigned>(items.size())) + Be16(0);  // no sub-paths
     std::string marks;
-    std::vector<std::size_t> starts;
-    for (std::size_t i = 0; i < items.size(); ++i)
-        if (items[i].connection != 6)
-            starts.push_back(i);
-    Be16(marks, static_cast<unsigned>(starts.size()));
-    for (std::size_t item : starts) {
-        marks += std::string(1, '\0') + '\x01';  // an entry mark
-        Be16(marks, static_cast<unsigned>(item));
-        Be32(marks, items[item].inTime);
-        Be16(marks, 0x1011);  // the video's PID
-        Be32(marks, 0);
+    int starts = 0;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        list += PlayItemBytes(items[i]);
+        if (items[i].connection != 6 && ++starts)  // an entry mark where a recording starts
+            marks += std::string(1, '\0') + '\x01' + Be16(static_cast<unsigned>(i)) + Be32(items[i].inTime) +
+                     Be16(0x1011) + Be32(0);
     }
-    Be32(bytes, static_cast<std::uint32_t>(marks.size()));
-    return bytes + marks;
+    const std::uint32_t listAt = 20 + static_cast<std::uint32_t>(head.size());
+    const std::uint32_t marksAt = listAt + 4 + static_cast<std::uint32_t>(list.size());
+    return "MPLS0200" + Be32(listAt) + Be32(marksAt) + Be32(0) + head + Be32(static_cast<std::uint32_t>(list.size())) +
+           list + Be32(static_cast<std::uint32_t>(marks.size()) + 2) + Be16(static_cast<unsigned>(starts)) + marks;
 }
 
 void WritePlaylist(const std::string& bdmv, const std::vector<PlaylistItem>& items)
