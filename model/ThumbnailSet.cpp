@@ -52,6 +52,29 @@ std::string CThumbnailSet::IndexPath(const std::string& dataFilePath, const char
     return dataFilePath.substr(0, dot + 1) + extension;
 }
 
+std::string CThumbnailSet::FindDataFile(const std::string& avchdFolder)
+{
+    // Names and types are all that is wanted: no entry needs its size or time.
+    const platform::DetailFilter noDetails = [](std::string_view) { return false; };
+    auto list = [&](const std::string& folder, std::vector<platform::DirEntry>& listing) {
+        platform::ListDirectory(folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder,
+                                listing, noDetails);
+    };
+    std::string folder = avchdFolder;
+    std::vector<platform::DirEntry> listing;
+    list(folder, listing);
+    if (const platform::DirEntry* sub = platform::FindDirectoryIgnoreCase(listing, "AVCHDTN");
+        sub != nullptr && sub->isDirectory) {
+        folder += sub->name + "/";
+        listing.clear();
+        list(folder, listing);
+    }
+    const platform::DirEntry* file = platform::FindEntryIgnoreCase(listing, "THUMB.TDT");
+    if (file == nullptr || file->isDirectory)
+        file = platform::FindEntryIgnoreCase(listing, "thumbnail.tdt2");
+    return file != nullptr && !file->isDirectory ? folder + file->name : std::string();
+}
+
 namespace {
 
 // Opens an index file by name without regard to case, as a card's file system resolves names

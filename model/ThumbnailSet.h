@@ -67,6 +67,10 @@ public:
 
     // The index file names for a data file: the text after the file name's last dot replaced.
     static std::string IndexPath(const std::string& dataFilePath, const char* extension);
+    // Where the camera keeps the thumbnails of a clip tree, given its AVCHD folder (ending in
+    // "/"): THUMB.TDT, else thumbnail.tdt2, in its AVCHDTN folder when it has one, else in the
+    // folder itself, names matched without regard to case. "" when there is none.
+    static std::string FindDataFile(const std::string& avchdFolder);
 
 private:
     std::unique_ptr<ThumbnailEntry>& SlotFor(int index);
