@@ -51,6 +51,9 @@ CMainFrame::CMainFrame(ViewFactory makeView)
     Bind(wxEVT_TIMER, &CMainFrame::OnIndicatorTimer, this);
     indicatorTimer_.Start(250);
     FitWidthToScreen();
+    // The keys scroll the grid from the start; otherwise the toolbar, the first child that takes
+    // the focus, would get them until the grid is clicked.
+    view_->SetFocus();
 }
 
 CMainFrame::~CMainFrame()
