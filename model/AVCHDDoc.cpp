@@ -277,3 +277,13 @@ int CAVCHDDoc::GetClipCount() const
         count += directory->clips->GetCount();
     return count;
 }
+
+int CAVCHDDoc::CountClipsWithoutPicture() const
+{
+    int count = 0;
+    for (const auto& directory : directories_)
+        for (int slot = 0; slot < directory->clips->GetCount(); ++slot)
+            count += directory->clips->GetEntry(slot) != nullptr &&
+                     (!directory->thumbnails || directory->thumbnails->GetEntry(slot) == nullptr);
+    return count;
+}

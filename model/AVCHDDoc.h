@@ -76,6 +76,8 @@ public:
     int GetDirectoryCount() const { return static_cast<int>(directories_.size()); }
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;
     int GetClipCount() const;
+    // The clips whose cell has no picture yet: neither the camera's nor a generated one.
+    int CountClipsWithoutPicture() const;
     int GetPendingCount() const { return generator_.PendingCount(); }
 
 private:

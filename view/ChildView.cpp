@@ -156,6 +156,8 @@ void CChildView::OpenAndRefresh(const std::string& folder)
         document_.OpenDirectory(folder);
     RefreshGrid();
     ScrollTo(wxVERTICAL, 0);  // a folder opens at its top, wherever the last one was scrolled to
+    if (folderShown_)
+        folderShown_();
 }
 
 void CChildView::RefreshGridKeepingTopClip()
@@ -415,4 +417,6 @@ void CChildView::ShowOptions()
         document_.QueueMissingThumbnails();
     if (settings::SplitDates.Read() != splitBefore)
         RefreshGrid();
+    if (folderShown_)
+        folderShown_();
 }
