@@ -38,9 +38,9 @@ void ThumbnailEntry::LoadJpeg(std::FILE* file)
     picture->DecodeJpeg(file, CRgbImage::DecodeRules{CRgbImage::kMaxThumbnailPixels, false});
 }
 
-CThumbnailSet::CThumbnailSet(const std::string& dataFilePath, std::uint64_t maxFolderPixels)
+CThumbnailSet::CThumbnailSet(const std::string& dataFilePath, std::uint64_t maxFolderPixels, int onlySlot)
 {
-    Load(dataFilePath, maxFolderPixels);
+    Load(dataFilePath, maxFolderPixels, onlySlot);
 }
 
 std::string CThumbnailSet::IndexPath(const std::string& dataFilePath, const char* extension)
@@ -135,7 +135,7 @@ bool CThumbnailSet::ReadIndex(const std::string& dataFilePath)
     return true;
 }
 
-void CThumbnailSet::Load(const std::string& dataFilePath, std::uint64_t maxFolderPixels)
+void CThumbnailSet::Load(const std::string& dataFilePath, std::uint64_t maxFolderPixels, int onlySlot)
 {
     Clear();
     const bool useIndex = ReadIndex(dataFilePath);
@@ -159,7 +159,7 @@ void CThumbnailSet::Load(const std::string& dataFilePath, std::uint64_t maxFolde
             slot = named->second;
         }
         // Slots are bounded as clip numbers are; a block beyond them cannot belong to a clip.
-        if (slot > CClipDetails::kMaxNumberedSlot)
+        if (slot > CClipDetails::kMaxNumberedSlot || (onlySlot != kAllSlots && slot != onlySlot))
             continue;
         if (std::fseek(file.get(), static_cast<long>(block * kBlockSize), SEEK_SET) != 0)
             throw CAVCHDException(platform::FormatString("Unable to read thumbnail file [%s]", dataFilePath.c_str()));

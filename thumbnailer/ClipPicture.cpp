@@ -90,14 +90,16 @@ std::unique_ptr<CRgbImage> CameraThumbnailOf(const std::string& clipPath)
         const std::string dataFile = CThumbnailSet::FindDataFile(avchd.back() == '/' ? avchd : avchd + "/");
         if (dataFile.empty())
             continue;
+        // Where the set holds a picture for the slot, the viewer numbers the clips as here.
+        const int slot = NumberedSlotOf(clipFolder, name);
+        if (slot < 0)
+            return nullptr;
         try {
-            CThumbnailSet thumbnails(dataFile);
-            if (thumbnails.GetCount() == 0)
-                return nullptr;  // the viewer then lists the clips unnumbered, without camera pictures
-            ThumbnailEntry* entry = thumbnails.GetEntry(NumberedSlotOf(clipFolder, name));
+            CThumbnailSet thumbnails(dataFile, CThumbnailSet::kMaxFolderPixels, slot);
+            ThumbnailEntry* entry = thumbnails.GetEntry(slot);
             return entry != nullptr ? std::move(entry->picture) : nullptr;
         } catch (const std::exception&) {
-            return nullptr;  // the viewer shows no camera thumbnail of this folder either
+            return nullptr;  // the clip's own block is damaged: the viewer shows no camera picture either
         }
     }
     return nullptr;
