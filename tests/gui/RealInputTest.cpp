@@ -345,16 +345,20 @@ struct Probe {
 
 Probe ClickWhatTheScreenShows(FrameFixture& f, RealInput& input, int count)
 {
+    // Two clicks on one spot in quick succession are a double click, which plays the clip
+    // instead of selecting it: the next probe clicks elsewhere.
+    static wxPoint lastClick(-1, -1);
     const wxSize client = f.view->GetClientSize();
     const wxImage shot = ScreenShot(wxRect(f.view->ClientToScreen(wxPoint(0, 0)), client));
     for (int y = client.y / 2; y < client.y - 4; y += 7)
         for (int x = 40; x < client.x - 40; x += 53) {
             const int slot = SlotOfColour(wxColour(shot.GetRed(x, y), shot.GetGreen(x, y), shot.GetBlue(x, y)), count);
-            if (slot < 0)
+            if (slot < 0 || wxPoint(x, y) == lastClick)
                 continue;
+            lastClick = wxPoint(x, y);
             input.ClickAt(f.view, wxPoint(x, y));
             std::vector<int> selected;
-            Pump(2s, [&] { return !(selected = SelectedSlots(f)).empty(); });
+            Pump(2s, [&] { return (selected = SelectedSlots(f)) == std::vector<int>{slot}; });
             return {slot, selected.size() == 1 ? selected[0] : -1};
         }
     return {};
