@@ -108,19 +108,12 @@ std::unique_ptr<CRgbImage> CameraThumbnailOf(const std::string& clipPath)
 ClipPicture FindClipPicture(const std::string& clipPath, const Cancelled& cancelled)
 {
     using Step = std::unique_ptr<CRgbImage> (*)(const std::string&, const Cancelled&, std::string&);
-    static constexpr std::array<std::pair<ClipPicture::Source, Step>, 3> kSteps = {{
-        {ClipPicture::Source::Camera, FromCamera},
-        {ClipPicture::Source::ThumbnailFile, FromThumbnailFile},
-        {ClipPicture::Source::FirstFrame, FromFirstFrame},
-    }};
+    static constexpr std::array<Step, 3> kSteps = {FromCamera, FromThumbnailFile, FromFirstFrame};
     ClipPicture found;
-    for (const auto& [source, step] : kSteps) {
-        found.picture = step(clipPath, cancelled, found.problem);
-        found.source = source;
-        if (found.picture) {
+    for (const Step step : kSteps)
+        if ((found.picture = step(clipPath, cancelled, found.problem))) {
             found.problem.clear();
             break;
         }
-    }
     return found;
 }

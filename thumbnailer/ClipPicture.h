@@ -8,9 +8,7 @@
 // The picture the desktop is given for one clip, found as the viewer finds the picture of the
 // clip's cell: the camera's own thumbnail, else the clip's thumbnail file, else its first frame.
 struct ClipPicture {
-    enum class Source { Camera, ThumbnailFile, FirstFrame };
     std::unique_ptr<CRgbImage> picture;  // null when no source gave one
-    Source source = Source::Camera;
     std::string problem;                 // why there is no picture
 };
 
