@@ -101,16 +101,8 @@ bool CAVCHDDoc::DescendIfPresent(WorkDirectory& work, const char* name)
 void CAVCHDDoc::LoadCameraThumbnails(const WorkDirectory& avchd, VideoDirectory& record)
 {
     try {
-        WorkDirectory thumbDir = avchd;
-        DescendIfPresent(thumbDir, "AVCHDTN");
-        const Listing& listing = ListingOf(thumbDir);
-        const platform::DirEntry* file = platform::FindEntryIgnoreCase(listing, "THUMB.TDT");
-        if (file == nullptr || file->isDirectory)
-            file = platform::FindEntryIgnoreCase(listing, "thumbnail.tdt2");
-        if (file != nullptr && file->isDirectory)
-            file = nullptr;
-        record.thumbnails = file != nullptr ? boost::make_shared<CThumbnailSet>(thumbDir.path + file->name)
-                                            : boost::make_shared<CThumbnailSet>();
+        const std::string file = CThumbnailSet::FindDataFile(avchd.path);
+        record.thumbnails = !file.empty() ? boost::make_shared<CThumbnailSet>(file) : boost::make_shared<CThumbnailSet>();
     } catch (const std::exception& error) {
         record.thumbnails.reset();
         platform::ShowMessageBox(platform::FormatString("Failed to load thumbnails (%s)", error.what()), "Viewmere",
@@ -323,5 +315,15 @@ int CAVCHDDoc::GetClipCount() const
     int count = 0;
     for (const auto& directory : directories_)
         count += directory->clips->GetCount() - directory->clips->ContinuationCount();
+    return count;
+}
+
+int CAVCHDDoc::CountClipsWithoutPicture() const
+{
+    int count = 0;
+    for (const auto& directory : directories_)
+        for (int slot = 0; slot < directory->clips->GetCount(); ++slot)
+            count += directory->clips->GetEntry(slot) != nullptr &&
+                     (!directory->thumbnails || directory->thumbnails->GetEntry(slot) == nullptr);
     return count;
 }

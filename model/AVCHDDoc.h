@@ -81,6 +81,8 @@ public:
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;
     // The clip slots, empty ones included; the files that continue a joined recording are part of its clip.
     int GetClipCount() const;
+    // The clips whose cell has no picture yet: neither the camera's nor a generated one.
+    int CountClipsWithoutPicture() const;
     int GetPendingCount() const { return generator_.PendingCount(); }
 
 private:

@@ -38,9 +38,9 @@ void ThumbnailEntry::LoadJpeg(std::FILE* file)
     picture->DecodeJpeg(file, CRgbImage::DecodeRules{CRgbImage::kMaxThumbnailPixels, false});
 }
 
-CThumbnailSet::CThumbnailSet(const std::string& dataFilePath, std::uint64_t maxFolderPixels)
+CThumbnailSet::CThumbnailSet(const std::string& dataFilePath, std::uint64_t maxFolderPixels, int onlySlot)
 {
-    Load(dataFilePath, maxFolderPixels);
+    Load(dataFilePath, maxFolderPixels, onlySlot);
 }
 
 std::string CThumbnailSet::IndexPath(const std::string& dataFilePath, const char* extension)
@@ -50,6 +50,29 @@ std::string CThumbnailSet::IndexPath(const std::string& dataFilePath, const char
     if (dot == std::string::npos || dot < nameStart)
         return dataFilePath + "." + extension;  // a dot in a folder name is not the extension
     return dataFilePath.substr(0, dot + 1) + extension;
+}
+
+std::string CThumbnailSet::FindDataFile(const std::string& avchdFolder)
+{
+    // Names and types are all that is wanted: no entry needs its size or time.
+    const platform::DetailFilter noDetails = [](std::string_view) { return false; };
+    auto list = [&](const std::string& folder, std::vector<platform::DirEntry>& listing) {
+        platform::ListDirectory(folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder,
+                                listing, noDetails);
+    };
+    std::string folder = avchdFolder;
+    std::vector<platform::DirEntry> listing;
+    list(folder, listing);
+    if (const platform::DirEntry* sub = platform::FindDirectoryIgnoreCase(listing, "AVCHDTN");
+        sub != nullptr && sub->isDirectory) {
+        folder += sub->name + "/";
+        listing.clear();
+        list(folder, listing);
+    }
+    const platform::DirEntry* file = platform::FindEntryIgnoreCase(listing, "THUMB.TDT");
+    if (file == nullptr || file->isDirectory)
+        file = platform::FindEntryIgnoreCase(listing, "thumbnail.tdt2");
+    return file != nullptr && !file->isDirectory ? folder + file->name : std::string();
 }
 
 namespace {
@@ -112,7 +135,7 @@ bool CThumbnailSet::ReadIndex(const std::string& dataFilePath)
     return true;
 }
 
-void CThumbnailSet::Load(const std::string& dataFilePath, std::uint64_t maxFolderPixels)
+void CThumbnailSet::Load(const std::string& dataFilePath, std::uint64_t maxFolderPixels, int onlySlot)
 {
     Clear();
     const bool useIndex = ReadIndex(dataFilePath);
@@ -136,7 +159,7 @@ void CThumbnailSet::Load(const std::string& dataFilePath, std::uint64_t maxFolde
             slot = named->second;
         }
         // Slots are bounded as clip numbers are; a block beyond them cannot belong to a clip.
-        if (slot > CClipDetails::kMaxNumberedSlot)
+        if (slot > CClipDetails::kMaxNumberedSlot || (onlySlot != kAllSlots && slot != onlySlot))
             continue;
         if (std::fseek(file.get(), static_cast<long>(block * kBlockSize), SEEK_SET) != 0)
             throw CAVCHDException(platform::FormatString("Unable to read thumbnail file [%s]", dataFilePath.c_str()));

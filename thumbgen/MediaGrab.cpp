@@ -6,7 +6,6 @@
 #include "settings/Settings.h"
 #include "thumbgen/FrameGrab.h"
 #include "thumbgen/SharedThumbnails.h"
-#include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailFile.h"
 #include "thumbgen/ThumbnailQueue.h"
 
@@ -48,7 +47,7 @@ std::unique_ptr<platform::DeviceBitmap> StretchFrame(platform::MediaGraph& graph
 }  // namespace
 
 std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPath,
-                                                       const std::function<bool()>& cancelled)
+                                                       const std::function<bool()>& cancelled, std::string* why)
 {
     LogEvent("Generating thumbnail for [%s]", clipPath.c_str());
     const std::uint32_t start = platform::GetTickCount();
@@ -75,6 +74,8 @@ std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPa
     // Why the clip has no thumbnail ("missing decoder: ...", "no video stream"), after the usual lines.
     if (!failure.empty())
         LogEvent("No first frame from [%s]: %s", clipPath.c_str(), failure.c_str());
+    if (why != nullptr)
+        *why = thumbnail ? std::string() : !failure.empty() ? failure : "the first frame could not be read";
     return thumbnail;
 }
 
