@@ -323,7 +323,7 @@ int CAVCHDDoc::CountClipsWithoutPicture() const
     int count = 0;
     for (const auto& directory : directories_)
         for (int slot = 0; slot < directory->clips->GetCount(); ++slot)
-            count += directory->clips->GetEntry(slot) != nullptr &&
+            count += directory->clips->GetEntry(slot) != nullptr && !directory->clips->IsContinuation(slot) &&
                      (!directory->thumbnails || directory->thumbnails->GetEntry(slot) == nullptr);
     return count;
 }

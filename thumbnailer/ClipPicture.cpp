@@ -1,6 +1,7 @@
 #include "thumbnailer/ClipPicture.h"
 
 #include "imaging/JpegPicture.h"
+#include "model/CardPlaylist.h"
 #include "model/ClipDetails.h"
 #include "model/ThumbnailSet.h"
 #include "platform/FileSystem.h"
@@ -10,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -48,6 +50,32 @@ int NumberedSlotOf(const std::string& clipFolder, const std::string& name)
         if (const CClipDetails::ClipEntry* entry = clips.GetEntry(slot); entry != nullptr && entry->name == name)
             return slot;
     return -1;
+}
+
+// The first file of the recording a clip belongs to: the clip itself, unless its card's playlist
+// says it continues a recording the camera split across files (as the viewer joins them).
+std::string RecordingStartOf(const std::string& clipPath)
+{
+    const std::string clipFolder = ParentOf(clipPath);
+    const std::string bdmv = ParentOf(clipFolder);
+    const std::string name = clipPath.substr(clipPath.rfind('/') + 1);
+    const std::optional<std::string> playlists = platform::FindChildIgnoreCase(bdmv, "PLAYLIST");
+    if (!platform::EqualsIgnoreCase(clipFolder.substr(clipFolder.rfind('/') + 1), "STREAM") ||
+        !platform::EqualsIgnoreCase(bdmv.substr(bdmv.rfind('/') + 1), "BDMV") || !playlists)
+        return clipPath;
+    CardPlaylist playlist;
+    std::string file, problem;
+    CClipDetails clips(false, clipFolder);
+    if (ReadCardPlaylist(*playlists, playlist, file, problem) != PlaylistRead::Read ||
+        !clips.ApplyPlaylist(playlist, problem))
+        return clipPath;
+    for (int slot = 0; slot < clips.GetCount(); ++slot) {
+        const CClipDetails::ClipEntry* entry = clips.GetEntry(slot);
+        std::string start;
+        if (entry != nullptr && entry->name == name && entry->continues >= 0 && clips.GetClipPath(entry->continues, start))
+            return start;
+    }
+    return clipPath;
 }
 
 std::unique_ptr<CRgbImage> FromCamera(const std::string& clipPath, const Cancelled&, std::string& problem)
@@ -109,9 +137,12 @@ ClipPicture FindClipPicture(const std::string& clipPath, const Cancelled& cancel
 {
     using Step = std::unique_ptr<CRgbImage> (*)(const std::string&, const Cancelled&, std::string&);
     static constexpr std::array<Step, 3> kSteps = {FromCamera, FromThumbnailFile, FromFirstFrame};
+    // A file that continues a split recording starts without a key frame: it is pictured as its
+    // recording is, by the recording's first file.
+    const std::string pictured = RecordingStartOf(clipPath);
     ClipPicture found;
     for (const Step step : kSteps)
-        if ((found.picture = step(clipPath, cancelled, found.problem))) {
+        if ((found.picture = step(pictured, cancelled, found.problem))) {
             found.problem.clear();
             break;
         }

@@ -19,5 +19,6 @@ struct ClipPicture {
 std::unique_ptr<CRgbImage> CameraThumbnailOf(const std::string& clipPath);
 
 // Tries each source in turn; the first frame is grabbed as a grab worker grabs it, giving up
-// when `cancelled` answers true.
+// when `cancelled` answers true. A file that continues a recording the camera split (its card's
+// playlist says so) is given its recording's picture, that of the recording's first file.
 ClipPicture FindClipPicture(const std::string& clipPath, const std::function<bool()>& cancelled);

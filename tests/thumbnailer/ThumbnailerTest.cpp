@@ -1,9 +1,11 @@
 // The desktop's thumbnailer, run from its entry's Exec line as a file manager runs it, with no
 // display: the camera's picture where the card has one, else the clip's thumbnail file, else
-// its first frame; for anything else one line on standard error, no file, and never a hang.
+// its first frame (for a file that continues a split recording, the recording's); for anything
+// else one line on standard error, no file, and never a hang.
 #include "model/AVCHDDoc.h"
 #include "platform/DesktopApps.h"
 #include "support/CardLayout.h"
+#include "support/CardPlaylists.h"
 #include "support/Clips.h"
 #include "support/JpegFixtures.h"
 #include "support/TempDir.h"
@@ -84,6 +86,9 @@ TEST(ThumbnailerTest, FromItsExecLineItGivesTheCamerasPictureTheThumbnailFileOrT
                                    {clips.redOverBlue, "00002.MTS"}, {clips.interlaced1080, "../00009 STUCK.MTS"}})
         ASSERT_EQ(Shell("cp " + ShellQuote(from) + " " + ShellQuote(stream + "/" + to)), 0);
     WriteFile(stream + "/00001.MTS.viewmere.jpg", SolidJpeg(384, 216, 200, 40, 220));
+    // 00004.MTS continues the red recording of 00003.MTS, starting blue and without a key frame.
+    const SplitRecording split = MakeSplitRecording(stream, 3, {"red", "blue"});
+    WritePlaylist(stream + "/..", {{"00000"}, {"00001"}, {"00002"}, split.items[0], split.items[1]});
     MakeDirs(dir / "out");
     const std::string output = dir / "out/thumbnail.png";
     struct Case {
@@ -93,7 +98,8 @@ TEST(ThumbnailerTest, FromItsExecLineItGivesTheCamerasPictureTheThumbnailFileOrT
     };
     for (const Case& c : {Case{"00000.MTS", 256, 148, {0, 200, 100}, {0, 200, 100}},
                           Case{"00001.MTS", 256, 144, {200, 40, 220}, {200, 40, 220}},
-                          Case{"00002.MTS", 256, 144, {255, 0, 0}, {0, 0, 255}}}) {
+                          Case{"00002.MTS", 256, 144, {255, 0, 0}, {0, 0, 255}},
+                          Case{"00004.MTS", 256, 144, {255, 0, 0}, {255, 0, 0}}}) {
         SCOPED_TRACE(c.clip);
         std::string errors;
         EXPECT_EQ(RunExecLine(dir, platform::FileUri(stream + "/" + c.clip), errors), 0);
