@@ -34,6 +34,9 @@ public:
         // playlist order. For such a file: the slot of the recording's first file, else -1.
         std::vector<int> continuations;
         int continues = -1;
+        // year * 10000 + month * 100 + day of the time shown (the recording's, else the file's),
+        // kept so that laying out a grid of thousands converts no time.
+        int dateKey = 0;
 
         std::uint64_t Size() const { return static_cast<std::uint64_t>(sizeHigh) << 32 | sizeLow; }
     };
