@@ -103,14 +103,15 @@ void CFmtLayout::Build()
         flow.rowHeight = 0;
         const int count = clips != nullptr ? clips->GetCount() : thumbnails->GetCount();
         for (int i = 0; i < count; ++i) {
-            const ThumbnailEntry* entry = EntryOf(thumbnails, static_cast<std::uint32_t>(i));
+            std::int32_t pictureWidth = 0, pictureHeight = 0;
+            const bool pictured = thumbnails != nullptr && thumbnails->GetSize(i, pictureWidth, pictureHeight);
             // A file that continues a split recording is shown in its recording's cell.
-            const bool shown =
-                clips != nullptr ? clips->GetEntry(i) != nullptr && !clips->IsContinuation(i) : entry != nullptr;
+            const CClipDetails::ClipEntry* clip = clips != nullptr ? clips->GetEntry(i) : nullptr;
+            const bool shown = clips != nullptr ? clip != nullptr && !clips->IsContinuation(i) : pictured;
             if (!shown)
                 continue;
-            if (splitDates && clips != nullptr) {
-                const int key = clips->GetDateKey(i);
+            if (splitDates && clip != nullptr) {
+                const int key = clip->dateKey;
                 if (key != flow.lastDateKey) {
                     flow.y += flow.rowHeight;
                     flow.rowHeight = 0;
@@ -119,9 +120,9 @@ void CFmtLayout::Build()
                 }
             }
             std::int32_t w = kPlaceholderWidth, h = kPlaceholderHeight;
-            if (entry != nullptr) {
-                w = entry->Width() + 2 * kPictureBorder;
-                h = entry->Height() + 2 * kPictureBorder + kLabelHeight;
+            if (pictured) {
+                w = pictureWidth + 2 * kPictureBorder;
+                h = pictureHeight + 2 * kPictureBorder + kLabelHeight;
             }
             flow.rowHeight = std::max(flow.rowHeight, h + kMargin);  // before the wrap test
             if (flow.x > kMargin && flow.x + w > width - kMargin) {
