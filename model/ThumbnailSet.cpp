@@ -177,13 +177,14 @@ void CThumbnailSet::Load(const std::string& dataFilePath, std::uint64_t maxFolde
             throw std::runtime_error(error.what());
         }
         pixels += static_cast<std::uint64_t>(entry->Width()) * static_cast<std::uint64_t>(entry->Height());
-        SlotFor(static_cast<int>(slot)) = std::move(entry);
+        Place(static_cast<int>(slot), std::move(entry));
     }
 }
 
 void CThumbnailSet::Clear()
 {
     slots_.clear();
+    sizes_.clear();
     blockToClip_.clear();
 }
 
@@ -201,9 +202,27 @@ const ThumbnailEntry* CThumbnailSet::GetEntry(int index) const
 
 std::unique_ptr<ThumbnailEntry>& CThumbnailSet::SlotFor(int index)
 {
-    if (index >= GetCount())
+    if (index >= GetCount()) {
         slots_.resize(static_cast<std::size_t>(index) + 1);
+        sizes_.resize(slots_.size());
+    }
     return slots_[static_cast<std::size_t>(index)];
+}
+
+void CThumbnailSet::Place(int index, std::unique_ptr<ThumbnailEntry> entry)
+{
+    std::unique_ptr<ThumbnailEntry>& slot = SlotFor(index);
+    sizes_[static_cast<std::size_t>(index)] = entry ? Size{entry->Width(), entry->Height(), true} : Size{};
+    slot = std::move(entry);
+}
+
+bool CThumbnailSet::GetSize(int index, std::int32_t& width, std::int32_t& height) const
+{
+    if (index < 0 || index >= static_cast<int>(sizes_.size()) || !sizes_[static_cast<std::size_t>(index)].present)
+        return false;
+    width = sizes_[static_cast<std::size_t>(index)].width;
+    height = sizes_[static_cast<std::size_t>(index)].height;
+    return true;
 }
 
 void CThumbnailSet::SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap> bitmap)
@@ -217,7 +236,7 @@ void CThumbnailSet::SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap>
         entry->bitmapHeight = bitmap->height;
     }
     entry->bitmap = std::move(bitmap);
-    SlotFor(index) = std::move(entry);
+    Place(index, std::move(entry));
 }
 
 void CThumbnailSet::SetImage(int index, std::unique_ptr<CRgbImage> picture)
@@ -227,7 +246,7 @@ void CThumbnailSet::SetImage(int index, std::unique_ptr<CRgbImage> picture)
     auto entry = std::make_unique<ThumbnailEntry>();
     entry->clipNumber = index;
     entry->picture = std::move(picture);
-    SlotFor(index) = std::move(entry);
+    Place(index, std::move(entry));
 }
 
 void CThumbnailSet::SetJpeg(int index, CJpegPicture jpeg)
@@ -237,5 +256,5 @@ void CThumbnailSet::SetJpeg(int index, CJpegPicture jpeg)
     auto entry = std::make_unique<ThumbnailEntry>();
     entry->clipNumber = index;
     entry->jpeg = std::move(jpeg);
-    SlotFor(index) = std::move(entry);
+    Place(index, std::move(entry));
 }

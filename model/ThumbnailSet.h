@@ -68,6 +68,11 @@ public:
     void SetImage(int index, std::unique_ptr<CRgbImage> picture);
     void SetJpeg(int index, CJpegPicture jpeg);
 
+    // The size of a slot's picture; false when the slot has no entry. Kept beside the entries,
+    // so that laying out thousands of clips reads a few bytes a clip instead of its entry and
+    // picture.
+    bool GetSize(int index, std::int32_t& width, std::int32_t& height) const;
+
     const std::map<std::int32_t, std::int32_t>& BlockToClip() const { return blockToClip_; }
 
     // The index file names for a data file: the text after the file name's last dot replaced.
@@ -79,8 +84,15 @@ public:
 
 private:
     std::unique_ptr<ThumbnailEntry>& SlotFor(int index);
+    // Puts an entry into its slot and notes its size.
+    void Place(int index, std::unique_ptr<ThumbnailEntry> entry);
 
+    struct Size {
+        std::int32_t width = 0, height = 0;
+        bool present = false;
+    };
     std::vector<std::unique_ptr<ThumbnailEntry>> slots_;
+    std::vector<Size> sizes_;  // by slot, beside slots_
     std::map<std::int32_t, std::int32_t> blockToClip_;
 };
 

@@ -90,7 +90,7 @@ TEST(CardTest, AnInsertedCardIsOfferedOpenOpensItAndAPulledOneStaysListed)
     Pump(100ms);
     EXPECT_EQ(f.view->GridLayout().Items().size(), 3u);
     EXPECT_TRUE(Contains(TakeLogMessages(), "The card that holds [" + card + "] was removed"));
-    const auto* clip = dynamic_cast<const CFmtClip*>(f.view->GridLayout().Items().at(1).get());
+    const auto* clip = dynamic_cast<const CFmtClip*>(f.view->GridLayout().Items().at(1));
     ASSERT_NE(clip, nullptr);
     f.view->PlayClip(*clip);
     // A clip is selectable once it has a picture.
@@ -100,7 +100,7 @@ TEST(CardTest, AnInsertedCardIsOfferedOpenOpensItAndAPulledOneStaysListed)
     picture->pixels = imaging::AllocatePixels(static_cast<std::size_t>(picture->stride) * 4);
     f.view->Document().GetDirectory(0)->thumbnails->SetImage(1, std::move(picture));
     f.view->RefreshGrid();
-    f.view->GridLayout().SetSelected(f.view->GridLayout().Items().at(2).get(), f.view, true, false);
+    f.view->GridLayout().SetSelected(f.view->GridLayout().Items().at(2), f.view, true, false);
     f.view->StartDrag();
     wxCommandEvent playAll(wxEVT_MENU, res::kCmdPlayAll);
     f.frame->ProcessWindowEvent(playAll);

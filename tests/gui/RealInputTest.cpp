@@ -115,7 +115,7 @@ std::vector<int> SelectedSlots(FrameFixture& f)
 {
     std::vector<int> slots;
     for (const auto& item : f.view->GridLayout().Items())
-        if (const auto* clip = dynamic_cast<const CFmtClip*>(item.get()); clip != nullptr && clip->IsSelected())
+        if (const auto* clip = dynamic_cast<const CFmtClip*>(item); clip != nullptr && clip->IsSelected())
             slots.push_back(static_cast<int>(clip->Index()));
     return slots;
 }
