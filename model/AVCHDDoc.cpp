@@ -57,7 +57,7 @@ void CAVCHDDoc::ScanFolder(const std::string& path)
     Clear();
     joinRecordings_ = settings::JoinSplitRecordings.Read();
     visited_.clear();
-    ScanDirectory(path);
+    ScanDirectory(path, platform::OpenDirectory(WithoutTrailingSlash(path)));
     visited_.clear();
 }
 
@@ -81,7 +81,8 @@ const CAVCHDDoc::Listing& CAVCHDDoc::ListingOf(WorkDirectory& work)
 {
     if (!work.listed) {
         // Sizes and times are read for stream files only; the rest need just their type.
-        platform::ListDirectory(WithoutTrailingSlash(work.path), work.listing, CClipDetails::IsStreamFileName);
+        if (work.directory)
+            platform::ListDirectory(*work.directory, work.listing, CClipDetails::IsStreamFileName);
         work.listed = true;
     }
     return work.listing;
@@ -92,16 +93,18 @@ bool CAVCHDDoc::DescendIfPresent(WorkDirectory& work, const char* name)
     const platform::DirEntry* entry = platform::FindDirectoryIgnoreCase(ListingOf(work), name);
     if (entry == nullptr || !entry->isDirectory)
         return false;
+    work.directory = std::make_shared<const platform::FileDescriptor>(platform::OpenDirectoryAt(*work.directory, entry->name));
     work.path += entry->name + "/";
     work.listing.clear();
     work.listed = false;
     return true;
 }
 
-void CAVCHDDoc::LoadCameraThumbnails(const WorkDirectory& avchd, VideoDirectory& record)
+void CAVCHDDoc::LoadCameraThumbnails(WorkDirectory& avchd, VideoDirectory& record)
 {
     try {
-        const std::string file = CThumbnailSet::FindDataFile(avchd.path);
+        // The listing is made here once and serves the step into BDMV too.
+        const std::string file = CThumbnailSet::FindDataFile(avchd.path, &ListingOf(avchd));
         record.thumbnails = !file.empty() ? boost::make_shared<CThumbnailSet>(file) : boost::make_shared<CThumbnailSet>();
     } catch (const std::exception& error) {
         record.thumbnails.reset();
@@ -137,29 +140,28 @@ void CAVCHDDoc::SetJoinedRecordings(bool joined)
         directory->clips->SetJoinedRecordings(joined);
 }
 
-bool CAVCHDDoc::FirstVisit(const std::string& path)
+bool CAVCHDDoc::FirstVisit(const platform::FileDescriptor& directory)
 {
     std::uint64_t device = 0, inode = 0;
-    if (!platform::DirectoryIdentity(WithoutTrailingSlash(path.empty() ? std::string(".") : path), device, inode))
+    if (!platform::DirectoryIdentity(directory, device, inode))
         return true;  // not a directory, or unreadable: nothing to loop through
     return visited_.insert({device, inode}).second;
 }
 
-void CAVCHDDoc::ScanDirectory(const std::string& path)
+void CAVCHDDoc::ScanDirectory(const std::string& path, platform::FileDescriptor directory)
 {
-    if (!FirstVisit(path))
+    if (!FirstVisit(directory))
         return;
     auto record = boost::make_shared<VideoDirectory>();
     record->path = path;
 
     WorkDirectory work;
     work.path = WithTrailingSlash(path);
+    work.directory = std::make_shared<const platform::FileDescriptor>(std::move(directory));
     DescendIfPresent(work, "PRIVATE");
     if (!DescendIfPresent(work, "AVCHDL"))
         DescendIfPresent(work, "AVCHD");
-    const WorkDirectory avchd = work;
-
-    LoadCameraThumbnails(avchd, *record);
+    LoadCameraThumbnails(work, *record);
 
     const bool inBdmv = DescendIfPresent(work, "BDMV");
     const std::string bdmv = WithoutTrailingSlash(work.path);
@@ -182,7 +184,7 @@ void CAVCHDDoc::ScanDirectory(const std::string& path)
     const Listing listing = ListingOf(work);  // a copy: the recursion may not keep it alive
     for (const platform::DirEntry& entry : listing)
         if (entry.isDirectory)
-            ScanDirectory(work.path + entry.name);
+            ScanDirectory(work.path + entry.name, platform::OpenDirectoryAt(*work.directory, entry.name));
 }
 
 void CAVCHDDoc::QueueMissingThumbnails()

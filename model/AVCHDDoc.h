@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -88,21 +89,24 @@ public:
 private:
     using Listing = std::vector<platform::DirEntry>;
 
-    // A directory path that ends with "/", and its listing, made once.
+    // A directory path that ends with "/", the directory held open (shared by copies), and its
+    // listing, made once.
     struct WorkDirectory {
         std::string path;
+        std::shared_ptr<const platform::FileDescriptor> directory;
         Listing listing;
         bool listed = false;
     };
 
-    void ScanDirectory(const std::string& path);
+    // `directory` is the folder at `path` held open.
+    void ScanDirectory(const std::string& path, platform::FileDescriptor directory);
     bool DescendIfPresent(WorkDirectory& work, const char* name);
     const Listing& ListingOf(WorkDirectory& work);
-    void LoadCameraThumbnails(const WorkDirectory& avchd, VideoDirectory& record);
+    void LoadCameraThumbnails(WorkDirectory& avchd, VideoDirectory& record);
     // Takes the split recordings and durations from the playlist in a card's BDMV folder (its
     // PLAYLIST folder, "" when it has none).
     void TakePlaylist(const std::string& bdmv, const std::string& playlistFolder, CClipDetails& clips);
-    bool FirstVisit(const std::string& path);
+    bool FirstVisit(const platform::FileDescriptor& directory);
     void QueueRecordingTimes();
 
     std::vector<boost::shared_ptr<VideoDirectory>> directories_;

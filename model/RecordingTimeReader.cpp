@@ -11,6 +11,9 @@ namespace {
 // How long the UI thread waits for a read in progress when the reader goes. A read is at most
 // 256 KB, but a card that was pulled or a hung network folder can hold it much longer.
 constexpr std::chrono::milliseconds kStopLimit{3000};
+// How long newly queued clips wait for the view to say which of them are on screen: reading
+// starts with those, and not while the folder is still being scanned and laid out.
+constexpr std::chrono::milliseconds kWaitForVisible{250};
 
 }  // namespace
 
@@ -35,6 +38,7 @@ struct CRecordingTimeReader::State {
     std::deque<Result> results;
     std::unordered_map<std::string, Memory> remembered;
     std::uint64_t generation = 0;  // counts ClearAll calls: a read begun before one is not handed out
+    std::chrono::steady_clock::time_point holdUntil;  // no read starts before, unless visible clips are named
 
     // The next clip to read, visible ones first. Called with the lock held.
     bool TakeNext(ClipFile& clip)
@@ -109,6 +113,9 @@ void CRecordingTimeReader::ThreadMain(std::shared_ptr<State> state)
         state->changed.wait(guard, [&] { return state->stop || !state->pending.empty(); });
         if (state->stop)
             break;
+        if (state->changed.wait_until(guard, state->holdUntil, [&] { return state->stop || !state->visible.empty(); }) &&
+            state->stop)
+            break;
         ClipFile clip;
         if (!state->TakeNext(clip)) {
             state->pending.clear();  // cannot happen: every pending clip is in `order`
@@ -156,6 +163,8 @@ void CRecordingTimeReader::Enqueue(std::vector<ClipFile> clips, const KnownRead&
             else
                 clips[i].path = std::move(path);
         }
+        if (state_->visible.empty())
+            state_->holdUntil = std::chrono::steady_clock::now() + kWaitForVisible;
         state_->changed.notify_all();
     }
     for (const auto& [index, facts] : recalled)
@@ -166,6 +175,7 @@ void CRecordingTimeReader::SetVisible(const std::vector<std::string>& paths)
 {
     std::lock_guard<std::mutex> guard(state_->lock);
     state_->visible.assign(paths.begin(), paths.end());
+    state_->changed.notify_all();
 }
 
 void CRecordingTimeReader::ClearAll()

@@ -17,7 +17,8 @@
 // Reads what the streams of clips tell (the recording time, and the duration where the card's
 // playlist does not give it) on a worker thread of its own, so that opening a folder of
 // thousands of clips on a slow card never waits for them. Clips are read in the order given,
-// except that the clips last named visible go first. Every read is remembered by path, size and
+// except that the clips last named visible go first; newly queued clips wait a moment for the view
+// to name them, so that reading neither starts with the wrong clips nor competes with the scan. Every read is remembered by path, size and
 // modification time for the life of the reader: a clip met again unchanged is not read again.
 // A file that could not be read at all is not remembered, so it is read again when met again.
 // The UI thread queues clips and takes finished reads; the worker never calls into the UI.

@@ -52,7 +52,7 @@ std::string CThumbnailSet::IndexPath(const std::string& dataFilePath, const char
     return dataFilePath.substr(0, dot + 1) + extension;
 }
 
-std::string CThumbnailSet::FindDataFile(const std::string& avchdFolder)
+std::string CThumbnailSet::FindDataFile(const std::string& avchdFolder, const std::vector<platform::DirEntry>* made)
 {
     // Names and types are all that is wanted: no entry needs its size or time.
     const platform::DetailFilter noDetails = [](std::string_view) { return false; };
@@ -62,7 +62,10 @@ std::string CThumbnailSet::FindDataFile(const std::string& avchdFolder)
     };
     std::string folder = avchdFolder;
     std::vector<platform::DirEntry> listing;
-    list(folder, listing);
+    if (made != nullptr)
+        listing = *made;
+    else
+        list(folder, listing);
     if (const platform::DirEntry* sub = platform::FindDirectoryIgnoreCase(listing, "AVCHDTN");
         sub != nullptr && sub->isDirectory) {
         folder += sub->name + "/";

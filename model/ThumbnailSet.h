@@ -2,6 +2,7 @@
 #include "imaging/JpegPicture.h"
 #include "imaging/RgbImage.h"
 #include "platform/DeviceBitmap.h"
+#include "platform/FileSystem.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -80,7 +81,9 @@ public:
     // Where the camera keeps the thumbnails of a clip tree, given its AVCHD folder (ending in
     // "/"): THUMB.TDT, else thumbnail.tdt2, in its AVCHDTN folder when it has one, else in the
     // folder itself, names matched without regard to case. "" when there is none.
-    static std::string FindDataFile(const std::string& avchdFolder);
+    // `listing`, when given, is the AVCHD folder's own, already made.
+    static std::string FindDataFile(const std::string& avchdFolder,
+                                    const std::vector<platform::DirEntry>* listing = nullptr);
 
 private:
     std::unique_ptr<ThumbnailEntry>& SlotFor(int index);

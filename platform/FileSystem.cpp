@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,43 +66,112 @@ bool MatchesPattern(std::string_view name, std::string_view pattern)
     return MatchFrom(name, pattern);
 }
 
+namespace {
+
+// Adds one entry of a listing: its type from the listing where it gives one, else from a stat;
+// size and time from a stat where wanted.
+void AddEntry(int dirFd, const char* rawName, unsigned char type, const DetailFilter& withDetails,
+              std::vector<DirEntry>& entries)
+{
+    const std::string_view name(rawName);
+    if (name == "." || name == "..")
+        return;
+    DirEntry entry;
+    entry.name.assign(name);
+    const bool wantDetails = !withDetails || withDetails(name);
+    // The entry type from the listing saves a stat; links and unknown types are looked at.
+    if (!wantDetails && type != DT_LNK && type != DT_UNKNOWN) {
+        entry.isDirectory = type == DT_DIR;
+    } else {
+        struct stat info {};
+        if (fstatat(dirFd, rawName, &info, 0) == 0) {
+            entry.isDirectory = S_ISDIR(info.st_mode);
+            if (wantDetails) {
+                entry.mtimeSeconds = info.st_mtim.tv_sec;
+                entry.mtimeNanoseconds = static_cast<std::int32_t>(info.st_mtim.tv_nsec);
+                entry.size = static_cast<std::uint64_t>(info.st_size);
+                entry.hasDetails = true;
+            }
+        } else {
+            entry.statFailed = true;
+        }
+    }
+    entries.push_back(std::move(entry));
+}
+
+// Raw readdir order is the file system's (hash order on ext4); clips and folders are shown in
+// name order, as a card's own file system lists them.
+void SortByName(std::vector<DirEntry>& entries)
+{
+    std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+}
+
+// The records getdents64 fills a buffer with.
+struct LinuxDirent64 {
+    std::uint64_t inode;
+    std::int64_t offset;
+    unsigned short length;
+    unsigned char type;
+    char name[1];
+};
+
+}  // namespace
+
 bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries, const DetailFilter& withDetails)
 {
     entries.clear();
     std::unique_ptr<DIR, DirCloser> dir(opendir(directory.empty() ? "." : directory.c_str()));
     if (!dir)
         return false;
-    const int dirFd = dirfd(dir.get());
-    while (const dirent* item = readdir(dir.get())) {
-        const std::string_view name(item->d_name);
-        if (name == "." || name == "..")
+    while (const dirent* item = readdir(dir.get()))
+        AddEntry(dirfd(dir.get()), item->d_name, item->d_type, withDetails, entries);
+    SortByName(entries);
+    return true;
+}
+
+bool ListDirectory(const FileDescriptor& directory, std::vector<DirEntry>& entries, const DetailFilter& withDetails)
+{
+    // Straight from the descriptor, which is at the start of the directory once opened: no
+    // second descriptor and no directory stream are made for it.
+    entries.clear();
+    if (!directory)
+        return false;
+    alignas(LinuxDirent64) char buffer[32768];
+    for (;;) {
+        const long got = syscall(SYS_getdents64, directory.Get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
             continue;
-        DirEntry entry;
-        entry.name.assign(name);
-        const bool wantDetails = !withDetails || withDetails(name);
-        // The entry type from the listing saves a stat; links and unknown types are looked at.
-        if (!wantDetails && item->d_type != DT_LNK && item->d_type != DT_UNKNOWN) {
-            entry.isDirectory = item->d_type == DT_DIR;
-        } else {
-            struct stat info {};
-            if (fstatat(dirFd, item->d_name, &info, 0) == 0) {
-                entry.isDirectory = S_ISDIR(info.st_mode);
-                if (wantDetails) {
-                    entry.mtimeSeconds = info.st_mtim.tv_sec;
-                    entry.mtimeNanoseconds = static_cast<std::int32_t>(info.st_mtim.tv_nsec);
-                    entry.size = static_cast<std::uint64_t>(info.st_size);
-                    entry.hasDetails = true;
-                }
-            } else {
-                entry.statFailed = true;
-            }
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        for (long at = 0; at < got;) {
+            const auto* record = reinterpret_cast<const LinuxDirent64*>(buffer + at);
+            AddEntry(directory.Get(), record->name, record->type, withDetails, entries);
+            at += record->length;
         }
-        entries.push_back(std::move(entry));
     }
-    // Raw readdir order is the file system's (hash order on ext4); clips and folders are shown
-    // in name order, as a card's own file system lists them.
-    std::sort(entries.begin(), entries.end(),
-              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    SortByName(entries);
+    return true;
+}
+
+FileDescriptor OpenDirectory(const std::string& path)
+{
+    return FileDescriptor(open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+FileDescriptor OpenDirectoryAt(const FileDescriptor& parent, const std::string& name)
+{
+    return FileDescriptor(parent ? openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
+}
+
+bool DirectoryIdentity(const FileDescriptor& directory, std::uint64_t& device, std::uint64_t& inode)
+{
+    struct stat info {};
+    if (!directory || fstat(directory.Get(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    device = static_cast<std::uint64_t>(info.st_dev);
+    inode = static_cast<std::uint64_t>(info.st_ino);
     return true;
 }
 

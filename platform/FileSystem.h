@@ -43,6 +43,16 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries,
 // Device and inode of a directory, links followed; false when it cannot be read.
 bool DirectoryIdentity(const std::string& directory, std::uint64_t& device, std::uint64_t& inode);
 
+// A directory held open, so that what lies inside it is reached by name alone instead of by
+// walking its whole path again (a scan of thousands of folders spent much of its time in path
+// lookups). An invalid descriptor when it cannot be opened; links are followed.
+FileDescriptor OpenDirectory(const std::string& path);
+FileDescriptor OpenDirectoryAt(const FileDescriptor& parent, const std::string& name);
+// The same listing and identity for a directory held open (listed once, from its start).
+bool ListDirectory(const FileDescriptor& directory, std::vector<DirEntry>& entries,
+                   const DetailFilter& withDetails = {});
+bool DirectoryIdentity(const FileDescriptor& directory, std::uint64_t& device, std::uint64_t& inode);
+
 // The entries of a listing that match a pattern, in listing order.
 std::vector<const DirEntry*> FilterEntries(const std::vector<DirEntry>& entries,
                                            std::string_view pattern);

@@ -153,6 +153,7 @@ void CChildView::OnOpenLastTimer(wxTimerEvent&)
 void CChildView::OpenAndRefresh(const std::string& folder)
 {
     ShowDetails(nullptr, -1);  // the clip lists go with the folder
+    visibleClips_.clear();     // and the document forgets which were on screen
     layout_.Clear();
     openedFolder_ = folder;
     if (!folder.empty())
