@@ -4,21 +4,27 @@
 //   (b) ffmpegthumbnailer -s 384 over the same clips one after another, as a desktop thumbnailer;
 //   (c) as (a) with a single grab slot;
 //   (d) from opening the folder (grab workers starting at the same moment) to the 8th of the
-//       clips on screen delivered.
-// Then the memory: peak resident size of the viewer and of its largest worker, resident bytes
-// per thumbnail held, and a 4,000-clip card whose thumbnails are all made (served from their
-// thumbnail files), against 300 MB.
+//       clips on screen delivered;
+//   (e) from starting the viewer program on the card to the pictures of its first 8 clips on
+//       the screen, as the X server shows them (median of three starts).
+// Then the memory: peak resident size of the viewer and of its largest grab worker, resident
+// bytes per thumbnail held, and a 4,000-clip card whose thumbnails are all made (served from
+// their thumbnail files), against 300 MB.
 // Last line: (a) against (b).
 #include "log/EventLog.h"
 #include "model/AVCHDDoc.h"
 #include "platform/ChildProcess.h"
 #include "settings/Settings.h"
 #include "support/ScratchFolder.h"
+#ifdef VIEWMERE_PROGRAM
+#include "support/FirstScreen.h"
+#endif
 #include "thumbgen/ThumbnailFile.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -110,7 +116,19 @@ struct CardRun {
     double visibleSeconds = 0;  // opening to the 8th clip on screen
     int made = 0;
     long residentPerThumbnail = 0;  // bytes
+    long workerPeakKilobytes = 0;   // the largest grab worker's peak resident size
 };
+
+// The peak resident size of a running process (VmHWM), in KB.
+long PeakKilobytes(int pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
 
 CardRun OpenCard(const std::string& card, const std::string& scratch, int slots)
 {
@@ -157,6 +175,8 @@ CardRun OpenCard(const std::string& card, const std::string& scratch, int slots)
     }
     run.allSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     run.residentPerThumbnail = (ResidentKilobytes() - residentBefore) * 1024 / std::max(run.made, 1);
+    for (const int pid : document.Generator().WorkerPids())
+        run.workerPeakKilobytes = std::max(run.workerPeakKilobytes, PeakKilobytes(pid));
     return run;
 }
 
@@ -201,6 +221,33 @@ double BigCardMegabytes(const std::string& card, const std::string& scratch)
     return held == kBigCard ? ResidentKilobytes() / 1024.0 : -1;
 }
 
+#ifdef VIEWMERE_PROGRAM
+// (e): the viewer started as a person starts it, with a settings home of its own set to open the
+// card and make its missing thumbnails (nothing kept, so every start makes them).
+double FirstScreenSeconds(const std::string& card, const std::string& scratch)
+{
+    const std::string home = scratch + "/first-screen";
+    Run({"/bin/mkdir", "-p", home + "/config/Corvane/Viewmere", home + "/tmp"});
+    {
+        std::ofstream settings(home + "/config/Corvane/Viewmere/settings.reg", std::ios::binary);
+        settings << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Corvane\\Viewmere]\r\n"
+                 << "\"LastDirectory\"=\"" << card << "\"\r\n\"GenerateThumbnails\"=dword:00000001\r\n"
+                 << "\"WriteThumbnails\"=dword:00000000\r\n\"ShareThumbnails\"=dword:00000000\r\n"
+                 << "\"SplitDates\"=dword:00000000\r\n";
+    }
+    setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+    setenv("TMPDIR", (home + "/tmp").c_str(), 1);
+    setenv("NO_AT_BRIDGE", "1", 1);
+    std::vector<double> starts;
+    for (int run = 0; run < 3; ++run) {
+        setenv("XDG_CACHE_HOME", (home + "/cache-" + std::to_string(run)).c_str(), 1);  // no failure record, no shared picture
+        starts.push_back(bench::SecondsToFirstPictures({VIEWMERE_PROGRAM}, 8));
+    }
+    std::sort(starts.begin(), starts.end());
+    return starts[1];
+}
+#endif
+
 }  // namespace
 
 int main()
@@ -229,6 +276,11 @@ int main()
     getrusage(RUSAGE_SELF, &self);
     getrusage(RUSAGE_CHILDREN, &children);
     const double bigCard = BigCardMegabytes(card, scratch.Path());
+#ifdef VIEWMERE_PROGRAM
+    const double firstScreen = FirstScreenSeconds(card, scratch.Path());
+#else
+    const double firstScreen = -1;
+#endif
     for (int i = 0; i < kClips; ++i)
         std::remove(ThumbnailFilePath(ClipName(card, i), false).c_str());
 
@@ -240,15 +292,15 @@ int main()
     std::printf("(b) ffmpegthumbnailer -s 384:      %6.2f s (%.0f ms per clip)\n", thumbnailer,
                 thumbnailer * 1000 / kClips);
     std::printf("(c) viewer, one slot:              %6.2f s (%d thumbnails)\n", one.allSeconds, one.made);
-    std::printf("(d) 8th clip on screen delivered:  %6.3f s (target <= 1.0): ratio %.3f\n", all.visibleSeconds,
-                all.visibleSeconds / 1.0);
+    std::printf("(d) 8th clip on screen delivered:  %6.3f s (target <= 0.25)\n", all.visibleSeconds);
+    std::printf("(e) program start to 8 pictures on screen: %6.3f s (target <= 0.5)\n", firstScreen);
     std::printf("(a)/(c): %.3f (target <= 0.6)\n", all.allSeconds / one.allSeconds);
-    std::printf("peak resident: viewer %.1f MB, largest worker %.1f MB\n", self.ru_maxrss / 1024.0,
-                children.ru_maxrss / 1024.0);
+    std::printf("peak resident: viewer %.1f MB, largest grab worker %.1f MB (target <= 100), largest other child %.1f MB\n",
+                self.ru_maxrss / 1024.0, all.workerPeakKilobytes / 1024.0, children.ru_maxrss / 1024.0);
     std::printf("viewer resident per thumbnail held: %.1f KB (%.1f KB with one slot)\n",
                 all.residentPerThumbnail / 1024.0, one.residentPerThumbnail / 1024.0);
     std::printf("4,000-clip card, every thumbnail held: %.1f MB resident (target <= 300)\n", bigCard);
-    std::printf("card: ratio %.3f (target <= 0.25)\n", all.allSeconds / thumbnailer);
+    std::printf("card: ratio %.3f (target <= 0.08)\n", all.allSeconds / thumbnailer);
     if (ranWithoutWorkers)
         std::printf("the grab worker %s could not be started: the runs measured in-process grabs\n", GRAB_WORKER);
     return all.made == kClips && one.made == kClips && bigCard > 0 && !ranWithoutWorkers ? 0 : 1;
