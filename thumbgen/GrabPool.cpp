@@ -28,7 +28,7 @@ namespace {
 constexpr int kMaxSlots = 4;
 
 struct Slot {
-    std::string job;
+    ThumbnailQueue::Request job;
     bool busy = false;
     bool warmUp = false;
     bool finished = false;
@@ -215,14 +215,14 @@ void SlotMain(std::shared_ptr<Shared> shared, Slot* slot)
         }
         if (!slot->busy)
             break;
-        const std::string clipPath = slot->job;
+        const ThumbnailQueue::Request job = slot->job;
         guard.unlock();
         try {
-            MakeThumbnail(*shared, *slot, clipPath);
+            MakeThumbnail(*shared, *slot, job.path);
         } catch (const std::exception& error) {
-            LogEvent("Failed to make thumbnail for [%s]: %s", clipPath.c_str(), error.what());
+            LogEvent("Failed to make thumbnail for [%s]: %s", job.path.c_str(), error.what());
         }
-        shared->queue->Finished(clipPath);
+        shared->queue->Finished(job);
         guard.lock();
         slot->busy = false;
         shared->changed.notify_all();
@@ -307,12 +307,12 @@ bool CGrabPool::WaitForFreeSlot()
     return !shared_->stopping;
 }
 
-void CGrabPool::Dispatch(std::string clipPath)
+void CGrabPool::Dispatch(ThumbnailQueue::Request request)
 {
     std::lock_guard<std::mutex> guard(shared_->lock);
     for (auto& slot : shared_->slots) {
         if (!slot->busy) {
-            slot->job = std::move(clipPath);
+            slot->job = std::move(request);
             slot->busy = true;
             shared_->changed.notify_all();
             return;

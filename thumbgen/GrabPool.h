@@ -37,8 +37,8 @@ public:
     int Size() const;
     // Waits until a slot is free; false once the pool stops.
     bool WaitForFreeSlot();
-    // Hands a clip to a free slot (one must be free).
-    void Dispatch(std::string clipPath);
+    // Hands a request to a free slot (one must be free); the slot ends it in the queue.
+    void Dispatch(ThumbnailQueue::Request request);
     // Starts the grab workers now, so they are ready when the first clip comes (not in ffmpeg
     // mode, which needs none).
     void WarmUp();

@@ -298,10 +298,11 @@ TEST_F(AVCHDDocTest, AResultOfAFolderClosedSinceIsFreedNotAttached)
     EXPECT_EQ(doc.GetPendingCount(), 3);  // the running grab counts until it is done
     settings::GenerateThumbnails.Write(false);
     doc.OpenDirectory(dir_ / "second");  // the first folder's work is dropped
-    EXPECT_EQ(doc.GetPendingCount(), 0);
+    EXPECT_EQ(doc.GetPendingCount(), 1);  // but the grab still runs, and the status says so
     producer_.SetHold(false);  // the grab that was running finishes
     ASSERT_TRUE(producer_.WaitForCount(1));
     std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(doc.GetPendingCount(), 0);
     EXPECT_FALSE(doc.CollectGeneratedThumbnails());
     EXPECT_EQ(doc.GetDirectory(0)->thumbnails->GetCount(), 0);
 }

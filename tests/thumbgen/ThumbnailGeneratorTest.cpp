@@ -134,13 +134,45 @@ TEST(ThumbnailGeneratorTest, ClearAllDuringWorkDropsTheQueueButTheRunningResultA
     ASSERT_TRUE(producer.WaitUntilHeld(20s));
     EXPECT_EQ(generator.PendingCount(), 3);  // the clip being worked on counts until it is done
     generator.ClearAll();
-    EXPECT_EQ(generator.PendingCount(), 0);
+    EXPECT_EQ(generator.PendingCount(), 1);  // still being made: the status does not say idle
     producer.Release();
     ASSERT_TRUE(producer.WaitForCount(1, 20s));
+    for (int i = 0; i < 2000 && generator.PendingCount() != 0; ++i)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(generator.PendingCount(), 0);
     generator.Stop();
     EXPECT_EQ(producer.Seen(), std::vector<std::string>{"/card/slow.MTS"});
     // The result was stored after the clear; Stop frees it with everything else.
     EXPECT_TRUE(TakeAllPaths(generator).empty());
+}
+
+TEST(ThumbnailQueueTest, RequestsAreCountedAndEndedOneByOneNotByPath)
+{
+    // Two slots: one still makes a clip of a folder that was closed, the other the same clip
+    // asked for again by the folder opened since.
+    ThumbnailQueue queue;
+    queue.Enqueue("/card/00000.MTS");
+    queue.Enqueue("/card/00000.MTS");  // asked twice: two requests, both moved to the front
+    queue.Enqueue("/card/00001.MTS");
+    queue.Prioritize({"/card/00001.MTS", "/card/00000.MTS"});
+    ThumbnailQueue::Request first, early, again;
+    ASSERT_TRUE(queue.TakeNext(first));
+    EXPECT_EQ(first.path, "/card/00001.MTS");
+    queue.Finished(first);
+    EXPECT_EQ(queue.PendingCount(), 2u);
+    ASSERT_TRUE(queue.TakeNext(early));
+    queue.ClearAll();
+    EXPECT_EQ(queue.PendingCount(), 1u);
+    queue.Enqueue("/card/00000.MTS");
+    ASSERT_TRUE(queue.TakeNext(again));
+    EXPECT_EQ(again.path, early.path);
+    queue.StoreResult(early.path, ThumbnailResult{nullptr, std::make_unique<CRgbImage>()});
+    queue.Finished(early);  // the earlier slot ends late
+    EXPECT_EQ(queue.PendingCount(), 1u);  // the new request still runs
+    queue.Finished(early);  // a second end of the same request changes nothing
+    EXPECT_EQ(queue.PendingCount(), 1u);
+    queue.Finished(again);
+    EXPECT_EQ(queue.PendingCount(), 0u);
 }
 
 TEST(ThumbnailGeneratorTest, StopWhileIdleReturnsAtOnce)
