@@ -89,6 +89,9 @@ bool CViewmereApp::OnInit()
     platform::WatchTerminationSignals([this](int signal) {
         LogEvent("Received signal %d: closing", signal);
         ending = true;
+        // The thumbnail work stops first, so the kills below cost no clip a failure record.
+        if (auto* frame = dynamic_cast<CMainFrame*>(GetTopWindow()))
+            frame->View()->Document().Generator().RequestStop();
         platform::KillRunningChildren();
         if (wxWindow* top = GetTopWindow())
             top->Close(true);

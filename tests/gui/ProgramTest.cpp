@@ -159,6 +159,39 @@ TEST_F(ProgramTest, SignalsEndItAsExitDoesWithItsFFmpegAndTemporaryFiles)
     }
 }
 
+TEST_F(ProgramTest, EndedWhileGrabsRunItHoldsNoClipAgainstAndTheNextStartMakesEveryThumbnail)
+{
+    // A card of 40 real clips without thumbnails; a logout or Ctrl+C ends the viewer mid-work.
+    const std::string stream = dir_ / "card/PRIVATE/AVCHD/BDMV/STREAM";
+    MakeDirs(stream);
+    std::vector<std::string> clips;
+    for (int i = 0; i < 40; ++i) {
+        clips.push_back(stream + "/0000" + std::to_string(i / 10) + std::to_string(i % 10) + ".MTS");
+        ASSERT_EQ(link(TestClips().interlaced1080.c_str(), clips.back().c_str()), 0);
+    }
+    const ScopedEnv cache("XDG_CACHE_HOME", dir_ / "cache");  // where failures are remembered
+    settings::LastDirectory.Write(dir_ / "card");
+    settings::GenerateThumbnails.Write(true);
+    auto made = [&] {
+        return std::count_if(clips.begin(), clips.end(),
+                             [](const std::string& clip) { return platform::FileExists(clip + ".viewmere.jpg"); });
+    };
+    {
+        Program program(dir_.Path());
+        ASSERT_TRUE(WaitFor(60s, [&] { return made() >= 6; }));
+        EXPECT_LT(made(), 40);  // grabs are running
+        const int status = program.EndWith(SIGTERM);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    {
+        Program program(dir_.Path());
+        EXPECT_TRUE(WaitFor(90s, [&] { return made() == 40; })) << made();
+        const int status = program.EndWith(SIGTERM);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    EXPECT_TRUE(FilesUnder(dir_ / "cache", "*.failed").empty());
+}
+
 TEST_F(ProgramTest, ASignalEndsItWhileAWarningBoxIsUp)
 {
     // An index file too short to use: the folder scan stops on a warning box until answered.

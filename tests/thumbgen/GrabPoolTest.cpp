@@ -62,8 +62,9 @@ protected:
     }
 
     // Collects results until every wanted clip has one or `limit` passes; the clips that got one.
+    // A worker's are JPEG bytes; one made in this process is the grabbed frame.
     static std::set<std::string> Collect(CThumbnailGenerator& generator, std::set<std::string> wanted,
-                                         std::chrono::milliseconds limit = 30s)
+                                         std::chrono::milliseconds limit = 30s, bool inProcess = false)
     {
         std::set<std::string> got;
         const auto end = std::chrono::steady_clock::now() + limit;
@@ -71,8 +72,8 @@ protected:
             std::string path;
             ThumbnailResult result;
             if (generator.TakeResult(path, result)) {
-                EXPECT_FALSE(result.jpeg.Empty()) << path;
-                EXPECT_TRUE(result.jpeg.Decode()) << path;
+                EXPECT_EQ(result.bitmap != nullptr, inProcess) << path;
+                EXPECT_TRUE(inProcess || result.jpeg.Decode()) << path;
                 got.insert(path);
             } else {
                 std::this_thread::sleep_for(10ms);
@@ -170,14 +171,17 @@ TEST_F(GrabPoolTest, AWorkerKilledMidGrabOrHangingIsReplacedAndTheNextClipStillG
     GrabPoolOptions options = Options({"--hang-on", "HANG"}, 1);
     options.grabLimit = 5s;  // long enough for a good clip in an instrumented build
     CThumbnailGenerator generator(options);
+    const std::string warm = CopyClip("00000.MTS");
     const std::string killed = CopyClip("00001 HANG.MTS");
     const std::string hung = CopyClip("00002 HANG.MTS");
     const std::string good = CopyClip("00003.MTS");
 
+    generator.Enqueue(warm);  // the worker is ready once it made one
+    EXPECT_EQ(Collect(generator, {warm}), std::set<std::string>{warm});
     generator.Enqueue(killed);
     const std::vector<int> first = WaitForWorkers(generator, 1);
     ASSERT_EQ(first.size(), 1u);
-    std::this_thread::sleep_for(300ms);  // the worker has the clip
+    std::this_thread::sleep_for(300ms);  // the worker has taken the clip
     ASSERT_EQ(kill(first[0], SIGSEGV), 0);
     std::vector<std::string> log;
     EXPECT_TRUE(WaitForLog(log, "Grab worker ended on signal 11 (SIGSEGV) while making the thumbnail of [" + killed +
@@ -238,4 +242,66 @@ TEST_F(GrabPoolTest, StopKillsEveryWorkerAndFFmpegAtOnceLeavingNoProcessOrPartia
         EXPECT_FALSE(ProcessRunning(pid)) << pid;
     EXPECT_EQ(count, 2);  // both slots ran ffmpeg at once
     EXPECT_EQ(Shell("! ls " + ShellQuote(dir_ / "card") + " | grep -q part"), 0);
+}
+
+TEST_F(GrabPoolTest, AWorkerGoneBeforeTakingItsClipCostsNoClipAndTwoInARowMeanNoWorkers)
+{
+    const std::string a = CopyClip("00001.MTS");
+    const std::string b = CopyClip("00002.MTS");
+    const std::string c = CopyClip("00003.MTS");
+    // Slow to start (the media framework looking at its plugins after an upgrade): the grab limit
+    // starts when the clip is taken.
+    {
+        const std::string slow = CopyClip("00000.MTS");
+        GrabPoolOptions options = Options({}, 1);
+        options.workerCommand = {"/bin/sh", "-c", "sleep 6; exec \"$0\"", GRAB_WORKER};
+        options.grabLimit = 5s;
+        CThumbnailGenerator generator(options);
+        generator.Enqueue(slow);
+        EXPECT_EQ(Collect(generator, {slow}), std::set<std::string>{slow});
+    }
+    // Exiting at start (a missing library): one line, and every clip made in this process.
+    TakeLogMessages();
+    {
+        CThumbnailGenerator generator(Options({"--exit-at-start"}));
+        for (const std::string& clip : {a, b, c})
+            generator.Enqueue(clip);
+        EXPECT_EQ(Collect(generator, {a, b, c}, 30s, true), (std::set<std::string>{a, b, c}));
+        generator.Stop();
+        const auto log = TakeLogMessages();
+        EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& line) { return line.find("Grab worker") != std::string::npos; }), 1);
+        EXPECT_TRUE(Contains(log, std::string("Grab workers cannot start: [") + GRAB_WORKER +
+                                      "] exited with status 127 before it took a clip; thumbnails are made in the "
+                                      "viewer's own process"));
+        EXPECT_TRUE(Contains(log, "Generating thumbnail for [" + c + "]"));
+    }
+    EXPECT_EQ(FailureRecords(), 0);
+}
+
+TEST_F(GrabPoolTest, WorkersEndedFromOutsideOrByTheProgramAsItStopsCostNoClip)
+{
+    const std::string warm = CopyClip("00000.MTS");
+    const std::string first = CopyClip("00001 HANG.MTS");
+    const std::string second = CopyClip("00002 HANG.MTS");
+    CThumbnailGenerator generator(Options({"--hang-on", "HANG"}, 1));
+    generator.Enqueue(warm);
+    EXPECT_EQ(Collect(generator, {warm}), std::set<std::string>{warm});
+    // A logout ends every process of the session, the grab worker too.
+    generator.Enqueue(first);
+    std::this_thread::sleep_for(300ms);  // the worker has taken the clip
+    const std::vector<int> before = WaitForWorkers(generator, 1);
+    ASSERT_EQ(before.size(), 1u);
+    ASSERT_EQ(kill(before[0], SIGTERM), 0);
+    std::vector<std::string> log;
+    EXPECT_TRUE(WaitForLog(log, "Grab worker ended on signal 15 (SIGTERM) while making the thumbnail of [" + first +
+                                    "]; the clip is not held against"));
+    // The program ending on a signal: it stops the thumbnail work, then kills its children.
+    generator.Enqueue(second);
+    std::this_thread::sleep_for(300ms);
+    const std::vector<int> after = WaitForWorkers(generator, 1);
+    ASSERT_EQ(after.size(), 1u);
+    generator.RequestStop();
+    ASSERT_EQ(kill(after[0], SIGKILL), 0);
+    generator.Stop();
+    EXPECT_EQ(FailureRecords(), 0);
 }
