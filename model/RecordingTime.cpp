@@ -288,13 +288,15 @@ RecordingTimeScan ScanTransportStream(Bytes bytes, std::size_t first, std::size_
     return units.Finish(video);
 }
 
-std::size_t ReadUpTo(int fd, std::uint8_t* buffer, std::size_t wanted)
+// The bytes read before the end of the file; `failed` is set when a read fails (an I/O error).
+std::size_t ReadUpTo(int fd, std::uint8_t* buffer, std::size_t wanted, bool& failed)
 {
     std::size_t got = 0;
     while (got < wanted) {
         const ssize_t n = read(fd, buffer + got, wanted - got);
         if (n < 0 && errno == EINTR)
             continue;
+        failed = failed || n < 0;
         if (n <= 0)
             break;
         got += static_cast<std::size_t>(n);
@@ -331,22 +333,34 @@ RecordingTimeScan ScanRecordingTime(Bytes bytes)
     return ScanVideoStream(bytes);
 }
 
-std::optional<RecordingTime> ReadRecordingTime(const std::string& clipPath)
+ClipStreamFacts ReadClipStreamFacts(const std::string& clipPath)
 {
     // A descriptor, not a stream: reading thousands of clips is mostly opening them.
     const platform::FileDescriptor file = platform::OpenRegularDescriptor(clipPath);
     if (!file)
-        return std::nullopt;
+        return {};
     const int fd = file.Get();
+    bool failed = false;
     std::vector<std::uint8_t> bytes(kFirstRead);
-    std::size_t got = ReadUpTo(fd, bytes.data(), bytes.size());
+    std::size_t got = ReadUpTo(fd, bytes.data(), bytes.size(), failed);
     RecordingTimeScan scan = ScanRecordingTime({bytes.data(), got});
-    if (!scan.settled && got == kFirstRead) {
+    if (!failed && !scan.settled && got == kFirstRead) {
         bytes.resize(kRecordingTimeReadLimit);
-        got += ReadUpTo(fd, bytes.data() + got, bytes.size() - got);
+        got += ReadUpTo(fd, bytes.data() + got, bytes.size() - got, failed);
         scan = ScanRecordingTime({bytes.data(), got});
     }
+    // Cut short by an error, the bytes say nothing about the clip.
+    if (failed && !scan.time)
+        return {};
     if (scan.settled && !scan.time)
         LogEvent("Recording time in [%s] is damaged; its file time is shown", clipPath.c_str());
-    return scan.time;
+    ClipStreamFacts facts;
+    facts.read = true;
+    facts.time = scan.time;
+    return facts;
+}
+
+std::optional<RecordingTime> ReadRecordingTime(const std::string& clipPath)
+{
+    return ReadClipStreamFacts(clipPath).time;
 }

@@ -52,6 +52,16 @@ RecordingTimeScan ScanRecordingTime(std::span<const std::uint8_t> bytes);
 // The same for an H.264 byte stream (NAL units after 00 00 01 start codes).
 RecordingTimeScan ScanVideoStream(std::span<const std::uint8_t> stream);
 
-// The recording time of a clip file, reading at most kRecordingTimeReadLimit bytes; nothing when
-// the file cannot be read or carries no usable date. Only a regular file is opened.
+// What reading the start of a clip's stream gave.
+struct ClipStreamFacts {
+    bool read = false;  // false: the file could not be opened or read (an I/O error, a pulled card): nothing is remembered
+    std::optional<RecordingTime> time;
+};
+
+// Reads the start of a clip file, at most kRecordingTimeReadLimit bytes. Only a regular file is
+// opened. A clip that was read but carries no usable date gives `read` without a time.
+ClipStreamFacts ReadClipStreamFacts(const std::string& clipPath);
+
+// The recording time of a clip file; nothing when the file cannot be read or carries no usable
+// date.
 std::optional<RecordingTime> ReadRecordingTime(const std::string& clipPath);

@@ -102,16 +102,17 @@ void CRecordingTimeReader::ThreadMain(std::shared_ptr<State> state)
         }
         const std::uint64_t generation = state->generation;
         guard.unlock();
-        std::optional<RecordingTime> time;
+        ClipStreamFacts facts;
         try {
-            time = state->reader(clip.path);
+            facts = state->reader(clip.path);
         } catch (const std::exception& error) {
             LogEvent("Failed to read the recording time of [%s]: %s", clip.path.c_str(), error.what());
         }
         guard.lock();
-        state->Remember(clip, time);
+        if (facts.read)
+            state->Remember(clip, facts.time);
         if (generation == state->generation)
-            state->results.push_back(Result{clip.path, time});
+            state->results.push_back(Result{clip.path, facts.time});
     }
     state->finished = true;
     state->changed.notify_all();

@@ -17,7 +17,9 @@
 // Reads the recording times of clips on a worker thread of its own, so that opening a folder of
 // thousands of clips on a slow card never waits for them. Clips are read in the order given,
 // except that the clips last named visible go first. Every read is remembered by path, size and
-// modification time for the life of the reader: a clip met again unchanged is not read again.
+// modification time for the life of the reader: a clip met again unchanged is not read again. A
+// clip that could not be read (an I/O error, a pulled card) is not remembered, so it is read
+// again when it is queued again.
 // The UI thread queues clips and takes finished reads; the worker never calls into the UI.
 class CRecordingTimeReader {
 public:
@@ -33,10 +35,10 @@ public:
         std::optional<RecordingTime> time;
     };
     // Reads one clip, on the worker thread.
-    using FileReader = std::function<std::optional<RecordingTime>(const std::string& path)>;
+    using FileReader = std::function<ClipStreamFacts(const std::string& path)>;
 
     // Starts the worker at once.
-    explicit CRecordingTimeReader(FileReader reader = &ReadRecordingTime);
+    explicit CRecordingTimeReader(FileReader reader = &ReadClipStreamFacts);
     ~CRecordingTimeReader();
     CRecordingTimeReader(const CRecordingTimeReader&) = delete;
     CRecordingTimeReader& operator=(const CRecordingTimeReader&) = delete;

@@ -30,7 +30,7 @@ struct HeldReads {
             order.push_back(path);
             changed.notify_all();
             changed.wait(guard, [this] { return !hold; });
-            return ReadRecordingTime(path);
+            return ReadClipStreamFacts(path);
         };
     }
     bool WaitForReads(std::size_t count)
@@ -114,4 +114,35 @@ TEST(RecordingTimeReaderTest, VisibleClipsGoFirstAndReadsAreRememberedUntilTheFi
     CRecordingTimeReader::Result late;
     EXPECT_FALSE(reader.TakeResult(late));
     EXPECT_EQ(reads.order.size(), 7u);
+}
+
+TEST(RecordingTimeReaderTest, ClipsOfAPulledCardAreNotRememberedAsHavingNoTime)
+{
+    TempDir dir;
+    const std::string card = dir / "card";
+    MakeDirs(card);
+    std::vector<ClipFile> clips;
+    for (int i = 0; i < 3; ++i) {
+        clips.push_back(ClipFile{card + "/0000" + std::to_string(i) + ".MTS", 100u, 1000u});
+        MakeDatedClip(clips.back().path, 0x02, 2008, 12, 31, 23, 16, 24 + i);
+    }
+    HeldReads reads;
+    CRecordingTimeReader reader(reads.Function());
+    reader.Enqueue(clips);
+    ASSERT_TRUE(reads.WaitForReads(1));
+    ASSERT_EQ(rename(card.c_str(), (dir / "away").c_str()), 0);  // pulled while the reads go on
+    reads.SetHold(false);
+    for (const auto& result : TakeResults(reader, 3))
+        EXPECT_FALSE(result.time.has_value()) << result.path;
+    for (const ClipFile& clip : clips)
+        EXPECT_FALSE(reader.Remembered(clip).has_value()) << clip.path;
+
+    // Back in the reader: the same files, as listed before, give their times.
+    ASSERT_EQ(rename((dir / "away").c_str(), card.c_str()), 0);
+    reader.Enqueue(clips);
+    const auto again = TakeResults(reader, 3);
+    ASSERT_EQ(again.size(), 3u);
+    for (const auto& result : again)
+        EXPECT_TRUE(result.time.has_value()) << result.path;
+    EXPECT_EQ(reader.Remembered(clips[2])->value().second, 26);
 }
