@@ -13,7 +13,8 @@ std::string ThumbnailFilePath(const std::string& clipPath, bool createDirectory)
 // Serves a clip from its thumbnail file: true when the file was read and its picture stored.
 // Only a regular file is read. A file that does not decode cleanly (a damaged, truncated or
 // empty one) counts as absent, so the thumbnail is made again and the file replaced; the
-// decoder's text is logged, and no box is shown.
+// decoder's text is logged, and no box is shown. So does a file older than its clip: it shows
+// the clip that had the name before.
 bool LoadThumbnailFile(ThumbnailQueue& queue, const std::string& clipPath);
 
 // Write a clip's thumbnail file through "<file>.part" and a rename, replacing a damaged one.

@@ -11,6 +11,7 @@
 #include "thumbgen/FrameGrab.h"
 #include "thumbgen/ThumbnailGenerator.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -381,6 +382,26 @@ TEST_F(GrabTest, FFmpegGrabReplacesADamagedThumbnailFileThroughAPartFile)
     ASSERT_TRUE(written.LoadJpegFile(clip + ".viewmere.jpg", CRgbImage::DecodeRules{CRgbImage::kMaxPixels, true}));
     EXPECT_EQ(written.width, 416);
     EXPECT_FALSE(platform::FileExists(clip + ".viewmere.jpg.part"));
+}
+
+TEST_F(GrabTest, AThumbnailFileOlderThanItsClipIsReplacedByThePictureOfTheClip)
+{
+    // A card formatted in the camera starts again at 00000.MTS; copied into the folder of the
+    // last card, the new clip finds the old clip's thumbnail file under its name.
+    const std::string clip = CopyClip(TestClips().redOverBlue, "00000.MTS");
+    WriteFile(clip + ".viewmere.jpg", SolidJpeg(384, 216, 0, 255, 0));
+    struct timespec dayBefore[2] = {{0, UTIME_OMIT}, {time(nullptr) - 86400, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (clip + ".viewmere.jpg").c_str(), dayBefore, 0), 0);
+    CThumbnailGenerator::MakeThumbnail(queue_, clip);
+    ThumbnailResult result;
+    const platform::DeviceBitmap* grabbed = StoredBitmap(queue_, result, clip);
+    ASSERT_NE(grabbed, nullptr);
+    EXPECT_EQ(ColourAt(*grabbed, 192, 10)[0], 255);  // the new clip's red, not the old green
+    CRgbImage written;
+    ASSERT_TRUE(written.LoadJpegFile(clip + ".viewmere.jpg", CRgbImage::DecodeRules{CRgbImage::kMaxPixels, true}));
+    EXPECT_GT(written.pixels[written.OffsetOf(192, 10) + 2], 200);  // red
+    EXPECT_FALSE(platform::FileExists(clip + ".viewmere.jpg.part"));
+    EXPECT_TRUE(Contains(TakeLogMessages(), "Ignored thumbnail file [" + clip + ".viewmere.jpg]: it is older than its clip"));
 }
 
 TEST_F(GrabTest, FFmpegTemplateProblemsStartNoProcess)
