@@ -122,9 +122,13 @@ std::string CViewmereApp::FolderArgument(int argc, const char* const* argv, cons
         folder = path != nullptr ? path : "";
         g_free(path);
     }
-    if (!folder.empty() && folder[0] != '/')
+    if (folder.empty())
+        return {};
+    if (folder[0] != '/')
         folder = platform::JoinPath(workingFolder, folder);
-    return folder;
+    // The form a file manager names it by: the shared cache's addresses and a pulled card's
+    // mount point are matched against it.
+    return platform::CanonicalPath(folder);
 }
 
 std::string& CViewmereApp::StartFolder()

@@ -358,7 +358,9 @@ TEST_F(ProgramTest, AFolderGivenOnTheCommandLineIsOpenedAndRemembered)
     ASSERT_EQ(Shell("cp " + ShellQuote(TestClips().progressive720) + " " + ShellQuote(card + "/00000.m2ts")), 0);
     settings::LastDirectory.Write(dir_ / "elsewhere");
     settings::GenerateThumbnails.Write(true);
-    Program program(dir_.Path(), "my card \xe9");  // relative to the folder it was started in
+    ASSERT_EQ(symlink(card.c_str(), (dir_ / "link").c_str()), 0);
+    // Relative to the folder it was started in, with dot parts and a link: kept as it resolves.
+    Program program(dir_.Path(), "./my card \xe9/../link/");
     ASSERT_GT(program.Pid(), 0);
     // Opened: its clip gets its thumbnail file.
     EXPECT_TRUE(WaitFor(30s, [&] { return platform::FileExists(card + "/00000.m2ts.viewmere.jpg"); }));
@@ -375,6 +377,9 @@ TEST(FolderArgumentTest, PathsRelativePathsAndFileUrisButNoOptions)
     EXPECT_EQ(folder({"/media/anna/CARD"}), "/media/anna/CARD");
     EXPECT_EQ(folder({"clips/2009"}), "/home/anna/clips/2009");
     EXPECT_EQ(folder({"file:///media/anna/My%20Card"}), "/media/anna/My Card");
+    EXPECT_EQ(folder({"."}), "/home/anna");
+    EXPECT_EQ(folder({"./clips//2009/../2010/"}), "/home/anna/clips/2010");
+    EXPECT_EQ(folder({"../../.."}), "/");
     EXPECT_EQ(folder({"--list"}), "");
     EXPECT_EQ(folder({}), "");
     EXPECT_EQ(folder({"a", "b"}), "");
