@@ -346,6 +346,7 @@ TEST_F(ProgramTest, ListingVersionAndHelpWorkWithoutADisplay)
     EXPECT_EQ(run("--help", out, errors), 0);
     EXPECT_NE(out.find("viewmere [FOLDER]"), std::string::npos) << out;
     EXPECT_NE(out.find("--list FOLDER"), std::string::npos) << out;
+    EXPECT_NE(out.find("carriage return in it written as \\\\, \\t, \\n and \\r"), std::string::npos) << out;
     EXPECT_EQ(run("--list", out, errors), 1);  // no folder given
     EXPECT_NE(errors.find("see viewmere --help"), std::string::npos) << errors;
 }
