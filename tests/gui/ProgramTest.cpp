@@ -176,16 +176,10 @@ TEST_F(ProgramTest, EndedWhileGrabsRunItHoldsNoClipAgainstAndTheNextStartMakesEv
         return std::count_if(clips.begin(), clips.end(),
                              [](const std::string& clip) { return platform::FileExists(clip + ".viewmere.jpg"); });
     };
-    {
+    for (const int wanted : {6, 40}) {  // ended while grabs run, then started again
         Program program(dir_.Path());
-        ASSERT_TRUE(WaitFor(60s, [&] { return made() >= 6; }));
-        EXPECT_LT(made(), 40);  // grabs are running
-        const int status = program.EndWith(SIGTERM);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
-    {
-        Program program(dir_.Path());
-        EXPECT_TRUE(WaitFor(90s, [&] { return made() == 40; })) << made();
+        EXPECT_TRUE(WaitFor(90s, [&] { return made() >= wanted; })) << made();
+        EXPECT_TRUE(wanted == 40 || made() < 40);
         const int status = program.EndWith(SIGTERM);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }

@@ -4,29 +4,25 @@
 
 #include <vector>
 
-TEST(DecodedThumbnailCacheTest, BoundedByCountAndByBytesTheLeastRecentlyDrawnGoingFirst)
+TEST(DecodedThumbnailCacheTest, BytesBoundItTooAndThePictureBeingDrawnStays)
 {
-    // Room for three pictures, or for 20 MB of them.
-    CDecodedThumbnailCache cache(3, 20u << 20);
+    // Room for 160 pictures or 20 MB: large pictures reach the bytes long before the count.
+    CDecodedThumbnailCache cache(160, 20u << 20);
     std::vector<std::weak_ptr<void>> kept;
     auto keep = [&](std::size_t megabytes) {
         auto decoded = std::make_shared<int>(0);
         kept.push_back(decoded);
         cache.Keep(decoded, megabytes << 20);
     };
-    for (int i = 0; i < 4; ++i)
-        keep(1);  // usual thumbnails: the count binds
-    EXPECT_TRUE(kept[0].expired());
-    cache.Touch(kept[1].lock());  // drawn again: given up last
     keep(8);
     keep(8);
-    EXPECT_TRUE(kept[2].expired() && kept[3].expired());
-    EXPECT_FALSE(kept[1].expired());
-    keep(8);  // three large ones would hold 24 MB: the bytes bind
-    EXPECT_EQ(cache.Size(), 2u);
-    EXPECT_EQ(cache.Bytes(), 16u << 20);
-    EXPECT_TRUE(kept[1].expired() && kept[4].expired());
-    keep(40);  // larger than the bound alone: kept, as it is being drawn
+    keep(1);
+    cache.Touch(kept[0].lock());  // drawn again: given up last
+    keep(8);
+    EXPECT_TRUE(kept[1].expired());
+    EXPECT_FALSE(kept[0].expired() || kept[2].expired());
+    EXPECT_EQ(cache.Bytes(), 17u << 20);
+    keep(40);  // more than the bound alone: kept all the same, as it is being drawn
     EXPECT_EQ(cache.Size(), 1u);
-    EXPECT_FALSE(kept[7].expired());
+    EXPECT_FALSE(kept[4].expired());
 }
