@@ -4,6 +4,7 @@
 #include "log/EventLog.h"
 #include "log/EventLogDlg.h"
 #include "platform/Format.h"
+#include "platform/Utf8.h"
 #include "platform/VolumeMonitor.h"
 #include "res/Resources.h"
 #include "view/CardBar.h"
@@ -208,6 +209,11 @@ void CMainFrame::UpdateStatusText(int remaining, int folders, int clips)
     SetStatusText(StatusText(remaining, folders, clips), 1);
     if (GetStatusBar() != nullptr)
         GetStatusBar()->Update();
+}
+
+void CMainFrame::ShowClipDetails(const std::string& text)
+{
+    SetStatusText(text.empty() ? wxString(res::kReady) : wxString::FromUTF8(platform::DisplayUtf8(text)), 0);
 }
 
 int CMainFrame::FittedWidth(int frameBorder, int scrollBar, int screen)

@@ -29,6 +29,7 @@ public:
     ~CMainFrame() override;
 
     void UpdateStatusText(int remaining, int folders, int clips) override;
+    void ShowClipDetails(const std::string& text) override;
     void FitWidthToScreen();
     void ToggleEventLog();
 

@@ -80,6 +80,7 @@ COptionsDlg::COptionsDlg(wxWindow* parent)
     loadedParams_ = GetFFmpegParams();
     ffmpegParams = Shown(loadedParams_);
     shareThumbnails = settings::ShareThumbnails.Read() ? 1 : 0;
+    joinSplitRecordings = settings::JoinSplitRecordings.Read() ? 1 : 0;
 
     BuildDialog(*this, res::OptionsDialog());
     generateCheck_ = static_cast<wxCheckBox*>(FindWindow(res::kIdGenerate));
@@ -94,6 +95,7 @@ COptionsDlg::COptionsDlg(wxWindow* parent)
     FindWindow(res::kIdSplitDates)->SetValidator(CheckValidator(&splitDates));
     FindWindow(res::kIdParameters)->SetValidator(wxGenericValidator(&ffmpegParams));
     FindWindow(res::kIdShareThumbnails)->SetValidator(CheckValidator(&shareThumbnails));
+    FindWindow(res::kIdJoinSplitRecordings)->SetValidator(CheckValidator(&joinSplitRecordings));
 
     Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { UpdateAllStates(); }, res::kIdGenerate);
     Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { UpdateFFmpegStates(); }, res::kIdMediaGrab);
@@ -168,4 +170,5 @@ void COptionsDlg::OnOK(wxCommandEvent&)
     settings::SplitDates.Write(splitDates != 0);
     settings::FFmpegParams.Write(StoredText(ffmpegParams, loadedParams_));
     settings::ShareThumbnails.Write(shareThumbnails != 0);
+    settings::JoinSplitRecordings.Write(joinSplitRecordings != 0);
 }

@@ -25,6 +25,7 @@ public:
     int splitDates = 1;
     wxString ffmpegParams;
     int shareThumbnails = 1;  // with the desktop's thumbnail cache, both ways
+    int joinSplitRecordings = 1;  // the files of a recording the camera split are one clip
 
 private:
     void OnBrowse(wxCommandEvent& event);

@@ -2,14 +2,14 @@
 // 16 KB with read(2), side by side over the same files. Each clip is the first 256 KB (all the
 // reader may ever read) of a 1920 x 1080 interlaced AVCHD clip whose first picture carries the
 // camera's date, as camcorders write it.
-// Cold: before every timed pass the files' cached pages are dropped with
-// posix_fadvise(POSIX_FADV_DONTNEED), which needs no privilege and leaves the rest of a shared
-// machine's cache alone; where the kernel does not drop them the pass is warm, and it says so.
+// Cold: before every timed pass the files' cached pages are dropped (see support/ClipFiles.h);
+// where the kernel does not drop them the pass is warm, and it says so.
 // Warm: the same passes with the pages cached. Last line: the cold ratio (warm where cold is
 // not possible).
 #include "model/RecordingTime.h"
 #include "platform/ChildProcess.h"
 #include "support/BenchTimer.h"
+#include "support/ClipFiles.h"
 #include "support/ScratchFolder.h"
 
 #include <fcntl.h>
@@ -24,23 +24,6 @@ namespace {
 
 constexpr int kClips = 2000;
 constexpr std::size_t kBareRead = 16 * 1024;
-
-// An owned descriptor.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool MakeClip(const std::string& path)
 {
@@ -57,7 +40,7 @@ bool MakeClip(const std::string& path)
 std::vector<char> ReadStart(const std::string& path, std::size_t size)
 {
     std::vector<char> bytes(size);
-    const Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const bench::Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     const ssize_t got = file.Get() >= 0 ? read(file.Get(), bytes.data(), size) : -1;
     bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     return bytes;
@@ -65,30 +48,8 @@ std::vector<char> ReadStart(const std::string& path, std::size_t size)
 
 bool WriteFile(const std::string& path, const std::vector<char>& bytes)
 {
-    const Descriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    const bench::Descriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     return file.Get() >= 0 && write(file.Get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-}
-
-// Drops the files' cached pages; true when none of the first file's pages is cached after it.
-bool DropCachedPages(const std::vector<std::string>& paths)
-{
-    for (const std::string& path : paths) {
-        const Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (file.Get() >= 0)
-            posix_fadvise(file.Get(), 0, 0, POSIX_FADV_DONTNEED);
-    }
-    const Descriptor file(open(paths.front().c_str(), O_RDONLY | O_CLOEXEC));
-    const std::size_t length = kRecordingTimeReadLimit;
-    void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, file.Get(), 0);
-    if (map == MAP_FAILED)
-        return false;
-    std::vector<unsigned char> resident((length + 4095) / 4096);
-    const bool ok = mincore(map, length, resident.data()) == 0;
-    munmap(map, length);
-    for (const unsigned char page : resident)
-        if (page & 1)
-            return false;
-    return ok;
 }
 
 }  // namespace
@@ -115,10 +76,7 @@ int main()
             return 1;
         }
     }
-    {
-        const Descriptor folder(open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        syncfs(folder.Get());  // written pages are clean, so they can be dropped
-    }
+    bench::SyncFolder(base);
 
     int found = 0;
     auto readTimes = [&] {
@@ -129,19 +87,19 @@ int main()
     std::vector<char> buffer(kBareRead);
     auto bareReads = [&] {
         for (const std::string& path : paths) {
-            const Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+            const bench::Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
             if (file.Get() >= 0 && read(file.Get(), buffer.data(), buffer.size()) < 0)
                 std::perror("read");
         }
     };
 
     const bench::PairResult warm = bench::MeasurePair(readTimes, bareReads, 1, 7);
-    const bool cold = DropCachedPages(paths);
+    const bool cold = bench::DropCachedPages(paths, kRecordingTimeReadLimit);
     std::vector<double> coldTimes, coldReads;
     for (int round = 0; round < 5; ++round) {
-        DropCachedPages(paths);
+        bench::DropCachedPages(paths, kRecordingTimeReadLimit);
         coldTimes.push_back(bench::SecondsPerCall(readTimes, 1));
-        DropCachedPages(paths);
+        bench::DropCachedPages(paths, kRecordingTimeReadLimit);
         coldReads.push_back(bench::SecondsPerCall(bareReads, 1));
     }
     const double coldRatio = bench::Median(coldTimes) / bench::Median(coldReads);

@@ -1,6 +1,10 @@
 // Arbitrary bytes as the start of a clip, through the reader of the camera's recording time:
 // as a transport stream and as a bare H.264 stream. A time it gives must be a possible one.
+// The same bytes as the start and as the end of a clip give a duration, if any, of under a day,
+// and their frame rate, if any, a picture of at most a second.
+#include "model/H264Stream.h"
 #include "model/RecordingTime.h"
+#include "model/StreamDuration.h"
 
 #include <cstdlib>
 
@@ -23,5 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> bytes(data, size);
     CheckPossible(ScanRecordingTime(bytes));
     CheckPossible(ScanVideoStream(bytes));
+    if (const std::optional<std::uint64_t> ticks = h264::PictureTicks(bytes); ticks && (*ticks == 0 || *ticks > 90000))
+        std::abort();
+    if (const std::optional<VideoStart> start = FindVideoStart(bytes)) {
+        VideoEnd end;
+        ScanVideoEnd(bytes.subspan(start->layout.first), *start, end);
+        if (const std::optional<double> duration = DurationOf(*start, end); duration && (*duration <= 0 || *duration > 86400))
+            std::abort();
+    }
     return 0;
 }

@@ -55,6 +55,7 @@ void CAVCHDDoc::OpenDirectory(const std::string& path)
 void CAVCHDDoc::ScanFolder(const std::string& path)
 {
     Clear();
+    joinRecordings_ = settings::JoinSplitRecordings.Read();
     visited_.clear();
     ScanDirectory(path);
     visited_.clear();
@@ -117,6 +118,34 @@ void CAVCHDDoc::LoadCameraThumbnails(const WorkDirectory& avchd, VideoDirectory&
     }
 }
 
+void CAVCHDDoc::TakePlaylist(const std::string& bdmv, CClipDetails& clips)
+{
+    CardPlaylist playlist;
+    std::string file, problem;
+    switch (ReadCardPlaylist(WithoutTrailingSlash(bdmv), playlist, file, problem)) {
+    case PlaylistRead::Missing:
+        LogEvent("No playlist in [%s]; recordings split across files are shown file by file",
+                 WithoutTrailingSlash(bdmv).c_str());
+        break;
+    case PlaylistRead::Damaged:
+        LogEvent("Playlist [%s] is damaged (%s); recordings split across files are shown file by file",
+                 file.c_str(), problem.c_str());
+        break;
+    case PlaylistRead::Read:
+        if (!clips.ApplyPlaylist(playlist, problem))
+            LogEvent("Playlist [%s] does not match its folder (%s); recordings split across files are shown file "
+                     "by file",
+                     file.c_str(), problem.c_str());
+        break;
+    }
+}
+
+void CAVCHDDoc::SetJoinedRecordings(bool joined)
+{
+    for (const boost::shared_ptr<VideoDirectory>& directory : directories_)
+        directory->clips->SetJoinedRecordings(joined);
+}
+
 bool CAVCHDDoc::FirstVisit(const std::string& path)
 {
     std::uint64_t device = 0, inode = 0;
@@ -141,12 +170,16 @@ void CAVCHDDoc::ScanDirectory(const std::string& path)
 
     LoadCameraThumbnails(avchd, *record);
 
-    DescendIfPresent(work, "BDMV");
-    DescendIfPresent(work, "STREAM");
+    const bool inBdmv = DescendIfPresent(work, "BDMV");
+    const std::string bdmv = work.path;
+    const bool inStream = DescendIfPresent(work, "STREAM");
 
     const bool numbered = record->thumbnails && record->thumbnails->GetCount() > 0;
     auto clips = boost::make_shared<CClipDetails>(numbered, work.path, ListingOf(work));
     if (clips->GetCount() > 0) {
+        if (inBdmv && inStream)
+            TakePlaylist(bdmv, *clips);
+        clips->SetJoinedRecordings(joinRecordings_);
         record->clips = clips;
         directories_.push_back(record);
         return;  // the subdirectories of a directory with clips are never searched
@@ -165,6 +198,8 @@ void CAVCHDDoc::QueueMissingThumbnails()
         for (int slot = 0; slot < directory->clips->GetCount(); ++slot) {
             if (thumbnails != nullptr && thumbnails->GetEntry(slot) != nullptr)
                 continue;
+            if (directory->clips->IsContinuation(slot))
+                continue;  // its recording is pictured by its first file
             std::string clipPath;
             if (!directory->clips->GetClipPath(slot, clipPath))
                 continue;
@@ -214,10 +249,13 @@ void CAVCHDDoc::QueueRecordingTimes()
             clips.GetClipPath(slot, file.path);
             file.size = static_cast<std::uint64_t>(entry->sizeHigh) << 32 | entry->sizeLow;
             file.modified = entry->lastWriteTime;
+            file.wantDuration = !entry->durationFromPlaylist;
             // A clip read before, unchanged since, shows its time from the start.
-            if (const auto remembered = recordingTimes_.Remembered(file)) {
-                if (*remembered)
-                    clips.SetRecordingTime(slot, **remembered);
+            if (const std::optional<ClipStreamFacts> remembered = recordingTimes_.Remembered(file)) {
+                if (remembered->time)
+                    clips.SetRecordingTime(slot, *remembered->time);
+                if (remembered->duration)
+                    clips.SetStreamDuration(slot, *remembered->duration);
                 continue;
             }
             if (timeRequests_.emplace(file.path, ClipSlot{directory, slot}).second)
@@ -243,11 +281,13 @@ CAVCHDDoc::RecordingTimeChanges CAVCHDDoc::CollectRecordingTimes()
             continue;  // a folder closed since
         const ClipSlot clip = request->second;
         timeRequests_.erase(request);
-        if (!result.time)
-            continue;
         CClipDetails& clips = *clip.directory->clips;
+        if (result.facts.duration && clips.SetStreamDuration(clip.slot, *result.facts.duration))
+            changes.durations = true;
+        if (!result.facts.time)
+            continue;
         const int dateBefore = clips.GetDateKey(clip.slot);
-        clips.SetRecordingTime(clip.slot, *result.time);
+        clips.SetRecordingTime(clip.slot, *result.facts.time);
         changes.labels = true;
         changes.dateGroups = changes.dateGroups || clips.GetDateKey(clip.slot) != dateBefore;
     }
@@ -288,6 +328,6 @@ int CAVCHDDoc::GetClipCount() const
 {
     int count = 0;
     for (const auto& directory : directories_)
-        count += directory->clips->GetCount();
+        count += directory->clips->GetCount() - directory->clips->ContinuationCount();
     return count;
 }

@@ -33,6 +33,7 @@ public:
     struct RecordingTimeChanges {
         bool labels = false;      // some clip's label text
         bool dateGroups = false;  // some clip's date, so the date captions
+        bool durations = false;   // some clip's duration
     };
 
     CAVCHDDoc() = default;
@@ -53,9 +54,12 @@ public:
     void Clear();
     void QueueMissingThumbnails();
     bool CollectGeneratedThumbnails();
-    // Gives clips the recording times read since the last call. A clip without one keeps its
-    // file time.
+    // Gives clips the recording times and durations read since the last call. A clip without
+    // a recording time keeps its file time.
     RecordingTimeChanges CollectRecordingTimes();
+    // Shows the files of each split recording as one clip, or each file as a clip of its own.
+    // The JoinSplitRecordings setting decides it at every scan.
+    void SetJoinedRecordings(bool joined);
     int GetPendingRecordingTimes() const { return recordingTimes_.PendingCount(); }
     // The clips now on screen, by path in grid order: their missing thumbnails and recording
     // times are worked on first.
@@ -77,6 +81,7 @@ public:
 
     int GetDirectoryCount() const { return static_cast<int>(directories_.size()); }
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;
+    // The clip slots, empty ones included; the files that continue a joined recording are part of its clip.
     int GetClipCount() const;
     int GetPendingCount() const { return generator_.PendingCount(); }
 
@@ -94,6 +99,8 @@ private:
     bool DescendIfPresent(WorkDirectory& work, const char* name);
     const Listing& ListingOf(WorkDirectory& work);
     void LoadCameraThumbnails(const WorkDirectory& avchd, VideoDirectory& record);
+    // Takes the split recordings and durations from the playlist of a card's BDMV folder.
+    void TakePlaylist(const std::string& bdmv, CClipDetails& clips);
     bool FirstVisit(const std::string& path);
     void QueueRecordingTimes();
 
@@ -109,4 +116,5 @@ private:
     std::unordered_map<std::string, ClipSlot> timeRequests_;
     // Directories entered during the running scan, by device and inode, so link loops end.
     std::set<std::pair<std::uint64_t, std::uint64_t>> visited_;
+    bool joinRecordings_ = true;  // the setting, read once per scan
 };

@@ -2,9 +2,12 @@
 
 #include "platform/Format.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <optional>
+#include <unordered_map>
 
 namespace {
 
@@ -154,8 +157,7 @@ bool CClipDetails::FormatCaption(int index, std::string& caption) const
         caption = platform::FormatString("Clip %d not found", index);
         return false;
     }
-    const double megabytes =
-        (static_cast<double>(entry->sizeHigh) * 4294967296.0 + static_cast<double>(entry->sizeLow)) / 1048576.0;
+    const double megabytes = static_cast<double>(RecordingSize(index)) / 1048576.0;
     const bool gigabytes = megabytes >= 10240.0;
     const double value = gigabytes ? megabytes / 1024.0 : megabytes;
     const char* unit = gigabytes ? "GB" : "MB";
@@ -185,4 +187,169 @@ std::string CClipDetails::FormatDate(int index) const
         return {};
     const platform::CalendarFields t = CalendarOf(*entry);
     return platform::FormatString("%d-%s-%d", t.day, MonthName(t.month), t.year);
+}
+
+bool CClipDetails::SetStreamDuration(int index, double seconds)
+{
+    if (GetEntry(index) == nullptr || Slot(index).durationFromPlaylist)
+        return false;
+    Slot(index).duration = seconds;
+    return true;
+}
+
+int CClipDetails::PreviousFile(int index) const
+{
+    for (int slot = index - 1; slot >= 0; --slot)
+        if (GetEntry(slot) != nullptr)
+            return slot;
+    return -1;
+}
+
+bool CClipDetails::ApplyPlaylist(const CardPlaylist& playlist, std::string& problem)
+{
+    // Stream files by the five digits a play item names them with.
+    std::unordered_map<std::string, int> byNumber;
+    for (int slot = 0; slot < GetCount(); ++slot)
+        if (const ClipEntry* entry = GetEntry(slot); entry != nullptr && entry->name.find('.') == 5)
+            byNumber.emplace(entry->name.substr(0, 5), slot);
+
+    std::vector<int> itemSlots;
+    std::vector<bool> named(slots_.size(), false);
+    for (const PlayItem& item : playlist.items) {
+        const auto found = byNumber.find(item.clipName);
+        if (found == byNumber.end()) {
+            problem = "it names " + item.clipName + ", which is not in the folder";
+            return false;
+        }
+        if (named[static_cast<std::size_t>(found->second)]) {
+            problem = "it names " + item.clipName + " twice";
+            return false;
+        }
+        named[static_cast<std::size_t>(found->second)] = true;
+        itemSlots.push_back(found->second);
+    }
+    for (std::size_t i = 0; i < playlist.items.size(); ++i) {
+        if (!playlist.items[i].ContinuesPrevious())
+            continue;
+        if (i == 0) {
+            problem = "its first item continues no recording";
+            return false;
+        }
+        if (PreviousFile(itemSlots[i]) != itemSlots[i - 1]) {
+            problem = platform::FormatString("%s continues %s, but is not the file after it on the card",
+                                             playlist.items[i].clipName.c_str(),
+                                             playlist.items[i - 1].clipName.c_str());
+            return false;
+        }
+    }
+
+    int recordingStart = -1;
+    for (std::size_t i = 0; i < playlist.items.size(); ++i) {
+        ClipEntry& entry = Slot(itemSlots[i]);
+        entry.duration = playlist.items[i].Seconds();
+        entry.durationFromPlaylist = true;
+        if (playlist.items[i].ContinuesPrevious()) {
+            entry.continues = recordingStart;
+            Slot(recordingStart).continuations.push_back(itemSlots[i]);
+        } else {
+            recordingStart = itemSlots[i];
+        }
+    }
+    return true;
+}
+
+bool CClipDetails::IsContinuation(int index) const
+{
+    const ClipEntry* entry = GetEntry(index);
+    return joined_ && entry != nullptr && entry->continues >= 0;
+}
+
+int CClipDetails::ContinuationCount() const
+{
+    if (!joined_)
+        return 0;
+    return static_cast<int>(std::count_if(slots_.begin(), slots_.end(),
+                                          [](const ClipEntry& entry) { return entry.valid && entry.continues >= 0; }));
+}
+
+std::vector<int> CClipDetails::RecordingParts(int index) const
+{
+    const ClipEntry* entry = GetEntry(index);
+    if (entry == nullptr)
+        return {};
+    std::vector<int> parts{index};
+    if (joined_)
+        parts.insert(parts.end(), entry->continuations.begin(), entry->continuations.end());
+    return parts;
+}
+
+bool CClipDetails::GetRecordingPaths(int index, std::vector<std::string>& paths) const
+{
+    const std::vector<int> parts = RecordingParts(index);
+    for (int part : parts)
+        paths.push_back(platform::JoinPath(directory_, Slot(part).name));
+    return !parts.empty();
+}
+
+std::uint64_t CClipDetails::RecordingSize(int index) const
+{
+    std::uint64_t size = 0;
+    for (int part : RecordingParts(index))
+        size += Slot(part).Size();
+    return size;
+}
+
+std::optional<double> CClipDetails::RecordingDuration(int index) const
+{
+    const std::vector<int> parts = RecordingParts(index);
+    double seconds = 0;
+    for (int part : parts) {
+        if (!Slot(part).duration)
+            return std::nullopt;
+        seconds += *Slot(part).duration;
+    }
+    return parts.empty() ? std::nullopt : std::optional<double>(seconds);
+}
+
+std::pair<int, int> CClipDetails::PartOfRecording(int index) const
+{
+    const ClipEntry* entry = GetEntry(index);
+    if (entry == nullptr)
+        return {0, 0};
+    if (!joined_ || entry->continues < 0)
+        return {1, static_cast<int>(RecordingParts(index).size())};
+    const std::vector<int> parts = RecordingParts(entry->continues);
+    const auto at = std::find(parts.begin(), parts.end(), index);
+    return {static_cast<int>(at - parts.begin()) + 1, static_cast<int>(parts.size())};
+}
+
+std::string CClipDetails::FormatDuration(double seconds)
+{
+    const long long total = std::llround(std::max(0.0, seconds));
+    if (total >= 3600)
+        return platform::FormatString("%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
+    return platform::FormatString("%lld:%02lld", total / 60, total % 60);
+}
+
+std::string CClipDetails::FormatDetails(int index) const
+{
+    const ClipEntry* entry = GetEntry(index);
+    if (entry == nullptr)
+        return {};
+    const std::optional<double> duration = RecordingDuration(index);
+    const std::size_t files = RecordingParts(index).size();
+    const platform::CalendarFields t = CalendarOf(*entry);
+    std::string when = platform::FormatString("%02d:%02d:%02d %d-%s-%d", t.hour, t.minute, t.second, t.day,
+                                              MonthName(t.month), t.year);
+    if (entry->recorded) {
+        const int offset = entry->recorded->OffsetMinutes();
+        const int magnitude = offset < 0 ? -offset : offset;
+        when = platform::FormatString("recorded %s UTC%c%02d:%02d", when.c_str(), offset < 0 ? '-' : '+',
+                                      magnitude / 60, magnitude % 60);
+    } else {
+        when = "file time " + when + " UTC";
+    }
+    return platform::FormatString("%s: %s, %zu file%s, %s", entry->name.c_str(),
+                                  duration ? FormatDuration(*duration).c_str() : "length unknown", files,
+                                  files == 1 ? "" : "s", when.c_str());
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "model/CardPlaylist.h"
 #include "model/RecordingTime.h"
 #include "platform/CalendarTime.h"
 #include "platform/FileSystem.h"
@@ -11,6 +12,10 @@
 // The clip list of one directory: its stream files by slot, and the texts the grid shows.
 // A numbered list puts each file in the slot of the number its name starts with (as camcorders
 // name them, 00012.MTS in slot 12); an unnumbered list keeps the listing order.
+// A recording that the camera split across files (as its playlist says) is one clip once the
+// list joins recordings: it stands in the slot of its first file, whose picture, time and date
+// it shows, with the size and duration of all its files; the files that continue it are no
+// clips of their own.
 class CClipDetails {
 public:
     struct ClipEntry {
@@ -22,6 +27,15 @@ public:
         // The time the camera wrote into the clip, once read; its wall clock then stands in
         // for the file time in the caption, the date and the date key.
         std::optional<RecordingTime> recorded;
+        // The file's duration in seconds: from the playlist, or read from the stream.
+        std::optional<double> duration;
+        bool durationFromPlaylist = false;
+        // For the first file of a split recording: the slots of the files that continue it, in
+        // playlist order. For such a file: the slot of the recording's first file, else -1.
+        std::vector<int> continuations;
+        int continues = -1;
+
+        std::uint64_t Size() const { return static_cast<std::uint64_t>(sizeHigh) << 32 | sizeLow; }
     };
 
     // Highest number taken from a file name as a slot. A file whose number is negative or larger
@@ -50,11 +64,50 @@ public:
     const ClipEntry* GetEntry(int index) const;
     // Gives a clip the recording time read from its stream; false for an empty slot.
     bool SetRecordingTime(int index, const RecordingTime& time);
+    // Gives a file its duration read from the stream, unless the playlist gave one.
+    bool SetStreamDuration(int index, double seconds);
+
+    // Takes from the folder's playlist which files continue a recording, and every named
+    // file's duration. Nothing is taken when the playlist and the folder disagree (a file it
+    // names is missing or named twice, a continuation whose file does not follow its recording's
+    // last one on the card): false, with the reason in `problem`.
+    bool ApplyPlaylist(const CardPlaylist& playlist, std::string& problem);
+    // Whether the files of a split recording are shown as one clip.
+    void SetJoinedRecordings(bool joined) { joined_ = joined; }
+    bool JoinsRecordings() const { return joined_; }
+    // A file that continues a recording shown in its first file's slot: not a clip of its own.
+    bool IsContinuation(int index) const;
+    // How many slots hold such files.
+    int ContinuationCount() const;
+    // The slots of a clip's files, in order: its own and, for a joined recording, those that
+    // continue it. Empty for an empty slot.
+    std::vector<int> RecordingParts(int index) const;
+    // The paths of a clip's files, in order; false (nothing added) for an empty slot.
+    bool GetRecordingPaths(int index, std::vector<std::string>& paths) const;
+    // The size of all of a clip's files.
+    std::uint64_t RecordingSize(int index) const;
+    // The duration of all of a clip's files, once every one is known.
+    std::optional<double> RecordingDuration(int index) const;
+    // Which file of its recording a file is, and of how many: {1, 1} for a clip of one file,
+    // {2, 2} for the second of two. {0, 0} for an empty slot.
+    std::pair<int, int> PartOfRecording(int index) const;
+    // What hovering over a clip tells: its duration, its files and its time, with the zone
+    // where the camera gave one ("00003.MTS: 22:41, 2 files, recorded 23:16:24 31-Dec-2008
+    // UTC+01:00"). Empty for an empty slot.
+    std::string FormatDetails(int index) const;
+
+    // "22:41", or "1:02:05" from an hour on; seconds rounded.
+    static std::string FormatDuration(double seconds);
 
 private:
     void AddEntry(const ClipEntry& entry, std::vector<ClipEntry>& unplaced);
+    ClipEntry& Slot(int index) { return slots_[static_cast<std::size_t>(index)]; }
+    const ClipEntry& Slot(int index) const { return slots_[static_cast<std::size_t>(index)]; }
+    // The nearest slot below `index` that holds a file, or -1.
+    int PreviousFile(int index) const;
 
     std::vector<ClipEntry> slots_;
     std::string directory_;
     bool numbered_;
+    bool joined_ = false;
 };

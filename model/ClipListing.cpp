@@ -56,10 +56,13 @@ void ListDirectory(const CClipDetails& clips, std::ostream& out)
         std::string path;
         if (entry == nullptr || !clips.GetClipPath(slot, path))
             continue;
-        const std::uint64_t size = static_cast<std::uint64_t>(entry->sizeHigh) << 32 | entry->sizeLow;
-        const std::optional<RecordingTime> recorded = ReadRecordingTime(path);
-        out << EscapedPath(path) << '\t' << size << '\t'
-            << (recorded ? StreamTime(*recorded) : FileTime(entry->lastWriteTime)) << '\n';
+        const ClipStreamFacts facts = ReadClipStreamFacts(path, !entry->durationFromPlaylist);
+        const std::optional<double> duration = entry->durationFromPlaylist ? entry->duration : facts.duration;
+        const auto [part, parts] = clips.PartOfRecording(slot);
+        out << EscapedPath(path) << '\t' << entry->Size() << '\t'
+            << (facts.time ? StreamTime(*facts.time) : FileTime(entry->lastWriteTime)) << '\t'
+            << (duration ? platform::FormatString("%.3f", *duration) : std::string("-")) << '\t' << part << '/'
+            << parts << '\n';
     }
 }
 

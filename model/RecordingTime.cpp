@@ -1,8 +1,12 @@
 #include "model/RecordingTime.h"
 
 #include "log/EventLog.h"
+#include "model/H264Stream.h"
+#include "model/StreamDuration.h"
+#include "model/TransportStream.h"
 #include "platform/FileSystem.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,10 +27,6 @@ constexpr std::uint8_t kTagDayTime = 0x19;
 constexpr std::size_t kEntrySize = 5;
 constexpr int kNalTypeSei = 6;
 constexpr int kSeiUserDataUnregistered = 5;
-
-constexpr std::size_t kTsPacket = 188;
-constexpr std::uint8_t kTsSync = 0x47;
-constexpr unsigned kNullPid = 0x1fff;
 
 // The camera's date is normally within the first few packets: one 16 KB read settles almost
 // every clip, and only a clip without it costs the whole read limit.
@@ -141,41 +141,6 @@ RecordingTimeScan ScanSeiMessages(Bytes rbsp, bool complete)
     return {};
 }
 
-// Undoes emulation prevention: 00 00 03 becomes 00 00. Copies the runs between escapes whole.
-std::vector<std::uint8_t> Unescape(Bytes nal)
-{
-    std::vector<std::uint8_t> rbsp;
-    rbsp.reserve(nal.size());
-    std::size_t copied = 0;
-    for (std::size_t i = 0; i + 2 < nal.size();) {
-        if (nal[i + 2] > 3) {
-            i += 3;  // none of the three can start an escape
-        } else if (nal[i] == 0 && nal[i + 1] == 0 && nal[i + 2] == 3) {
-            rbsp.insert(rbsp.end(), nal.begin() + copied, nal.begin() + i + 2);
-            copied = i + 3;
-            i += 3;
-        } else {
-            ++i;
-        }
-    }
-    rbsp.insert(rbsp.end(), nal.begin() + copied, nal.end());
-    return rbsp;
-}
-
-// Index of the next 00 00 01 at or after `from`, or the size when there is none.
-std::size_t FindStartCode(Bytes stream, std::size_t from)
-{
-    for (std::size_t i = from; i + 2 < stream.size(); ++i) {
-        if (stream[i + 2] > 1) {
-            i += 2;  // none of the three can start a code
-            continue;
-        }
-        if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1)
-            return i;
-    }
-    return stream.size();
-}
-
 // The bytes [begin, end) of one NAL unit; an SEI unit is read for the date.
 RecordingTimeScan ScanUnit(Bytes stream, std::size_t begin, std::size_t end, bool complete)
 {
@@ -183,7 +148,7 @@ RecordingTimeScan ScanUnit(Bytes stream, std::size_t begin, std::size_t end, boo
         --end;  // the zero byte of a four-byte start code belongs to no unit
     if (end <= begin || (stream[begin] & 0x1f) != kNalTypeSei)
         return {};
-    return ScanSeiMessages(Unescape(stream.subspan(begin, end - begin)), complete);
+    return ScanSeiMessages(h264::Unescape(stream.subspan(begin, end - begin)), complete);
 }
 
 // Walks the NAL units of an H.264 byte stream that may still grow, looking at each byte once,
@@ -194,7 +159,7 @@ public:
     RecordingTimeScan Continue(Bytes stream)
     {
         for (;;) {
-            const std::size_t code = FindStartCode(stream, searchFrom_);
+            const std::size_t code = h264::FindStartCode(stream, searchFrom_);
             if (code == stream.size()) {
                 // A start code may yet begin in the last two bytes.
                 searchFrom_ = std::max(searchFrom_, stream.size() >= 2 ? stream.size() - 2 : 0);
@@ -221,45 +186,26 @@ private:
     std::size_t searchFrom_ = 0;
 };
 
-bool LooksLikeTransportStream(Bytes bytes, std::size_t first, std::size_t stride)
-{
-    // Three sync bytes in a row, or as many as the bytes hold.
-    int seen = 0;
-    for (std::size_t at = first; at < bytes.size() && seen < 3; at += stride, ++seen)
-        if (bytes[at] != kTsSync)
-            return false;
-    return seen > 0 && first + kTsPacket <= bytes.size();
-}
-
 // Takes the video elementary stream out of transport packets: the payloads of the first PID
 // whose packetised stream carries video (stream ids 0xE0..0xEF), without their PES headers.
 class VideoDemux {
 public:
     // Appends what the packet adds to the video stream; false when it adds nothing.
-    bool Add(const std::uint8_t* packet, std::vector<std::uint8_t>& video)
+    bool Add(const std::uint8_t* bytes, std::vector<std::uint8_t>& video)
     {
-        if (packet[0] != kTsSync || (packet[1] & 0x80) != 0)
-            return false;  // lost sync or a transport error: this packet is not used
-        const bool unitStart = (packet[1] & 0x40) != 0;
-        const unsigned pid = (packet[1] & 0x1fu) << 8 | packet[2];
-        const unsigned control = (packet[3] >> 4) & 0x03;
-        std::size_t start = 4;
-        if ((control & 0x02) != 0)
-            start += 1 + packet[4];
-        if ((control & 0x01) == 0 || start >= kTsPacket || pid == kNullPid || (videoPid_ && pid != *videoPid_))
+        const ts::Packet packet = ts::ReadPacket(bytes);
+        if (!packet.usable || (videoPid_ && packet.pid != *videoPid_))
             return false;
-        const std::uint8_t* payload = packet + start;
-        const std::size_t length = kTsPacket - start;
-        if (unitStart) {
-            const bool pesVideo = length >= 9 && payload[0] == 0 && payload[1] == 0 && payload[2] == 1 &&
-                                  (payload[3] & 0xf0) == 0xe0;
-            const std::size_t header = pesVideo ? 9u + payload[8] : length;
-            inPes_ = pesVideo && header <= length;
+        const std::uint8_t* payload = packet.payload;
+        std::size_t length = packet.payloadBytes;
+        if (packet.unitStart) {
+            const std::optional<ts::PesHeader> pes = ts::ReadPesHeader(payload, length);
+            inPes_ = pes && pes->video;
             if (!inPes_)
                 return false;
-            videoPid_ = pid;
-            video.insert(video.end(), payload + header, payload + length);
-            return true;
+            videoPid_ = packet.pid;
+            payload += pes->headerBytes;
+            length -= pes->headerBytes;
         }
         if (!inPes_)
             return false;
@@ -272,13 +218,13 @@ private:
     bool inPes_ = false;
 };
 
-RecordingTimeScan ScanTransportStream(Bytes bytes, std::size_t first, std::size_t stride)
+RecordingTimeScan ScanTransportStream(Bytes bytes, const ts::PacketLayout& layout)
 {
     std::vector<std::uint8_t> video;
     video.reserve(bytes.size());
     VideoDemux demux;
     UnitScanner units;
-    for (std::size_t at = first; at + kTsPacket <= bytes.size(); at += stride) {
+    for (std::size_t at = layout.first; at + ts::kPacketBytes <= bytes.size(); at += layout.stride) {
         if (!demux.Add(bytes.data() + at, video))
             continue;
         const RecordingTimeScan scan = units.Continue(video);
@@ -327,36 +273,44 @@ RecordingTimeScan ScanVideoStream(Bytes stream)
 
 RecordingTimeScan ScanRecordingTime(Bytes bytes)
 {
-    for (const auto& [first, stride] : {std::pair<std::size_t, std::size_t>{4, 192}, {0, kTsPacket}})
-        if (LooksLikeTransportStream(bytes, first, stride))
-            return ScanTransportStream(bytes, first, stride);
+    if (const std::optional<ts::PacketLayout> layout = ts::DetectLayout(bytes))
+        return ScanTransportStream(bytes, *layout);
     return ScanVideoStream(bytes);
 }
 
-ClipStreamFacts ReadClipStreamFacts(const std::string& clipPath)
+ClipStreamFacts ReadClipStreamFacts(const std::string& clipPath, bool withDuration)
 {
+    ClipStreamFacts facts;
     // A descriptor, not a stream: reading thousands of clips is mostly opening them.
     const platform::FileDescriptor file = platform::OpenRegularDescriptor(clipPath);
-    if (!file)
-        return {};
+    struct stat info {};
+    if (!file || fstat(file.Get(), &info) != 0)
+        return facts;
     const int fd = file.Get();
     bool failed = false;
     std::vector<std::uint8_t> bytes(kFirstRead);
     std::size_t got = ReadUpTo(fd, bytes.data(), bytes.size(), failed);
     RecordingTimeScan scan = ScanRecordingTime({bytes.data(), got});
-    if (!failed && !scan.settled && got == kFirstRead) {
+    std::optional<VideoStart> start = withDuration ? FindVideoStart({bytes.data(), got}) : std::nullopt;
+    // A file that starts in the middle of a picture (the second file of a split recording) may
+    // show its first PES header only further in.
+    if (!failed && (!scan.settled || (withDuration && !start)) && got == kFirstRead) {
         bytes.resize(kRecordingTimeReadLimit);
         got += ReadUpTo(fd, bytes.data() + got, bytes.size() - got, failed);
-        scan = ScanRecordingTime({bytes.data(), got});
+        if (!scan.settled)
+            scan = ScanRecordingTime({bytes.data(), got});
+        if (withDuration && !start)
+            start = FindVideoStart({bytes.data(), got});
     }
-    // Cut short by an error, the bytes say nothing about the clip.
+    // Cut short by an error (a pulled card), the bytes say nothing about the clip.
     if (failed && !scan.time)
-        return {};
-    if (scan.settled && !scan.time)
-        LogEvent("Recording time in [%s] is damaged; its file time is shown", clipPath.c_str());
-    ClipStreamFacts facts;
+        return facts;
     facts.read = true;
     facts.time = scan.time;
+    if (scan.settled && !scan.time)
+        LogEvent("Recording time in [%s] is damaged; its file time is shown", clipPath.c_str());
+    if (start)
+        facts.duration = ReadStreamDuration(fd, static_cast<std::uint64_t>(info.st_size), *start);
     return facts;
 }
 

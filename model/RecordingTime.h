@@ -52,16 +52,17 @@ RecordingTimeScan ScanRecordingTime(std::span<const std::uint8_t> bytes);
 // The same for an H.264 byte stream (NAL units after 00 00 01 start codes).
 RecordingTimeScan ScanVideoStream(std::span<const std::uint8_t> stream);
 
-// What reading the start of a clip's stream gave.
+// What reading a clip's stream gave.
 struct ClipStreamFacts {
-    bool read = false;  // false: the file could not be opened or read (an I/O error, a pulled card): nothing is remembered
+    bool read = false;  // false: the file could not be opened or read (an I/O error, a pulled card)
     std::optional<RecordingTime> time;
+    std::optional<double> duration;  // seconds, when asked for and found
 };
 
-// Reads the start of a clip file, at most kRecordingTimeReadLimit bytes. Only a regular file is
-// opened. A clip that was read but carries no usable date gives `read` without a time.
-ClipStreamFacts ReadClipStreamFacts(const std::string& clipPath);
+// The recording time of a clip file from its first bytes (at most kRecordingTimeReadLimit), and
+// with `withDuration` its duration from the time stamps of its first and last pictures (see
+// StreamDuration.h), never reading the middle of the file. Only a regular file is opened.
+ClipStreamFacts ReadClipStreamFacts(const std::string& clipPath, bool withDuration = false);
 
-// The recording time of a clip file; nothing when the file cannot be read or carries no usable
-// date.
+// The recording time alone; nothing when the file cannot be read or carries no usable date.
 std::optional<RecordingTime> ReadRecordingTime(const std::string& clipPath);

@@ -20,7 +20,8 @@ struct CRecordingTimeReader::State {
     struct Memory {
         std::uint64_t size = 0;
         platform::FileTime modified = 0;
-        std::optional<RecordingTime> time;
+        bool durationRead = false;
+        ClipStreamFacts facts;
     };
 
     FileReader reader;
@@ -52,11 +53,13 @@ struct CRecordingTimeReader::State {
         return false;
     }
 
-    void Remember(const ClipFile& clip, const std::optional<RecordingTime>& time)
+    void Remember(const ClipFile& clip, const ClipStreamFacts& facts)
     {
+        if (!facts.read)
+            return;  // an I/O error tells nothing about the clip
         if (remembered.size() >= kMaxRemembered)
             remembered.clear();
-        remembered[clip.path] = Memory{clip.size, clip.modified, time};
+        remembered[clip.path] = Memory{clip.size, clip.modified, clip.wantDuration, facts};
     }
 };
 
@@ -104,28 +107,27 @@ void CRecordingTimeReader::ThreadMain(std::shared_ptr<State> state)
         guard.unlock();
         ClipStreamFacts facts;
         try {
-            facts = state->reader(clip.path);
+            facts = state->reader(clip.path, clip.wantDuration);
         } catch (const std::exception& error) {
             LogEvent("Failed to read the recording time of [%s]: %s", clip.path.c_str(), error.what());
         }
         guard.lock();
-        if (facts.read)
-            state->Remember(clip, facts.time);
+        state->Remember(clip, facts);
         if (generation == state->generation)
-            state->results.push_back(Result{clip.path, facts.time});
+            state->results.push_back(Result{clip.path, facts});
     }
     state->finished = true;
     state->changed.notify_all();
 }
 
-std::optional<std::optional<RecordingTime>> CRecordingTimeReader::Remembered(const ClipFile& clip) const
+std::optional<ClipStreamFacts> CRecordingTimeReader::Remembered(const ClipFile& clip) const
 {
     std::lock_guard<std::mutex> guard(state_->lock);
     const auto found = state_->remembered.find(clip.path);
     if (found == state_->remembered.end() || found->second.size != clip.size ||
-        found->second.modified != clip.modified)
+        found->second.modified != clip.modified || (clip.wantDuration && !found->second.durationRead))
         return std::nullopt;
-    return found->second.time;
+    return found->second.facts;
 }
 
 void CRecordingTimeReader::Enqueue(const std::vector<ClipFile>& clips)

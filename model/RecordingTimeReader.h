@@ -14,12 +14,12 @@
 #include <unordered_map>
 #include <vector>
 
-// Reads the recording times of clips on a worker thread of its own, so that opening a folder of
+// Reads what the streams of clips tell (the recording time, and the duration where the card's
+// playlist does not give it) on a worker thread of its own, so that opening a folder of
 // thousands of clips on a slow card never waits for them. Clips are read in the order given,
 // except that the clips last named visible go first. Every read is remembered by path, size and
-// modification time for the life of the reader: a clip met again unchanged is not read again. A
-// clip that could not be read (an I/O error, a pulled card) is not remembered, so it is read
-// again when it is queued again.
+// modification time for the life of the reader: a clip met again unchanged is not read again.
+// A file that could not be read at all is not remembered, so it is read again when met again.
 // The UI thread queues clips and takes finished reads; the worker never calls into the UI.
 class CRecordingTimeReader {
 public:
@@ -28,14 +28,15 @@ public:
         std::string path;
         std::uint64_t size = 0;
         platform::FileTime modified = 0;  // the listing's last-write time
+        bool wantDuration = false;        // the duration is read from the stream too
         bool operator==(const ClipFile&) const = default;
     };
     struct Result {
         std::string path;
-        std::optional<RecordingTime> time;
+        ClipStreamFacts facts;
     };
     // Reads one clip, on the worker thread.
-    using FileReader = std::function<ClipStreamFacts(const std::string& path)>;
+    using FileReader = std::function<ClipStreamFacts(const std::string& path, bool withDuration)>;
 
     // Starts the worker at once.
     explicit CRecordingTimeReader(FileReader reader = &ReadClipStreamFacts);
@@ -43,9 +44,9 @@ public:
     CRecordingTimeReader(const CRecordingTimeReader&) = delete;
     CRecordingTimeReader& operator=(const CRecordingTimeReader&) = delete;
 
-    // What an earlier read of this very file gave: nothing when it was never read (or has changed
-    // since); a remembered "no time" is an empty optional inside.
-    std::optional<std::optional<RecordingTime>> Remembered(const ClipFile& clip) const;
+    // What an earlier read of this very file gave (with a duration when it is wanted): nothing
+    // when it was never read so, or has changed since.
+    std::optional<ClipStreamFacts> Remembered(const ClipFile& clip) const;
     // Queues clips behind those already queued; a clip already queued keeps its place.
     void Enqueue(const std::vector<ClipFile>& clips);
     // The clips shown now, in grid order: read before any other queued clip. Replaces the

@@ -63,6 +63,7 @@ enum ControlId : int {
     kIdWarningText = 1016,
     kIdPlaceholderText = 1017,
     kIdShareThumbnails = 1018,
+    kIdJoinSplitRecordings = 1019,
     kIdStatusPane = 129,
 };
 

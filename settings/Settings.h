@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-// The program's nine persistent settings. Each is read at every use and never cached, so a
+// The program's ten persistent settings. Each is read at every use and never cached, so a
 // change made by one part of the program is seen by the very next read anywhere, on any thread.
 // Every failure is silent: a read that fails leaves the caller's default, a write that fails is lost.
 
@@ -56,6 +56,8 @@ inline constexpr StringSetting FFmpegParams{"FFmpegParams", "-i \"%IN%\" -vframe
 // Thumbnails are taken from and given to the desktop's shared thumbnail cache (the one file
 // managers keep under ~/.cache/thumbnails).
 inline constexpr BoolSetting ShareThumbnails{"ShareThumbnails", true};
+// A recording that the camera split across files (its card's playlist says so) is one clip.
+inline constexpr BoolSetting JoinSplitRecordings{"JoinSplitRecordings", true};
 
 // Longest stored string, terminating NUL included, that a read accepts.
 inline constexpr std::size_t kMaxStringBytes = 1023;

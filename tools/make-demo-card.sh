@@ -2,14 +2,17 @@
 # Makes a sample camcorder card: PRIVATE/AVCHD/BDMV/STREAM with six real H.264 clips in M2TS
 # streams (192-byte packets, AC-3 audio), recorded on two days, and AVCHDTN/THUMB.TDT + THUMB.TID
 # holding the camera's thumbnails of the first three. The other three get generated thumbnails.
+# A seventh recording is split across 00006.MTS and 00007.MTS, cut in the middle of a group of
+# pictures as a camera does at the card's size limit, and BDMV/PLAYLIST/00000.MPL says so.
 set -euo pipefail
 card=${1:?usage: make-demo-card.sh <folder>}
 stream="$card/PRIVATE/AVCHD/BDMV/STREAM"
 thumbs="$card/PRIVATE/AVCHD/AVCHDTN"
-[[ -f "$stream/00005.MTS" && -f "$thumbs/THUMB.TID" ]] && exit 0
+playlist="$card/PRIVATE/AVCHD/BDMV/PLAYLIST"
+[[ -f "$stream/00007.MTS" && -f "$thumbs/THUMB.TID" && -f "$playlist/00000.MPL" ]] && exit 0
 
 rm -rf "$card"
-mkdir -p "$stream" "$thumbs"
+mkdir -p "$stream" "$thumbs" "$playlist"
 sources=(
   "testsrc2=size=1920x1080:rate=25"
   "smptehdbars=size=1920x1080:rate=25"
@@ -44,3 +47,43 @@ done
   head -c 72 /dev/zero
   for i in 0 1 2; do printf "\\x00\\x0$i\\x00\\x0$i"; head -c 8 /dev/zero; done
 } > "$thumbs/THUMB.TID"
+
+# The split recording: four seconds, cut at the video packet of picture 55 (in decode order),
+# which lies inside a group of 12.
+whole="$card/whole.MTS"
+ffmpeg -nostdin -loglevel error -y -f lavfi -i "mandelbrot=size=1920x1080:rate=25" \
+  -f lavfi -i "sine=frequency=880:duration=4" -c:v libx264 -preset ultrafast -pix_fmt yuv420p \
+  -x264opts keyint=12:min-keyint=12:scenecut=0 -c:a ac3 -b:a 192k -t 4 -f mpegts -mpegts_m2ts_mode 1 "$whole"
+packets=$(ffprobe -v error -select_streams v:0 -show_entries packet=pts,pos -of csv=p=0 "$whole" | grep ,)
+cut=$(( $(sed -n 56p <<<"$packets" | cut -d, -f2) / 192 * 192 ))
+size=$(stat -c %s "$whole")
+head -c "$cut" "$whole" > "$stream/00006.MTS"
+tail -c $(( size - cut )) "$whole" > "$stream/00007.MTS"
+rm "$whole"
+touch -d "2009-03-08 16:00:00 UTC" "$stream/00006.MTS" "$stream/00007.MTS"
+start=$(cut -d, -f1 <<<"$packets" | sort -n | head -1)
+count=$(wc -l <<<"$packets")
+
+# The playlist: big-endian numbers, one play item a file (IN and OUT in 45 kHz ticks), the
+# split recording's second item with connection condition 6, an entry mark per recording.
+byte() { printf "\\$(printf '%03o' $(( $1 & 255 )))"; }
+be16() { byte $(( $1 >> 8 )); byte "$1"; }
+be32() { be16 $(( $1 >> 16 )); be16 $(( $1 & 65535 )); }
+item() {  # name connection in out
+  be16 48; printf '%s' "$1"; printf 'M2TS'; be16 "$2"; byte 0; be32 "$3"; be32 "$4"
+  head -c 12 /dev/zero; be16 14; head -c 14 /dev/zero
+}
+split_at=$(( (start + 3600 * 55) / 2 ))
+end=$(( (start + 3600 * count) / 2 ))
+{
+  items=8
+  list_length=$(( 6 + items * 50 ))
+  printf 'MPLS0200'; be32 58; be32 $(( 62 + list_length )); be32 0; head -c 20 /dev/zero
+  be32 14; byte 0; byte 1; head -c 12 /dev/zero
+  be32 "$list_length"; be16 0; be16 "$items"; be16 0
+  for i in 0 1 2 3 4 5; do item "0000$i" 1 0 90000; done
+  item 00006 1 $(( start / 2 )) "$split_at"
+  item 00007 6 "$split_at" "$end"
+  be32 $(( 2 + 7 * 14 )); be16 7
+  for i in 0 1 2 3 4 5 6; do byte 0; byte 1; be16 "$i"; be32 0; be16 4113; be32 0; done
+} > "$playlist/00000.MPL"

@@ -1,6 +1,7 @@
 #include "view/ChildView.h"
 
 #include "log/EventLog.h"
+#include "platform/Utf8.h"
 #include "res/Resources.h"
 #include "settings/Settings.h"
 #include "view/ItemPainter.h"
@@ -34,6 +35,7 @@ CChildView::CChildView(wxWindow* parent, CThumbnailGenerator::Producer producer)
     Bind(wxEVT_LEFT_DCLICK, &CChildView::OnLeftDoubleClick, this);
     Bind(wxEVT_RIGHT_DOWN, &CChildView::OnRightDown, this);
     Bind(wxEVT_RIGHT_UP, &CChildView::OnRightUp, this);
+    Bind(wxEVT_LEAVE_WINDOW, &CChildView::OnLeaveWindow, this);
     for (int id : {int(wxID_OPEN), int(res::kCmdOptions), int(res::kCmdPlayClip), int(res::kCmdPlaySelection),
                    int(res::kCmdPlayAll)})
         Bind(wxEVT_MENU, &CChildView::OnCommand, this, id);
@@ -150,6 +152,7 @@ void CChildView::OnOpenLastTimer(wxTimerEvent&)
 
 void CChildView::OpenAndRefresh(const std::string& folder)
 {
+    ShowDetails(nullptr, -1);  // the clip lists go with the folder
     layout_.Clear();
     openedFolder_ = folder;
     openedFolderPulled_ = false;
@@ -202,6 +205,8 @@ void CChildView::CollectThumbnails()
         RefreshGridKeepingTopClip();
     else if (times.labels)
         Refresh(false);
+    if (times.labels || times.durations)
+        ShowDetails(hoveredClips_, hoveredIndex_);  // the clip under the pointer may have been read
     // A clip that ended without a thumbnail still counts down.
     if (document_.GetPendingCount() != shownPending_)
         UpdateStatus();
@@ -246,12 +251,45 @@ void CChildView::OnLeftDown(wxMouseEvent& event)
 
 void CChildView::OnMotion(wxMouseEvent& event)
 {
+    if (!event.ButtonIsDown(wxMOUSE_BTN_ANY))
+        ShowDetailsAt(event.GetPosition());
     if (dragPending_ && event.LeftIsDown()) {
         const wxPoint d = event.GetPosition() - dragStart_;
         if (dragArmed_ || d.x * d.x + d.y * d.y >= 25)
             StartDrag();
     }
     event.Skip();
+}
+
+void CChildView::OnLeaveWindow(wxMouseEvent& event)
+{
+    ShowDetails(nullptr, -1);
+    event.Skip();
+}
+
+void CChildView::ShowDetailsAt(wxPoint clientPoint)
+{
+    const auto* clip = dynamic_cast<const CFmtClip*>(ItemAt(clientPoint));
+    if (clip == nullptr || clip->Clips() == nullptr)
+        ShowDetails(nullptr, -1);
+    else
+        ShowDetails(clip->Clips(), static_cast<int>(clip->Index()));
+}
+
+void CChildView::ShowDetails(const CClipDetails* clips, int index)
+{
+    hoveredClips_ = clips;
+    hoveredIndex_ = index;
+    const std::string text = clips != nullptr ? clips->FormatDetails(index) : std::string();
+    if (text == shownDetails_)
+        return;
+    shownDetails_ = text;
+    if (text.empty())
+        UnsetToolTip();
+    else
+        SetToolTip(wxString::FromUTF8(platform::DisplayUtf8(text)));
+    if (auto* status = dynamic_cast<IStatusSink*>(wxTheApp != nullptr ? wxTheApp->GetTopWindow() : nullptr))
+        status->ShowClipDetails(text);
 }
 
 void CChildView::OnLeftUp(wxMouseEvent& event)
@@ -326,10 +364,10 @@ void CChildView::OnCommand(wxCommandEvent& event)
 
 void CChildView::PlayClip(const CFmtClip& clip)
 {
-    std::string path;
-    if (clip.Clips() != nullptr && clip.Clips()->GetClipPath(static_cast<int>(clip.Index()), path) &&
-        !ReportMissingClips({path}))
-        OpenWithDesktop(path);
+    std::vector<std::string> files;
+    if (clip.Clips() != nullptr && clip.Clips()->GetRecordingPaths(static_cast<int>(clip.Index()), files) &&
+        !ReportMissingClips(files))
+        OpenWithDesktop(files);
 }
 
 void CChildView::WritePlaylistAndPlay(const std::vector<std::string>& paths)
@@ -338,9 +376,9 @@ void CChildView::WritePlaylistAndPlay(const std::vector<std::string>& paths)
         PlayListWithDesktop(paths);
 }
 
-void CChildView::OpenWithDesktop(const std::string& path)
+void CChildView::OpenWithDesktop(const std::vector<std::string>& files)
 {
-    PlayClipWithUsersPlayer(path);
+    PlayClipWithUsersPlayer(files);
 }
 
 void CChildView::PlayListWithDesktop(const std::vector<std::string>& paths)
@@ -429,10 +467,14 @@ bool CChildView::VolumeReturned(const std::string& root)
 void CChildView::ShowOptions()
 {
     const bool splitBefore = settings::SplitDates.Read();
+    const bool joinBefore = settings::JoinSplitRecordings.Read();
     if (!optionsRunner_ || !optionsRunner_(this))
         return;
+    const bool join = settings::JoinSplitRecordings.Read();
+    if (join != joinBefore)
+        document_.SetJoinedRecordings(join);  // before queueing: a file shown alone needs a picture
     if (settings::GenerateThumbnails.Read())
         document_.QueueMissingThumbnails();
-    if (settings::SplitDates.Read() != splitBefore)
+    if (settings::SplitDates.Read() != splitBefore || join != joinBefore)
         RefreshGrid();
 }

@@ -62,7 +62,7 @@ protected:
     // Seams to the desktop: the folder chooser, playing a clip or a list of clips with the
     // user's player, the drag loop.
     virtual bool BrowseForFolder(std::string& folder);
-    virtual void OpenWithDesktop(const std::string& path);
+    virtual void OpenWithDesktop(const std::vector<std::string>& files);
     virtual void PlayListWithDesktop(const std::vector<std::string>& paths);
     virtual void RunDragLoop(const std::vector<std::string>& paths);
 
@@ -81,6 +81,10 @@ private:
     void OnLeftDoubleClick(wxMouseEvent& event);
     void OnRightDown(wxMouseEvent& event);
     void OnRightUp(wxMouseEvent& event);
+    void OnLeaveWindow(wxMouseEvent& event);
+    // Tells what the clip under the pointer is, in the status bar and as a tool tip.
+    void ShowDetailsAt(wxPoint clientPoint);
+    void ShowDetails(const CClipDetails* clips, int index);
     void OnCommand(wxCommandEvent& event);
     void OnUpdatePlayClip(wxUpdateUIEvent& event);
     void OnUpdatePlaySelection(wxUpdateUIEvent& event);
@@ -105,6 +109,10 @@ private:
     CLabelCache labels_;
     CItemPainter::Fonts fonts_;  // made once, not for every paint
     std::vector<std::string> visibleClips_;
+    // The clip whose details are shown (its list and slot), and the text shown.
+    const CClipDetails* hoveredClips_ = nullptr;
+    int hoveredIndex_ = -1;
+    std::string shownDetails_;
     int shownPending_ = 0;  // the count the status bar shows
     // Set by a worker thread when it has posted a wake-up that the UI has not collected yet, so
     // a burst of results posts one event.

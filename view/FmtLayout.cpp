@@ -97,7 +97,9 @@ void CFmtLayout::Build()
         const int count = clips != nullptr ? clips->GetCount() : thumbnails->GetCount();
         for (int i = 0; i < count; ++i) {
             const ThumbnailEntry* entry = EntryOf(thumbnails, static_cast<std::uint32_t>(i));
-            const bool shown = clips != nullptr ? clips->GetEntry(i) != nullptr : entry != nullptr;
+            // A file that continues a split recording is shown in its recording's cell.
+            const bool shown =
+                clips != nullptr ? clips->GetEntry(i) != nullptr && !clips->IsContinuation(i) : entry != nullptr;
             if (!shown)
                 continue;
             if (splitDates && clips != nullptr) {
@@ -319,28 +321,24 @@ bool CFmtLayout::AnySelected() const
     return false;
 }
 
-void CFmtLayout::CollectSelectedPaths(std::vector<std::string>& paths) const
-{
-    for (const auto& item : items_) {
-        const auto* clip = dynamic_cast<const CFmtClip*>(item.get());
-        std::string path;
-        if (clip != nullptr && clip->IsSelected() && clip->Clips() != nullptr &&
-            clip->Clips()->GetClipPath(static_cast<int>(clip->Index()), path))
-            paths.push_back(path);
-    }
-}
-
 namespace {
 
+// Every file of the clip in a cell, in order.
 void AddClipPath(const IFmtItem& item, std::vector<std::string>& paths)
 {
     const auto* clip = dynamic_cast<const CFmtClip*>(&item);
-    std::string path;
-    if (clip != nullptr && clip->Clips() != nullptr && clip->Clips()->GetClipPath(static_cast<int>(clip->Index()), path))
-        paths.push_back(path);
+    if (clip != nullptr && clip->Clips() != nullptr)
+        clip->Clips()->GetRecordingPaths(static_cast<int>(clip->Index()), paths);
 }
 
 }  // namespace
+
+void CFmtLayout::CollectSelectedPaths(std::vector<std::string>& paths) const
+{
+    for (const auto& item : items_)
+        if (item->IsSelected())
+            AddClipPath(*item, paths);
+}
 
 void CFmtLayout::CollectAllPaths(std::vector<std::string>& paths) const
 {

@@ -35,6 +35,7 @@ public:
     void DeselectAll(IRepainter* repainter);
     bool AnySelected() const;
     IFmtItem* FindNearest(const IFmtItem* target, bool wantSelected) const;
+    // The paths of the clips' files, in grid order: a split recording gives every file it has.
     void CollectSelectedPaths(std::vector<std::string>& paths) const;
     void CollectAllPaths(std::vector<std::string>& paths) const;
     // The paths of the clips whose cells reach into the rows [top, bottom), in grid order.

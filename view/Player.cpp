@@ -76,14 +76,19 @@ void PlayClipsWithUsersPlayer(const std::vector<std::string>& paths)
     ReportLaunch(platform::OpenWithProgramFor(type, paths), what);
 }
 
-void PlayClipWithUsersPlayer(const std::string& path)
+void PlayClipWithUsersPlayer(const std::vector<std::string>& files)
 {
-    const std::string type = ClipType(path);
+    if (files.empty())
+        return;
+    const std::string type = ClipType(files.front());
     if (!platform::HasProgramFor(type)) {
         ReportNoPlayer(type);
         return;
     }
-    ReportLaunch(platform::OpenWithProgramFor(type, {path}), "[" + path + "]");
+    const std::string what = files.size() == 1 ? "[" + files.front() + "]"
+                                               : platform::FormatString("[%s] and the %zu files that continue it",
+                                                                        files.front().c_str(), files.size() - 1);
+    ReportLaunch(platform::OpenWithProgramFor(type, files), what);
 }
 
 bool ReportMissingClips(const std::vector<std::string>& paths)

@@ -10,8 +10,9 @@
 // Play Selection and Play All. AVCHD.wpl is written in any case, as it always was.
 void PlayClipsWithUsersPlayer(const std::vector<std::string>& paths);
 
-// Play Clip: the desktop's program for the clip's type.
-void PlayClipWithUsersPlayer(const std::string& path);
+// Play Clip: the desktop's program for the clip's type, given every file of the clip (the files
+// of a recording the camera split, in order) to play as one queue.
+void PlayClipWithUsersPlayer(const std::vector<std::string>& files);
 
 // The clips of a card that was pulled out: one box and a log line when any of the files is no
 // longer there, naming the first. True when any is missing.

@@ -25,7 +25,7 @@ public:
     }
     std::string nextFolder;  // "" answers like a cancelled dialog
     int folderDialogs = 0;
-    std::vector<std::string> opened;                   // files handed to the desktop
+    std::vector<std::vector<std::string>> opened;      // clips (their files) handed to the desktop
     std::vector<std::vector<std::string>> played;      // lists handed to the desktop's player
     std::vector<std::vector<std::string>> drags;       // file lists of started drags
     bool useDesktop = false;                           // hand files to the real desktop
@@ -40,11 +40,11 @@ protected:
         folder = nextFolder;
         return true;
     }
-    void OpenWithDesktop(const std::string& path) override
+    void OpenWithDesktop(const std::vector<std::string>& files) override
     {
-        opened.push_back(path);
+        opened.push_back(files);
         if (useDesktop)
-            CChildView::OpenWithDesktop(path);
+            CChildView::OpenWithDesktop(files);
     }
     void PlayListWithDesktop(const std::vector<std::string>& paths) override
     {

@@ -7,6 +7,8 @@
 #include "res/Resources.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
+#include "platform/FileSystem.h"
+#include "support/CardPlaylists.h"
 #include "support/Clips.h"
 #include "view/Playlist.h"
 
@@ -545,4 +547,78 @@ TEST(RealInputTest, AViewScrolledToTheEndStaysThereWhileThumbnailsArrive)
     input.Key('O', wxMOD_CONTROL);
     Pump(3s, [&] { return v->ScrollPosition(wxVERTICAL) == 0; });
     EXPECT_EQ(v->ScrollPosition(wxVERTICAL), 0);
+}
+
+TEST(RealInputTest, ASplitRecordingIsOneCellWithItsFirstPictureThatPlaysDragsAndTellsItsLength)
+{
+    SplitRecording recording;
+    FrameFixture::Options options;
+    options.realThumbnails = true;
+    options.beforeStart = [&](const TempDir& dir) {
+        const std::string bdmv = dir / "card/PRIVATE/AVCHD/BDMV";
+        MakeDirs(bdmv + "/STREAM");
+        ASSERT_EQ(Shell("cp " + ShellQuote(TestClips().interlaced1080) + " " + ShellQuote(bdmv + "/STREAM/00000.MTS")), 0);
+        recording = MakeSplitRecording(bdmv + "/STREAM", 1, {"red", "blue"});
+        std::vector<PlaylistItem> items{{"00000", 1, 0, 45000}};
+        items.insert(items.end(), recording.items.begin(), recording.items.end());
+        WritePlaylist(bdmv, items);
+        settings::LastDirectory.Write(dir / "card");
+        settings::GenerateThumbnails.Write(true);
+        settings::SplitDates.Write(false);
+    };
+    FrameFixture f(options);
+    RecordingDesktop desktop(f.dir);
+    f.view->useDesktop = true;
+    f.view->realDrag = true;
+    wxStatusBar* status = f.frame->GetStatusBar();
+    auto items = [&] { return f.view->GridLayout().Items().size(); };
+    Pump(60s, [&] { return items() == 3 && status->GetStatusText(1).StartsWith("Idle"); });
+    ASSERT_EQ(items(), 3u);  // the caption, the clip of one file and the recording of two
+    Pump(300ms);
+
+    // The recording shows its first file's first picture; nothing was made for the second file.
+    const wxPoint picture = ClientRectOf(f.view, 2).GetTopLeft() + wxPoint(60, 60);
+    const wxColour shown = ClientPixel(f.view, picture);
+    EXPECT_TRUE(shown.Red() > 200 && shown.Green() < 60 && shown.Blue() < 60) << shown.GetAsString().utf8_string();
+    EXPECT_TRUE(platform::FileExists(recording.files[0] + ".viewmere.jpg"));
+    EXPECT_FALSE(platform::FileExists(recording.files[1] + ".viewmere.jpg"));
+
+    // Pointed at, it tells its length, its files and its time, in the status bar and a tool tip.
+    RealInput input;
+    input.PointAt(f.view, picture);
+    Pump(3s, [&] { return status->GetStatusText(0).StartsWith("00001.MTS: 0:02, 2 files, "); });
+    EXPECT_TRUE(status->GetStatusText(0).StartsWith("00001.MTS: 0:02, 2 files, ")) << status->GetStatusText(0);
+    EXPECT_EQ(f.view->GetToolTipText(), status->GetStatusText(0));
+
+    // A double click plays both files, in order.
+    input.DoubleClickAt(f.view, picture);
+    EXPECT_EQ(desktop.WaitForRecord(), recording.files[0] + "\n" + recording.files[1] + "\n");
+
+    // Dragged to another program's window, it gives both files.
+    auto* target = new DropWindow;
+    Pump(300ms);
+    const wxPoint into = CentreOnScreen(target);
+    input.PointAt(f.view, picture);
+    input.Press();
+    BackgroundCommand finish("sleep 0.4; xdotool mousemove " + std::to_string(into.x - 20) + " " +
+                             std::to_string(into.y) + " sleep 0.3 mousemove " + std::to_string(into.x) + " " +
+                             std::to_string(into.y) + " sleep 0.3 mouseup 1");
+    input.PointAt(f.view, picture + wxPoint(8, 0));
+    Pump(5s, [&] { return finish.Finished() && !target->dropped.empty(); });
+    EXPECT_EQ(target->dropped, recording.files);
+    target->Destroy();
+
+    // Options: with the join ticked off, every file is a cell of its own.
+    std::unique_ptr<BackgroundCommand> untick;
+    WhenShown<COptionsDlg> dialog([&](COptionsDlg& options) {
+        const wxPoint ok = CentreOnScreen(options.FindWindow(wxID_OK));
+        untick = ClickLater(CentreOnScreen(options.FindWindow(res::kIdJoinSplitRecordings)),
+                            " sleep 0.3 mousemove " + std::to_string(ok.x) + " " + std::to_string(ok.y) +
+                                " sleep 0.2 click 1");
+    });
+    input.PointAt(f.view, picture);
+    input.Key(WXK_F2);
+    Pump(10s, [&] { return dialog.Done() && untick->Finished() && items() == 4; });
+    EXPECT_EQ(items(), 4u);
+    EXPECT_FALSE(settings::JoinSplitRecordings.Read());
 }

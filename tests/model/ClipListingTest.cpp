@@ -29,15 +29,17 @@ TEST(ClipListingTest, OneLinePerClipInGridOrderWithTheCamerasTimeOrTheFileTime)
 
     std::ostringstream out, errors;
     EXPECT_EQ(ListClips(dir.Path(), out, errors), 0);
+    // The card's files have their durations from its playlist (a second each), the loose real
+    // clip from its stream, and the rest none.
     EXPECT_EQ(out.str(), stream + "/00000.MTS\t" + std::to_string(ReadFile(stream + "/00000.MTS").size()) +
-                             "\t2009-03-07T14:05:09Z\tfile\n" +
-                             stream + "/00002.MTS\t" + clipSize + "\t2010-02-28T18:45:59+05:30\tstream\n" +
-                             odd + "/back\\\\slash.MTS\t14\t2009-03-07T14:05:09Z\tfile\n" +
-                             odd + "/new\\nline.MTS\t14\t2009-03-07T14:05:09Z\tfile\n" +
-                             odd + "/not\\\\ta tab\\r.MTS\t14\t2009-03-07T14:05:09Z\tfile\n" + odd + "/summer.MTS\t" +
+                             "\t2009-03-07T14:05:09Z\tfile\t1.000\t1/1\n" +
+                             stream + "/00002.MTS\t" + clipSize + "\t2010-02-28T18:45:59+05:30\tstream\t1.000\t1/1\n" +
+                             odd + "/back\\\\slash.MTS\t14\t2009-03-07T14:05:09Z\tfile\t-\t1/1\n" +
+                             odd + "/new\\nline.MTS\t14\t2009-03-07T14:05:09Z\tfile\t-\t1/1\n" +
+                             odd + "/not\\\\ta tab\\r.MTS\t14\t2009-03-07T14:05:09Z\tfile\t-\t1/1\n" + odd + "/summer.MTS\t" +
                              std::to_string(ReadFile(odd + "/summer.MTS").size()) +
-                             "\t2009-07-04T09:05:33-04:00\tstream\n" +
-                             odd + "/tab\\tname.MTS\t14\t2009-03-07T14:05:09Z\tfile\n");
+                             "\t2009-07-04T09:05:33-04:00\tstream\t1.000\t1/1\n" +
+                             odd + "/tab\\tname.MTS\t14\t2009-03-07T14:05:09Z\tfile\t-\t1/1\n");
     EXPECT_EQ(errors.str(), "");
 }
 

@@ -25,12 +25,12 @@ struct HeldReads {
 
     CRecordingTimeReader::FileReader Function()
     {
-        return [this](const std::string& path) {
+        return [this](const std::string& path, bool withDuration) {
             std::unique_lock<std::mutex> guard(lock);
             order.push_back(path);
             changed.notify_all();
             changed.wait(guard, [this] { return !hold; });
-            return ReadClipStreamFacts(path);
+            return ReadClipStreamFacts(path, withDuration);
         };
     }
     bool WaitForReads(std::size_t count)
@@ -86,14 +86,14 @@ TEST(RecordingTimeReaderTest, VisibleClipsGoFirstAndWhatWasReadIsRememberedUntil
                                                clips[1].path, clips[3].path, clips[5].path};
     EXPECT_EQ(reads.order, expected);
     for (const auto& result : results)
-        EXPECT_EQ(result.time.has_value(), result.path == clips[2].path) << result.path;
+        EXPECT_EQ(result.facts.time.has_value(), result.path == clips[2].path) << result.path;
     EXPECT_EQ(reader.PendingCount(), 0);
 
     // Each read is remembered for the file as listed; a file listed with another size or time is not.
     ASSERT_TRUE(reader.Remembered(clips[2]).has_value());
-    EXPECT_EQ(reader.Remembered(clips[2])->value().hour, 23);
+    EXPECT_EQ(reader.Remembered(clips[2])->time.value().hour, 23);
     ASSERT_TRUE(reader.Remembered(clips[3]).has_value());
-    EXPECT_FALSE(reader.Remembered(clips[3])->has_value());
+    EXPECT_FALSE(reader.Remembered(clips[3])->time.has_value());
     ClipFile touched = clips[2];
     touched.modified += 1;
     EXPECT_FALSE(reader.Remembered(touched).has_value());
@@ -125,6 +125,6 @@ TEST(RecordingTimeReaderTest, VisibleClipsGoFirstAndWhatWasReadIsRememberedUntil
     ASSERT_EQ(rename((dir.Path() + "-away").c_str(), dir.Path().c_str()), 0);
     reader.Enqueue({pulled});
     const auto back = TakeResults(reader, 1);
-    EXPECT_TRUE(back.size() == 1 && back[0].time.has_value());
+    EXPECT_TRUE(back.size() == 1 && back[0].facts.time.has_value());
 }
 

@@ -1,5 +1,6 @@
 #include "support/CardLayout.h"
 
+#include "support/CardPlaylists.h"
 #include "support/JpegFixtures.h"
 #include "support/TempDir.h"
 
@@ -36,6 +37,13 @@ std::string WriteCard(const std::string& root, const CardOptions& o)
     for (const std::string& clip : o.clips)
         clips.push_back(Cased(clip, o.lowerCase));
     WriteClips(stream, clips);
+    if (o.playlist) {
+        std::vector<PlaylistItem> items;
+        for (const std::string& clip : o.clips)
+            if (clip.size() > 5 && clip[5] == '.')
+                items.push_back(PlaylistItem{clip.substr(0, 5)});
+        WritePlaylist(avchd + "/" + Cased("BDMV", o.lowerCase), items);
+    }
     if (o.thumbnailBlocks > 0) {
         const std::string thumbDir = o.thumbnailFolder ? avchd + "/" + Cased("AVCHDTN", o.lowerCase) : avchd;
         std::vector<std::string> jpegs;

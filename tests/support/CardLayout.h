@@ -13,6 +13,7 @@ struct CardOptions {
     bool thumbnailFolder = true;     // AVCHDTN with THUMB.TDT + THUMB.TID
     int thumbnailBlocks = 2;         // camera thumbnails for slots 0..n-1 (0: no thumbnail file)
     bool lowerCase = false;          // names as a card mounted with lower-case names shows them
+    bool playlist = true;            // BDMV/PLAYLIST/00000.MPL naming each clip as a recording
 };
 
 // Returns the STREAM folder's path.

@@ -1,4 +1,4 @@
-// Plays clips as Play Selection ("list") or Play Clip ("clip") does, with the desktop this
+// Plays clips as Play Selection ("list") or Play Clip ("clip": the files of one clip) does, with the desktop this
 // process was started with, and prints the boxes ("BOX: ...") and log lines it gave. The
 // desktop's registry of programs is fixed at its first use in a process, so each desktop a test
 // sets up gets a process of its own.
@@ -19,10 +19,8 @@ int main(int argc, char** argv)
     const std::vector<std::string> clips(argv + 2, argv + argc);
     if (std::strcmp(argv[1], "list") == 0)
         PlayClipsWithUsersPlayer(clips);
-    else if (clips.size() == 1)
-        PlayClipWithUsersPlayer(clips[0]);
     else
-        return 2;
+        PlayClipWithUsersPlayer(clips);
     std::string line;
     while (CEventLog::Instance().TakeLine(line))
         std::printf("LOG: %s\n", line.substr(line.find(": ") + 2).c_str());
