@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 # when its last client leaves: a test that connects during the reset cannot open the display.
 XVFB := $(if $(DISPLAY),,xvfb-run -a -s "-noreset -screen 0 1920x1080x24")
 
-.PHONY: all deps build test test-sanitize test-tsan bench fuzz demo screenshots clean
+.PHONY: all deps build package test test-sanitize test-tsan bench fuzz demo screenshots clean
 
 all: build
 
@@ -16,6 +16,10 @@ deps:
 build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
 	cmake --build $(BUILD) -j$(JOBS)
+
+# The Debian package, $(BUILD)/viewmere_<version>_amd64.deb (see package/CMakeLists.txt).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 test: build
 	cd $(BUILD) && NO_AT_BRIDGE=1 $(XVFB) ctest --output-on-failure -j$(JOBS)

@@ -7,8 +7,10 @@
 #include "platform/Utf8.h"
 #include "platform/VolumeMonitor.h"
 #include "res/Resources.h"
+#include "settings/Settings.h"
 #include "view/CardBar.h"
 #include "view/ChildView.h"
+#include "view/MissingPicturesBar.h"
 
 #include <wx/artprov.h>
 #include <wx/aui/auibar.h>
@@ -39,6 +41,7 @@ CMainFrame::CMainFrame(ViewFactory makeView)
     CreateToolBar();
     CreateStatusPanes();
     CreateCardBar();
+    CreateMissingPicturesBar();
     aui_.Update();
 
     Bind(wxEVT_MENU, &CMainFrame::OnToggleEventLog, this, res::kCmdToggleEventLog);
@@ -52,6 +55,9 @@ CMainFrame::CMainFrame(ViewFactory makeView)
     Bind(wxEVT_TIMER, &CMainFrame::OnIndicatorTimer, this);
     indicatorTimer_.Start(250);
     FitWidthToScreen();
+    // The keys scroll the grid from the start; otherwise the toolbar, the first child that takes
+    // the focus, would get them until the grid is clicked.
+    view_->SetFocus();
 }
 
 CMainFrame::~CMainFrame()
@@ -103,24 +109,8 @@ void CMainFrame::CreateCardBar()
 {
     cardBar_ = new CCardBar(
         this, [this](const std::string& root) { view_->OpenFolderAt(root); },
-        [this](bool shown) { ShowCardBar(shown); });
-    // Right above the grid, below the toolbar's dock, as wide as the grid; it cannot be moved,
-    // floated or resized.
-    const wxSize height(-1, cardBar_->GetBestSize().y);
-    aui_.AddPane(cardBar_, wxAuiPaneInfo()
-                               .Name("cardbar")
-                               .Top()
-                               .Layer(0)
-                               .CaptionVisible(false)
-                               .PaneBorder(false)
-                               .Dockable(false)
-                               .Floatable(false)
-                               .Movable(false)
-                               .DockFixed()
-                               .MinSize(height)
-                               .MaxSize(height)
-                               .BestSize(height)
-                               .Hide());
+        [this](bool shown) { ShowBar(cardBar_, shown); });
+    AddBarPane(cardBar_, "cardbar", 0);
     volumes_ = std::make_unique<platform::VolumeMonitor>([this](const platform::MountPoint& m) { MountAdded(m); },
                                                          [this](const platform::MountPoint& m) { MountRemoved(m); });
     // A card that was already in the reader when the program started is offered the same way.
@@ -128,10 +118,55 @@ void CMainFrame::CreateCardBar()
         MountAdded(mount);
 }
 
-void CMainFrame::ShowCardBar(bool shown)
+void CMainFrame::AddBarPane(wxWindow* bar, const char* name, int row)
 {
-    aui_.GetPane(cardBar_).Show(shown);
+    // Right above the grid, below the toolbar's dock, as wide as the grid; it cannot be moved,
+    // floated or resized.
+    const wxSize height(-1, bar->GetBestSize().y);
+    aui_.AddPane(bar, wxAuiPaneInfo()
+                          .Name(name)
+                          .Top()
+                          .Layer(0)
+                          .Row(row)
+                          .CaptionVisible(false)
+                          .PaneBorder(false)
+                          .Dockable(false)
+                          .Floatable(false)
+                          .Movable(false)
+                          .DockFixed()
+                          .MinSize(height)
+                          .MaxSize(height)
+                          .BestSize(height)
+                          .Hide());
+}
+
+void CMainFrame::ShowBar(wxWindow* bar, bool shown)
+{
+    aui_.GetPane(bar).Show(shown);
     aui_.Update();
+}
+
+void CMainFrame::CreateMissingPicturesBar()
+{
+    picturesBar_ = new CMissingPicturesBar(
+        this, [this] { MakeMissingPictures(); }, [this](bool shown) { ShowBar(picturesBar_, shown); });
+    AddBarPane(picturesBar_, "picturesbar", 1);
+    view_->SetFolderShownHandler([this] { OfferMissingPictures(); });
+}
+
+void CMainFrame::OfferMissingPictures()
+{
+    if (settings::GenerateThumbnails.Read() || view_->OpenedFolder().empty())
+        picturesBar_->Withdraw();
+    else
+        picturesBar_->Offer(view_->OpenedFolder(), view_->Document().CountClipsWithoutPicture());
+}
+
+void CMainFrame::MakeMissingPictures()
+{
+    // As the Options dialog's check box does.
+    settings::GenerateThumbnails.Write(true);
+    view_->Document().QueueMissingThumbnails();
 }
 
 void CMainFrame::MountAdded(const platform::MountPoint& mount)

@@ -15,6 +15,7 @@ class VolumeMonitor;
 }
 class CCardBar;
 class CChildView;
+class CMissingPicturesBar;
 class CEventLogDlg;
 class wxAuiToolBar;
 
@@ -41,6 +42,7 @@ public:
 
     CChildView* View() const { return view_; }
     CCardBar* CardBar() const { return cardBar_; }
+    CMissingPicturesBar* MissingPicturesBar() const { return picturesBar_; }
     CEventLogDlg* EventLog() const { return eventLog_; }
     wxAuiToolBar* ToolBar() const { return toolBar_; }
     wxAuiManager& Aui() { return aui_; }
@@ -58,7 +60,12 @@ private:
     void CreateToolBar();
     void CreateStatusPanes();
     void CreateCardBar();
-    void ShowCardBar(bool shown);
+    void CreateMissingPicturesBar();
+    void AddBarPane(wxWindow* bar, const char* name, int row);
+    void ShowBar(wxWindow* bar, bool shown);
+    // With generation off, the open folder's clips without a picture are offered to be made.
+    void OfferMissingPictures();
+    void MakeMissingPictures();
     void OnToggleEventLog(wxCommandEvent& event);
     void OnUpdateEventLog(wxUpdateUIEvent& event);
     void OnEventLogDestroyed(wxWindowDestroyEvent& event);
@@ -78,6 +85,7 @@ private:
     wxAuiToolBar* toolBar_ = nullptr;
     CEventLogDlg* eventLog_ = nullptr;
     CCardBar* cardBar_ = nullptr;
+    CMissingPicturesBar* picturesBar_ = nullptr;
     std::unique_ptr<platform::VolumeMonitor> volumes_;
     wxTimer indicatorTimer_;
     int promptTool_ = wxID_NONE;

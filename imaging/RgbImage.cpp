@@ -1,5 +1,8 @@
 #include "imaging/RgbImage.h"
 
+#include "platform/BitmapStretch.h"
+
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -77,4 +80,30 @@ bool CRgbImage::FromBitmap(const platform::DeviceBitmap& bitmap)
     height = bitmap.height;
     stride = static_cast<std::int32_t>(newStride);
     return true;
+}
+
+std::unique_ptr<CRgbImage> CRgbImage::FittedInto(int boxWidth, int boxHeight) const
+{
+    if (!HasPicture() || width <= 0 || height <= 0 || boxWidth <= 0 || boxHeight <= 0)
+        return nullptr;
+    const double scale = std::min({1.0, static_cast<double>(boxWidth) / width, static_cast<double>(boxHeight) / height});
+    const int fittedWidth = std::max(1, static_cast<int>(width * scale + 0.5));
+    const int fittedHeight = std::max(1, static_cast<int>(height * scale + 0.5));
+    // The stretch reads 32-bit pixels: the rows are widened once (both layouts are bottom-up).
+    platform::DeviceBitmap wide = platform::MakeDeviceBitmap32(width, height);
+    if (wide.bits.empty())
+        return nullptr;
+    for (int row = 0; row < height; ++row) {
+        const std::uint8_t* source = pixels.get() + static_cast<std::size_t>(row) * static_cast<std::size_t>(stride);
+        std::uint8_t* target = wide.bits.data() + static_cast<std::size_t>(row) * wide.Stride();
+        for (int x = 0; x < width; ++x)
+            std::memcpy(target + x * 4, source + x * 3, 3);
+    }
+    auto fitted = std::make_unique<CRgbImage>();
+    const platform::DeviceBitmap stretched = fittedWidth == width && fittedHeight == height
+                                                 ? std::move(wide)
+                                                 : platform::StretchHalftone(wide, fittedWidth, fittedHeight);
+    if (!fitted->FromBitmap(stretched))
+        return nullptr;
+    return fitted;
 }

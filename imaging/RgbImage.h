@@ -40,6 +40,10 @@ public:
     // Takes over a 32-bit device bitmap. False, leaving no picture, for any other depth or a
     // bitmap that lacks rows.
     bool FromBitmap(const platform::DeviceBitmap& bitmap);
+    // A copy that fits into width x height with the picture's proportions kept, made smaller by
+    // area averaging (the halftone stretch) where it is larger; one that fits already is copied
+    // as it is. Null when there is no picture, the box is empty or memory runs out.
+    std::unique_ptr<CRgbImage> FittedInto(int width, int height) const;
 
     bool HasPicture() const { return pixels != nullptr; }
     // Byte offset of pixel (x, y), y counted from the top, in `pixels`.

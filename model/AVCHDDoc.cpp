@@ -101,16 +101,8 @@ bool CAVCHDDoc::DescendIfPresent(WorkDirectory& work, const char* name)
 void CAVCHDDoc::LoadCameraThumbnails(const WorkDirectory& avchd, VideoDirectory& record)
 {
     try {
-        WorkDirectory thumbDir = avchd;
-        DescendIfPresent(thumbDir, "AVCHDTN");
-        const Listing& listing = ListingOf(thumbDir);
-        const platform::DirEntry* file = platform::FindEntryIgnoreCase(listing, "THUMB.TDT");
-        if (file == nullptr || file->isDirectory)
-            file = platform::FindEntryIgnoreCase(listing, "thumbnail.tdt2");
-        if (file != nullptr && file->isDirectory)
-            file = nullptr;
-        record.thumbnails = file != nullptr ? boost::make_shared<CThumbnailSet>(thumbDir.path + file->name)
-                                            : boost::make_shared<CThumbnailSet>();
+        const std::string file = CThumbnailSet::FindDataFile(avchd.path);
+        record.thumbnails = !file.empty() ? boost::make_shared<CThumbnailSet>(file) : boost::make_shared<CThumbnailSet>();
     } catch (const std::exception& error) {
         record.thumbnails.reset();
         platform::ShowMessageBox(platform::FormatString("Failed to load thumbnails (%s)", error.what()), "Viewmere",
@@ -118,14 +110,13 @@ void CAVCHDDoc::LoadCameraThumbnails(const WorkDirectory& avchd, VideoDirectory&
     }
 }
 
-void CAVCHDDoc::TakePlaylist(const std::string& bdmv, CClipDetails& clips)
+void CAVCHDDoc::TakePlaylist(const std::string& bdmv, const std::string& playlistFolder, CClipDetails& clips)
 {
     CardPlaylist playlist;
     std::string file, problem;
-    switch (ReadCardPlaylist(WithoutTrailingSlash(bdmv), playlist, file, problem)) {
+    switch (playlistFolder.empty() ? PlaylistRead::Missing : ReadCardPlaylist(playlistFolder, playlist, file, problem)) {
     case PlaylistRead::Missing:
-        LogEvent("No playlist in [%s]; recordings split across files are shown file by file",
-                 WithoutTrailingSlash(bdmv).c_str());
+        LogEvent("No playlist in [%s]; recordings split across files are shown file by file", bdmv.c_str());
         break;
     case PlaylistRead::Damaged:
         LogEvent("Playlist [%s] is damaged (%s); recordings split across files are shown file by file",
@@ -171,14 +162,17 @@ void CAVCHDDoc::ScanDirectory(const std::string& path)
     LoadCameraThumbnails(avchd, *record);
 
     const bool inBdmv = DescendIfPresent(work, "BDMV");
-    const std::string bdmv = work.path;
+    const std::string bdmv = WithoutTrailingSlash(work.path);
+    // Found in the listing the step into STREAM makes anyway.
+    const platform::DirEntry* playlists = inBdmv ? platform::FindDirectoryIgnoreCase(ListingOf(work), "PLAYLIST") : nullptr;
+    const std::string playlistFolder = playlists != nullptr && playlists->isDirectory ? work.path + playlists->name : "";
     const bool inStream = DescendIfPresent(work, "STREAM");
 
     const bool numbered = record->thumbnails && record->thumbnails->GetCount() > 0;
     auto clips = boost::make_shared<CClipDetails>(numbered, work.path, ListingOf(work));
     if (clips->GetCount() > 0) {
         if (inBdmv && inStream)
-            TakePlaylist(bdmv, *clips);
+            TakePlaylist(bdmv, playlistFolder, *clips);
         clips->SetJoinedRecordings(joinRecordings_);
         record->clips = clips;
         directories_.push_back(record);
@@ -238,7 +232,7 @@ bool CAVCHDDoc::CollectGeneratedThumbnails()
 
 void CAVCHDDoc::QueueRecordingTimes()
 {
-    std::vector<CRecordingTimeReader::ClipFile> unread;
+    std::vector<CRecordingTimeReader::ClipFile> files;
     for (const boost::shared_ptr<VideoDirectory>& directory : directories_) {
         CClipDetails& clips = *directory->clips;
         for (int slot = 0; slot < clips.GetCount(); ++slot) {
@@ -247,22 +241,22 @@ void CAVCHDDoc::QueueRecordingTimes()
                 continue;
             CRecordingTimeReader::ClipFile file;
             clips.GetClipPath(slot, file.path);
-            file.size = static_cast<std::uint64_t>(entry->sizeHigh) << 32 | entry->sizeLow;
+            file.size = entry->Size();
             file.modified = entry->lastWriteTime;
             file.wantDuration = !entry->durationFromPlaylist;
-            // A clip read before, unchanged since, shows its time from the start.
-            if (const std::optional<ClipStreamFacts> remembered = recordingTimes_.Remembered(file)) {
-                if (remembered->time)
-                    clips.SetRecordingTime(slot, *remembered->time);
-                if (remembered->duration)
-                    clips.SetStreamDuration(slot, *remembered->duration);
-                continue;
-            }
-            if (timeRequests_.emplace(file.path, ClipSlot{directory, slot}).second)
-                unread.push_back(std::move(file));
+            file.token = static_cast<std::uint32_t>(timeRequests_.size());
+            timeRequests_.push_back(ClipSlot{directory, slot});
+            files.push_back(std::move(file));
         }
     }
-    recordingTimes_.Enqueue(unread);
+    // A clip read before, unchanged since, shows its time from the start.
+    recordingTimes_.Enqueue(std::move(files), [this](const CRecordingTimeReader::ClipFile& file, const ClipStreamFacts& facts) {
+        const ClipSlot& clip = timeRequests_[file.token];
+        if (facts.time)
+            clip.directory->clips->SetRecordingTime(clip.slot, *facts.time);
+        if (facts.duration)
+            clip.directory->clips->SetStreamDuration(clip.slot, *facts.duration);
+    });
 }
 
 void CAVCHDDoc::SetVisibleClips(const std::vector<std::string>& clipPaths)
@@ -276,11 +270,9 @@ CAVCHDDoc::RecordingTimeChanges CAVCHDDoc::CollectRecordingTimes()
     RecordingTimeChanges changes;
     CRecordingTimeReader::Result result;
     while (recordingTimes_.TakeResult(result)) {
-        const auto request = timeRequests_.find(result.path);
-        if (request == timeRequests_.end())
+        if (result.token >= timeRequests_.size())
             continue;  // a folder closed since
-        const ClipSlot clip = request->second;
-        timeRequests_.erase(request);
+        const ClipSlot& clip = timeRequests_[result.token];
         CClipDetails& clips = *clip.directory->clips;
         if (result.facts.duration && clips.SetStreamDuration(clip.slot, *result.facts.duration))
             changes.durations = true;
@@ -329,5 +321,15 @@ int CAVCHDDoc::GetClipCount() const
     int count = 0;
     for (const auto& directory : directories_)
         count += directory->clips->GetCount() - directory->clips->ContinuationCount();
+    return count;
+}
+
+int CAVCHDDoc::CountClipsWithoutPicture() const
+{
+    int count = 0;
+    for (const auto& directory : directories_)
+        for (int slot = 0; slot < directory->clips->GetCount(); ++slot)
+            count += directory->clips->GetEntry(slot) != nullptr && !directory->clips->IsContinuation(slot) &&
+                     (!directory->thumbnails || directory->thumbnails->GetEntry(slot) == nullptr);
     return count;
 }

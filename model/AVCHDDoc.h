@@ -83,6 +83,8 @@ public:
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;
     // The clip slots, empty ones included; the files that continue a joined recording are part of its clip.
     int GetClipCount() const;
+    // The clips whose cell has no picture yet: neither the camera's nor a generated one.
+    int CountClipsWithoutPicture() const;
     int GetPendingCount() const { return generator_.PendingCount(); }
 
 private:
@@ -99,8 +101,9 @@ private:
     bool DescendIfPresent(WorkDirectory& work, const char* name);
     const Listing& ListingOf(WorkDirectory& work);
     void LoadCameraThumbnails(const WorkDirectory& avchd, VideoDirectory& record);
-    // Takes the split recordings and durations from the playlist of a card's BDMV folder.
-    void TakePlaylist(const std::string& bdmv, CClipDetails& clips);
+    // Takes the split recordings and durations from the playlist in a card's BDMV folder (its
+    // PLAYLIST folder, "" when it has none).
+    void TakePlaylist(const std::string& bdmv, const std::string& playlistFolder, CClipDetails& clips);
     bool FirstVisit(const std::string& path);
     void QueueRecordingTimes();
 
@@ -113,7 +116,7 @@ private:
         int slot = 0;
     };
     CRecordingTimeReader recordingTimes_;
-    std::unordered_map<std::string, ClipSlot> timeRequests_;
+    std::vector<ClipSlot> timeRequests_;  // by the token the reader hands back
     // Directories entered during the running scan, by device and inode, so link loops end.
     std::set<std::pair<std::uint64_t, std::uint64_t>> visited_;
     bool joinRecordings_ = true;  // the setting, read once per scan

@@ -160,16 +160,12 @@ std::optional<CardPlaylist> ParseCardPlaylist(Bytes bytes, std::string& problem)
     return playlist;
 }
 
-PlaylistRead ReadCardPlaylist(const std::string& bdmvFolder, CardPlaylist& playlist, std::string& file,
+PlaylistRead ReadCardPlaylist(const std::string& playlistFolder, CardPlaylist& playlist, std::string& file,
                               std::string& problem)
 {
-    const std::optional<std::string> folder = platform::FindChildIgnoreCase(bdmvFolder, "PLAYLIST");
-    std::optional<std::string> found;
-    if (folder && platform::IsDirectory(*folder)) {
-        found = platform::FindChildIgnoreCase(*folder, "00000.MPL");
-        if (!found)
-            found = platform::FindChildIgnoreCase(*folder, "00000.mpls");
-    }
+    std::optional<std::string> found = platform::FindChildIgnoreCase(playlistFolder, "00000.MPL");
+    if (!found)
+        found = platform::FindChildIgnoreCase(playlistFolder, "00000.mpls");
     if (!found)
         return PlaylistRead::Missing;
     file = *found;

@@ -60,8 +60,8 @@ std::optional<CardPlaylist> ParseCardPlaylist(std::span<const std::uint8_t> byte
 
 enum class PlaylistRead { Missing, Damaged, Read };
 
-// Reads PLAYLIST/00000.MPL (or 00000.mpls) of a BDMV folder, names matched without regard to
-// case. `file` receives the playlist's path when there is one; `problem` says what is wrong
-// with a damaged or unreadable one. Only a regular file is read.
-PlaylistRead ReadCardPlaylist(const std::string& bdmvFolder, CardPlaylist& playlist, std::string& file,
+// Reads 00000.MPL (or 00000.mpls) of a BDMV folder's PLAYLIST folder, names matched without
+// regard to case. `file` receives the playlist's path when there is one; `problem` says what is
+// wrong with a damaged or unreadable one. Only a regular file is read.
+PlaylistRead ReadCardPlaylist(const std::string& playlistFolder, CardPlaylist& playlist, std::string& file,
                               std::string& problem);

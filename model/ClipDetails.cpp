@@ -55,6 +55,12 @@ platform::CalendarFields CalendarOf(const CClipDetails::ClipEntry& entry)
     return fields;
 }
 
+int DateKeyOf(const CClipDetails::ClipEntry& entry)
+{
+    const platform::CalendarFields t = CalendarOf(entry);
+    return (t.year * 100 + t.month) * 100 + t.day;
+}
+
 }  // namespace
 
 CClipDetails::CClipDetails(bool numbered, const std::string& directory) : numbered_(numbered)
@@ -103,6 +109,7 @@ void CClipDetails::Load(const std::string& directory, const std::vector<platform
             entry.sizeLow = static_cast<std::uint32_t>(found->size & 0xffffffffu);
             entry.sizeHigh = static_cast<std::uint32_t>(found->size >> 32);
             entry.valid = true;
+            entry.dateKey = DateKeyOf(entry);
             AddEntry(entry, unplaced);
         }
     }
@@ -138,6 +145,7 @@ bool CClipDetails::SetRecordingTime(int index, const RecordingTime& time)
     if (GetEntry(index) == nullptr)
         return false;
     slots_[static_cast<std::size_t>(index)].recorded = time;
+    slots_[static_cast<std::size_t>(index)].dateKey = DateKeyOf(slots_[static_cast<std::size_t>(index)]);
     return true;
 }
 
@@ -174,10 +182,7 @@ bool CClipDetails::FormatCaption(int index, std::string& caption) const
 int CClipDetails::GetDateKey(int index) const
 {
     const ClipEntry* entry = GetEntry(index);
-    if (entry == nullptr)
-        return 0;
-    const platform::CalendarFields t = CalendarOf(*entry);
-    return (t.year * 100 + t.month) * 100 + t.day;
+    return entry != nullptr ? entry->dateKey : 0;
 }
 
 std::string CClipDetails::FormatDate(int index) const

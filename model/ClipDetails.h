@@ -19,11 +19,18 @@
 class CClipDetails {
 public:
     struct ClipEntry {
+        // What laying out the grid reads of every clip comes first, within one cache line.
+        bool valid = false;  // false for an empty slot
+        // For a file that continues a split recording: the slot of the recording's first file,
+        // else -1.
+        int continues = -1;
+        // year * 10000 + month * 100 + day of the time shown (the recording's, else the file's),
+        // kept so that laying out a grid of thousands converts no time.
+        int dateKey = 0;
         std::string name;                      // file name as listed, with extension
         platform::FileTime lastWriteTime = 0;  // 100 ns since 1601, UTC
         std::uint32_t sizeLow = 0;
         std::uint32_t sizeHigh = 0;
-        bool valid = false;                    // false for an empty slot
         // The time the camera wrote into the clip, once read; its wall clock then stands in
         // for the file time in the caption, the date and the date key.
         std::optional<RecordingTime> recorded;
@@ -31,9 +38,8 @@ public:
         std::optional<double> duration;
         bool durationFromPlaylist = false;
         // For the first file of a split recording: the slots of the files that continue it, in
-        // playlist order. For such a file: the slot of the recording's first file, else -1.
+        // playlist order.
         std::vector<int> continuations;
-        int continues = -1;
 
         std::uint64_t Size() const { return static_cast<std::uint64_t>(sizeHigh) << 32 | sizeLow; }
     };

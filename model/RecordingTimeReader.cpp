@@ -29,7 +29,7 @@ struct CRecordingTimeReader::State {
     std::condition_variable changed;
     bool stop = false;
     bool finished = false;
-    std::unordered_map<std::string, ClipFile> pending;  // queued, not yet taken by the worker
+    std::unordered_map<std::string, ClipFile> pending;  // queued, not yet taken by the worker (path left empty)
     std::deque<std::string> order;                      // queued paths; taken ones are skipped
     std::deque<std::string> visible;
     std::deque<Result> results;
@@ -46,11 +46,22 @@ struct CRecordingTimeReader::State {
                 if (found == pending.end())
                     continue;
                 clip = std::move(found->second);
+                clip.path = found->first;
                 pending.erase(found);
                 return true;
             }
         }
         return false;
+    }
+
+    // What an earlier read of this very file gave. Called with the lock held.
+    std::optional<ClipStreamFacts> Recall(const ClipFile& clip) const
+    {
+        const auto found = remembered.find(clip.path);
+        if (found == remembered.end() || found->second.size != clip.size || found->second.modified != clip.modified ||
+            (clip.wantDuration && !found->second.durationRead))
+            return std::nullopt;
+        return found->second.facts;
     }
 
     void Remember(const ClipFile& clip, const ClipStreamFacts& facts)
@@ -114,7 +125,7 @@ void CRecordingTimeReader::ThreadMain(std::shared_ptr<State> state)
         guard.lock();
         state->Remember(clip, facts);
         if (generation == state->generation)
-            state->results.push_back(Result{clip.path, facts});
+            state->results.push_back(Result{clip.path, clip.token, facts});
     }
     state->finished = true;
     state->changed.notify_all();
@@ -123,20 +134,32 @@ void CRecordingTimeReader::ThreadMain(std::shared_ptr<State> state)
 std::optional<ClipStreamFacts> CRecordingTimeReader::Remembered(const ClipFile& clip) const
 {
     std::lock_guard<std::mutex> guard(state_->lock);
-    const auto found = state_->remembered.find(clip.path);
-    if (found == state_->remembered.end() || found->second.size != clip.size ||
-        found->second.modified != clip.modified || (clip.wantDuration && !found->second.durationRead))
-        return std::nullopt;
-    return found->second.facts;
+    return state_->Recall(clip);
 }
 
-void CRecordingTimeReader::Enqueue(const std::vector<ClipFile>& clips)
+void CRecordingTimeReader::Enqueue(std::vector<ClipFile> clips, const KnownRead& known)
 {
-    std::lock_guard<std::mutex> guard(state_->lock);
-    for (const ClipFile& clip : clips)
-        if (state_->pending.emplace(clip.path, clip).second)
-            state_->order.push_back(clip.path);
-    state_->changed.notify_all();
+    std::vector<std::pair<std::size_t, ClipStreamFacts>> recalled;
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        for (std::size_t i = 0; i < clips.size(); ++i) {
+            if (known) {
+                if (std::optional<ClipStreamFacts> facts = state_->Recall(clips[i])) {
+                    recalled.emplace_back(i, std::move(*facts));
+                    continue;
+                }
+            }
+            std::string path = std::move(clips[i].path);
+            const auto [queued, added] = state_->pending.try_emplace(path, std::move(clips[i]));
+            if (added)
+                state_->order.push_back(std::move(path));
+            else
+                clips[i].path = std::move(path);
+        }
+        state_->changed.notify_all();
+    }
+    for (const auto& [index, facts] : recalled)
+        known(clips[index], facts);
 }
 
 void CRecordingTimeReader::SetVisible(const std::vector<std::string>& paths)

@@ -38,9 +38,9 @@ void ThumbnailEntry::LoadJpeg(std::FILE* file)
     picture->DecodeJpeg(file, CRgbImage::DecodeRules{CRgbImage::kMaxThumbnailPixels, false});
 }
 
-CThumbnailSet::CThumbnailSet(const std::string& dataFilePath, std::uint64_t maxFolderPixels)
+CThumbnailSet::CThumbnailSet(const std::string& dataFilePath, std::uint64_t maxFolderPixels, int onlySlot)
 {
-    Load(dataFilePath, maxFolderPixels);
+    Load(dataFilePath, maxFolderPixels, onlySlot);
 }
 
 std::string CThumbnailSet::IndexPath(const std::string& dataFilePath, const char* extension)
@@ -50,6 +50,29 @@ std::string CThumbnailSet::IndexPath(const std::string& dataFilePath, const char
     if (dot == std::string::npos || dot < nameStart)
         return dataFilePath + "." + extension;  // a dot in a folder name is not the extension
     return dataFilePath.substr(0, dot + 1) + extension;
+}
+
+std::string CThumbnailSet::FindDataFile(const std::string& avchdFolder)
+{
+    // Names and types are all that is wanted: no entry needs its size or time.
+    const platform::DetailFilter noDetails = [](std::string_view) { return false; };
+    auto list = [&](const std::string& folder, std::vector<platform::DirEntry>& listing) {
+        platform::ListDirectory(folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder,
+                                listing, noDetails);
+    };
+    std::string folder = avchdFolder;
+    std::vector<platform::DirEntry> listing;
+    list(folder, listing);
+    if (const platform::DirEntry* sub = platform::FindDirectoryIgnoreCase(listing, "AVCHDTN");
+        sub != nullptr && sub->isDirectory) {
+        folder += sub->name + "/";
+        listing.clear();
+        list(folder, listing);
+    }
+    const platform::DirEntry* file = platform::FindEntryIgnoreCase(listing, "THUMB.TDT");
+    if (file == nullptr || file->isDirectory)
+        file = platform::FindEntryIgnoreCase(listing, "thumbnail.tdt2");
+    return file != nullptr && !file->isDirectory ? folder + file->name : std::string();
 }
 
 namespace {
@@ -112,7 +135,7 @@ bool CThumbnailSet::ReadIndex(const std::string& dataFilePath)
     return true;
 }
 
-void CThumbnailSet::Load(const std::string& dataFilePath, std::uint64_t maxFolderPixels)
+void CThumbnailSet::Load(const std::string& dataFilePath, std::uint64_t maxFolderPixels, int onlySlot)
 {
     Clear();
     const bool useIndex = ReadIndex(dataFilePath);
@@ -136,7 +159,7 @@ void CThumbnailSet::Load(const std::string& dataFilePath, std::uint64_t maxFolde
             slot = named->second;
         }
         // Slots are bounded as clip numbers are; a block beyond them cannot belong to a clip.
-        if (slot > CClipDetails::kMaxNumberedSlot)
+        if (slot > CClipDetails::kMaxNumberedSlot || (onlySlot != kAllSlots && slot != onlySlot))
             continue;
         if (std::fseek(file.get(), static_cast<long>(block * kBlockSize), SEEK_SET) != 0)
             throw CAVCHDException(platform::FormatString("Unable to read thumbnail file [%s]", dataFilePath.c_str()));
@@ -154,13 +177,14 @@ void CThumbnailSet::Load(const std::string& dataFilePath, std::uint64_t maxFolde
             throw std::runtime_error(error.what());
         }
         pixels += static_cast<std::uint64_t>(entry->Width()) * static_cast<std::uint64_t>(entry->Height());
-        SlotFor(static_cast<int>(slot)) = std::move(entry);
+        Place(static_cast<int>(slot), std::move(entry));
     }
 }
 
 void CThumbnailSet::Clear()
 {
     slots_.clear();
+    sizes_.clear();
     blockToClip_.clear();
 }
 
@@ -178,9 +202,27 @@ const ThumbnailEntry* CThumbnailSet::GetEntry(int index) const
 
 std::unique_ptr<ThumbnailEntry>& CThumbnailSet::SlotFor(int index)
 {
-    if (index >= GetCount())
+    if (index >= GetCount()) {
         slots_.resize(static_cast<std::size_t>(index) + 1);
+        sizes_.resize(slots_.size());
+    }
     return slots_[static_cast<std::size_t>(index)];
+}
+
+void CThumbnailSet::Place(int index, std::unique_ptr<ThumbnailEntry> entry)
+{
+    std::unique_ptr<ThumbnailEntry>& slot = SlotFor(index);
+    sizes_[static_cast<std::size_t>(index)] = entry ? Size{entry->Width(), entry->Height(), true} : Size{};
+    slot = std::move(entry);
+}
+
+bool CThumbnailSet::GetSize(int index, std::int32_t& width, std::int32_t& height) const
+{
+    if (index < 0 || index >= static_cast<int>(sizes_.size()) || !sizes_[static_cast<std::size_t>(index)].present)
+        return false;
+    width = sizes_[static_cast<std::size_t>(index)].width;
+    height = sizes_[static_cast<std::size_t>(index)].height;
+    return true;
 }
 
 void CThumbnailSet::SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap> bitmap)
@@ -194,7 +236,7 @@ void CThumbnailSet::SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap>
         entry->bitmapHeight = bitmap->height;
     }
     entry->bitmap = std::move(bitmap);
-    SlotFor(index) = std::move(entry);
+    Place(index, std::move(entry));
 }
 
 void CThumbnailSet::SetImage(int index, std::unique_ptr<CRgbImage> picture)
@@ -204,7 +246,7 @@ void CThumbnailSet::SetImage(int index, std::unique_ptr<CRgbImage> picture)
     auto entry = std::make_unique<ThumbnailEntry>();
     entry->clipNumber = index;
     entry->picture = std::move(picture);
-    SlotFor(index) = std::move(entry);
+    Place(index, std::move(entry));
 }
 
 void CThumbnailSet::SetJpeg(int index, CJpegPicture jpeg)
@@ -214,5 +256,5 @@ void CThumbnailSet::SetJpeg(int index, CJpegPicture jpeg)
     auto entry = std::make_unique<ThumbnailEntry>();
     entry->clipNumber = index;
     entry->jpeg = std::move(jpeg);
-    SlotFor(index) = std::move(entry);
+    Place(index, std::move(entry));
 }

@@ -44,13 +44,18 @@ public:
 
     CThumbnailSet() = default;
     // Loads the data file; passes on what Load raises.
-    explicit CThumbnailSet(const std::string& dataFilePath, std::uint64_t maxFolderPixels = kMaxFolderPixels);
+    explicit CThumbnailSet(const std::string& dataFilePath, std::uint64_t maxFolderPixels = kMaxFolderPixels,
+                           int onlySlot = kAllSlots);
 
     // Reads the data file and its index. Raises CAVCHDException when the data file cannot be
     // opened or its size is not a whole number of blocks, and a std::runtime_error with the JPEG
     // layer's text when a named block does not decode. Only regular files are read. Once the
     // pictures hold `maxFolderPixels`, the remaining blocks are left unread and a line is logged.
-    void Load(const std::string& dataFilePath, std::uint64_t maxFolderPixels = kMaxFolderPixels);
+    // With `onlySlot`, only the blocks of that clip slot are decoded (one clip's picture costs
+    // one decode, not the whole card's).
+    void Load(const std::string& dataFilePath, std::uint64_t maxFolderPixels = kMaxFolderPixels,
+              int onlySlot = kAllSlots);
+    static constexpr int kAllSlots = -1;
     // Reads the index that belongs to the data file ("TID", else "tidx"); false without one.
     bool ReadIndex(const std::string& dataFilePath);
     void Clear();
@@ -63,15 +68,31 @@ public:
     void SetImage(int index, std::unique_ptr<CRgbImage> picture);
     void SetJpeg(int index, CJpegPicture jpeg);
 
+    // The size of a slot's picture; false when the slot has no entry. Kept beside the entries,
+    // so that laying out thousands of clips reads a few bytes a clip instead of its entry and
+    // picture.
+    bool GetSize(int index, std::int32_t& width, std::int32_t& height) const;
+
     const std::map<std::int32_t, std::int32_t>& BlockToClip() const { return blockToClip_; }
 
     // The index file names for a data file: the text after the file name's last dot replaced.
     static std::string IndexPath(const std::string& dataFilePath, const char* extension);
+    // Where the camera keeps the thumbnails of a clip tree, given its AVCHD folder (ending in
+    // "/"): THUMB.TDT, else thumbnail.tdt2, in its AVCHDTN folder when it has one, else in the
+    // folder itself, names matched without regard to case. "" when there is none.
+    static std::string FindDataFile(const std::string& avchdFolder);
 
 private:
     std::unique_ptr<ThumbnailEntry>& SlotFor(int index);
+    // Puts an entry into its slot and notes its size.
+    void Place(int index, std::unique_ptr<ThumbnailEntry> entry);
 
+    struct Size {
+        std::int32_t width = 0, height = 0;
+        bool present = false;
+    };
     std::vector<std::unique_ptr<ThumbnailEntry>> slots_;
+    std::vector<Size> sizes_;  // by slot, beside slots_
     std::map<std::int32_t, std::int32_t> blockToClip_;
 };
 

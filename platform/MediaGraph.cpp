@@ -1,12 +1,15 @@
 #include "platform/MediaGraph.h"
 
 #include "platform/BitmapStretch.h"
+#include "platform/FileSystem.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -58,28 +61,185 @@ gboolean OnAutoplugContinue(GstElement*, GstPad*, GstCaps* caps, gpointer)
                : TRUE;
 }
 
-// One decoder thread: the first frame comes out without waiting for a frame per thread.
-void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer)
+// One decoder thread: the first frame comes out without waiting for a frame per thread, and a
+// worker per core keeps every core busy anyway.
+void LimitDecoderThreads(GstElement* element)
 {
     GParamSpec* property = g_object_class_find_property(G_OBJECT_GET_CLASS(element), "max-threads");
     if (property != nullptr && G_PARAM_SPEC_VALUE_TYPE(property) == G_TYPE_INT)
         g_object_set(element, "max-threads", 1, nullptr);
 }
 
+void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer)
+{
+    LimitDecoderThreads(element);
+}
+
+void Discard(GstElement* element)
+{
+    if (element != nullptr)
+        gst_object_unref(gst_object_ref_sink(element));
+}
+
+// The appsink that holds the first frame as the decoder made it: planar 4:2:0, which the
+// thumbnail is scaled from before any conversion to RGB (a decoder's other formats are converted
+// to it first).
+GstElement* MakeFrameSink()
+{
+    GstElement* sink = gst_element_factory_make("appsink", nullptr);
+    if (sink == nullptr)
+        return nullptr;
+    CapsPtr planar(gst_caps_from_string("video/x-raw,format=I420"));
+    g_object_set(sink, "caps", planar.get(), "sync", FALSE, "max-buffers", 1, "enable-last-sample", FALSE, nullptr);
+    return sink;
+}
+
+// The first bytes of an MPEG transport stream: sync bytes every 188 bytes, or every 192 after
+// the 4-byte arrival time of an M2TS file (every AVCHD clip).
+bool LooksLikeTransportStream(const std::string& path)
+{
+    const FilePtr file = OpenRegularFile(path);
+    std::uint8_t bytes[2 * 192 + 8] = {};
+    if (!file || std::fread(bytes, 1, sizeof bytes, file.get()) != sizeof bytes)
+        return false;
+    return (bytes[0] == 0x47 && bytes[188] == 0x47 && bytes[376] == 0x47) ||
+           (bytes[4] == 0x47 && bytes[196] == 0x47 && bytes[388] == 0x47);
+}
+
 }  // namespace
 
+// Two ways to the first frame. A transport stream with H.264 video (every camcorder clip) goes
+// through a chain built once and kept from clip to clip: filesrc ! tsdemux ! h264parse !
+// avdec_h264 ! videoconvert ! appsink, with no type finding and no plugging. Anything else, or
+// a stream that chain gives no frame, goes through decodebin, which finds what the file needs
+// and says what is missing.
 struct MediaGraph::Impl {
+    enum class Chain { None, Direct, Automatic };
+
     GstPtr<GstElement> pipeline;
-    GstElement* decoder = nullptr;   // owned by the pipeline
-    GstElement* appsink = nullptr;   // owned by the pipeline once a video stream arrives
+    Chain chain = Chain::None;
+    GstElement* source = nullptr;  // the elements are owned by the pipeline
+    GstElement* parse = nullptr;
+    GstElement* appsink = nullptr;
+    std::string path;
     std::mutex padLock;              // pad-added runs on a streaming thread
-    bool videoLinked = false;
+    bool videoLinked = false;        // guarded by padLock
+    bool noMorePads = false;         // guarded by padLock
     bool rendered = false;           // RenderFile built the pipeline
     std::string undecodedVideo;      // guarded by padLock: the type of a video stream left encoded
     SamplePtr frame;
     int width = 0;
     int height = 0;
     std::string failure;             // guarded by padLock: written on the worker and streaming threads
+
+    void ResetForFile(const std::string& file)
+    {
+        frame.reset();
+        width = height = 0;
+        path = file;
+        rendered = false;
+        std::lock_guard<std::mutex> guard(padLock);
+        videoLinked = noMorePads = false;
+        undecodedVideo.clear();
+        failure.clear();
+    }
+
+    void SetFailure(std::string reason)
+    {
+        std::lock_guard<std::mutex> guard(padLock);
+        failure = std::move(reason);
+    }
+
+    void NewPipeline(Chain kind)
+    {
+        if (pipeline)
+            gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+        pipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+        chain = kind;
+        source = parse = appsink = nullptr;
+    }
+
+    // The direct chain; false when one of its elements is not installed.
+    bool BuildDirect()
+    {
+        GstElement* elements[] = {gst_element_factory_make("filesrc", nullptr),
+                                  gst_element_factory_make("tsdemux", nullptr),
+                                  gst_element_factory_make("h264parse", nullptr),
+                                  gst_element_factory_make("avdec_h264", nullptr),
+                                  gst_element_factory_make("videoconvert", nullptr), MakeFrameSink()};
+        if (std::any_of(std::begin(elements), std::end(elements), [](GstElement* e) { return e == nullptr; })) {
+            std::for_each(std::begin(elements), std::end(elements), Discard);
+            return false;
+        }
+        NewPipeline(Chain::Direct);
+        for (GstElement* element : elements)
+            gst_bin_add(GST_BIN(pipeline.get()), element);
+        LimitDecoderThreads(elements[3]);
+        if (!gst_element_link(elements[0], elements[1]) ||
+            !gst_element_link_many(elements[2], elements[3], elements[4], elements[5], nullptr)) {
+            chain = Chain::None;
+            return false;
+        }
+        g_signal_connect(elements[1], "pad-added", G_CALLBACK(&Impl::DemuxPadAdded), this);
+        g_signal_connect(elements[1], "no-more-pads", G_CALLBACK(&Impl::DemuxNoMorePads), this);
+        source = elements[0];
+        parse = elements[2];
+        appsink = elements[5];
+        return true;
+    }
+
+    bool BuildAutomatic()
+    {
+        NewPipeline(Chain::Automatic);
+        GstElement* file = gst_element_factory_make("filesrc", nullptr);
+        GstElement* decoder = gst_element_factory_make("decodebin", nullptr);
+        if (file == nullptr || decoder == nullptr) {
+            Discard(file);
+            Discard(decoder);
+            SetFailure("the file source or decodebin element is missing");
+            return false;
+        }
+        g_object_set(file, "location", path.c_str(), nullptr);
+        gst_bin_add_many(GST_BIN(pipeline.get()), file, decoder, nullptr);
+        if (!gst_element_link(file, decoder)) {
+            SetFailure("cannot link the file source");
+            return false;
+        }
+        g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(OnAutoplugContinue), nullptr);
+        g_signal_connect(decoder, "deep-element-added", G_CALLBACK(OnDeepElementAdded), nullptr);
+        g_signal_connect(decoder, "pad-added", G_CALLBACK(&Impl::PadAdded), this);
+        g_signal_connect(decoder, "unknown-type", G_CALLBACK(&Impl::UnknownType), this);
+        source = file;
+        return true;
+    }
+
+    // The direct chain: the demuxer's first H.264 stream goes to the parser; other streams stay
+    // unlinked and are dropped by the demuxer.
+    void OnDemuxPad(GstPad* pad)
+    {
+        CapsPtr caps(gst_pad_get_current_caps(pad));
+        if (!caps)
+            caps.reset(gst_pad_query_caps(pad, nullptr));
+        std::lock_guard<std::mutex> guard(padLock);
+        if (videoLinked || !CapsNameStartsWith(caps.get(), "video/x-h264"))
+            return;
+        GstPtr<GstPad> parserPad(gst_element_get_static_pad(parse, "sink"));
+        if (GstPtr<GstPad> old{gst_pad_get_peer(parserPad.get())})
+            gst_pad_unlink(old.get(), parserPad.get());  // a stream of the clip before
+        videoLinked = gst_pad_link(pad, parserPad.get()) == GST_PAD_LINK_OK;
+    }
+    static void DemuxPadAdded(GstElement*, GstPad* pad, gpointer self) { static_cast<Impl*>(self)->OnDemuxPad(pad); }
+    static void DemuxNoMorePads(GstElement*, gpointer self)
+    {
+        auto* impl = static_cast<Impl*>(self);
+        std::lock_guard<std::mutex> guard(impl->padLock);
+        impl->noMorePads = true;
+    }
+    bool DirectChainHasNoVideo()
+    {
+        std::lock_guard<std::mutex> guard(padLock);
+        return chain == Chain::Direct && noMorePads && !videoLinked;
+    }
 
     // Why the pipeline prerolled without a frame: a decoder that was missing (said on the bus
     // by decodebin, or seen as a video stream left encoded), else no video at all.
@@ -107,14 +267,8 @@ struct MediaGraph::Impl {
         return undecodedVideo.empty() ? "no video stream" : "missing decoder for " + undecodedVideo;
     }
 
-    void SetFailure(std::string reason)
-    {
-        std::lock_guard<std::mutex> guard(padLock);
-        failure = std::move(reason);
-    }
-
-    // Links a new decodebin pad: the first raw video stream to videoconvert ! appsink (BGRx),
-    // everything else to a fake sink, so no stream is left unlinked.
+    // decodebin's pads: the first raw video stream to videoconvert ! appsink, everything else to
+    // a fake sink, so no stream is left unlinked.
     void OnPadAdded(GstPad* pad)
     {
         CapsPtr caps(gst_pad_get_current_caps(pad));
@@ -124,20 +278,12 @@ struct MediaGraph::Impl {
         GstBin* bin = GST_BIN(pipeline.get());
         if (!videoLinked && CapsNameStartsWith(caps.get(), "video/x-raw")) {
             GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
-            GstElement* sink = gst_element_factory_make("appsink", nullptr);
+            GstElement* sink = MakeFrameSink();
             if (convert == nullptr || sink == nullptr) {
-                if (convert != nullptr)
-                    gst_object_unref(gst_object_ref_sink(convert));
-                if (sink != nullptr)
-                    gst_object_unref(gst_object_ref_sink(sink));
+                Discard(convert);
+                Discard(sink);
                 return;
             }
-            CapsPtr bgrx(gst_caps_from_string("video/x-raw,format=BGRx"));
-            g_object_set(sink, "caps", bgrx.get(), "sync", FALSE, "max-buffers", 1, "enable-last-sample", FALSE,
-                         nullptr);
-            // Colour conversion of a full HD frame on every core: it is most of a grab's work.
-            if (g_object_class_find_property(G_OBJECT_GET_CLASS(convert), "n-threads") != nullptr)
-                g_object_set(convert, "n-threads", 0, nullptr);
             gst_bin_add_many(bin, convert, sink, nullptr);
             GstPtr<GstPad> sinkPad(gst_element_get_static_pad(convert, "sink"));
             if (!gst_element_link(convert, sink) || gst_pad_link(pad, sinkPad.get()) != GST_PAD_LINK_OK) {
@@ -192,13 +338,122 @@ struct MediaGraph::Impl {
             return false;
         GstVideoInfo info;
         if (!gst_video_info_from_caps(&info, gst_sample_get_caps(frame.get())) ||
-            GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGRx) {
+            GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_I420) {
             frame.reset();
             return false;
         }
         width = GST_VIDEO_INFO_WIDTH(&info);
         height = GST_VIDEO_INFO_HEIGHT(&info);
         return width > 0 && height > 0;
+    }
+
+    enum class Outcome { Frame, Failed, GaveUp };  // gave up: cancelled or out of time
+
+    // Pauses the pipeline and waits on its bus for the first frame. The bus is polled in short
+    // steps: no main loop runs on the worker, and a stop request must be seen soon.
+    Outcome WaitForFrame(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& cancelled)
+    {
+        if (gst_element_set_state(pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+            SetFailure("the pipeline cannot start");
+            return Outcome::Failed;
+        }
+        GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
+        const auto types = static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR | GST_MESSAGE_EOS |
+                                                       GST_MESSAGE_ELEMENT);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (cancelled && cancelled()) {
+                SetFailure("cancelled");
+                return Outcome::GaveUp;
+            }
+            if (DirectChainHasNoVideo()) {
+                SetFailure("no H.264 video stream");
+                return Outcome::Failed;
+            }
+            MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 20 * GST_MSECOND, types));
+            if (!message)
+                continue;
+            switch (GST_MESSAGE_TYPE(message.get())) {
+            case GST_MESSAGE_ASYNC_DONE:
+                if (TakePrerollFrame())
+                    return Outcome::Frame;
+                SetFailure(NoFrameReason(bus.get()));
+                return Outcome::Failed;
+            case GST_MESSAGE_EOS:
+                // A video stream that ended before its first frame could be shown.
+                if (TakePrerollFrame())
+                    return Outcome::Frame;
+                SetFailure("the file ended before a video frame");
+                return Outcome::Failed;
+            case GST_MESSAGE_ERROR: {
+                GError* error = nullptr;
+                gst_message_parse_error(message.get(), &error, nullptr);
+                SetFailure(error != nullptr && error->message != nullptr ? error->message : "error");
+                if (error != nullptr)
+                    g_error_free(error);
+                return Outcome::Failed;
+            }
+            case GST_MESSAGE_ELEMENT:
+                if (gst_is_missing_plugin_message(message.get())) {
+                    char* what = gst_missing_plugin_message_get_description(message.get());
+                    SetFailure(std::string("missing decoder: ") + (what != nullptr ? what : "?"));
+                    g_free(what);
+                    return Outcome::Failed;
+                }
+                break;
+            default:
+                break;
+            }
+        }
+        SetFailure("timed out waiting for the first frame");
+        return Outcome::GaveUp;
+    }
+
+    // The held frame's planes, mapped for as long as it lives.
+    struct MappedFrame {
+        GstVideoFrame frame{};
+        bool mapped = false;
+        explicit MappedFrame(GstSample* sample)
+        {
+            GstVideoInfo info;
+            mapped = sample != nullptr && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
+                     gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ);
+        }
+        ~MappedFrame()
+        {
+            if (mapped)
+                gst_video_frame_unmap(&frame);
+        }
+        MappedFrame(const MappedFrame&) = delete;
+        MappedFrame& operator=(const MappedFrame&) = delete;
+
+        PlaneView Plane(int component) const
+        {
+            return PlaneView{static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_COMP_DATA(&frame, component)),
+                             GST_VIDEO_FRAME_COMP_STRIDE(&frame, component), GST_VIDEO_FRAME_COMP_WIDTH(&frame, component),
+                             GST_VIDEO_FRAME_COMP_HEIGHT(&frame, component)};
+        }
+        YcbcrFormat Format() const
+        {
+            YcbcrFormat matrix;  // BT.709 unless the stream says otherwise
+            gdouble kr = 0, kb = 0;
+            const GstVideoColorimetry& colours = GST_VIDEO_INFO_COLORIMETRY(&frame.info);
+            if (gst_video_color_matrix_get_Kr_Kb(colours.matrix, &kr, &kb)) {
+                matrix.kr = kr;
+                matrix.kb = kb;
+            }
+            matrix.fullRange = colours.range == GST_VIDEO_COLOR_RANGE_0_255;
+            matrix.interlaced = GST_VIDEO_INFO_IS_INTERLACED(&frame.info);
+            return matrix;
+        }
+    };
+
+    DeviceBitmap Stretch(int targetWidth, int targetHeight) const
+    {
+        const MappedFrame mapped(frame.get());
+        if (!mapped.mapped)
+            return {};
+        return StretchYcbcrHalftone(mapped.Plane(GST_VIDEO_COMP_Y), mapped.Plane(GST_VIDEO_COMP_U),
+                                    mapped.Plane(GST_VIDEO_COMP_V), mapped.Format(), targetWidth, targetHeight);
     }
 };
 
@@ -215,12 +470,7 @@ std::unique_ptr<MediaGraph> MediaGraph::Create()
 {
     if (!InitialiseOnce())
         return nullptr;
-    std::unique_ptr<MediaGraph> graph(new MediaGraph());
-    GstElement* pipeline = gst_pipeline_new(nullptr);
-    if (pipeline == nullptr)
-        return nullptr;
-    graph->impl_->pipeline.reset(GST_ELEMENT(gst_object_ref_sink(pipeline)));
-    return graph;
+    return std::unique_ptr<MediaGraph>(new MediaGraph());
 }
 
 void MediaGraph::LoadClipPlugins()
@@ -241,29 +491,16 @@ void MediaGraph::LoadClipPlugins()
 
 bool MediaGraph::RenderFile(const std::string& path)
 {
-    GstElement* source = gst_element_factory_make("filesrc", nullptr);
-    GstElement* decoder = gst_element_factory_make("decodebin", nullptr);
-    if (source == nullptr || decoder == nullptr) {
-        if (source != nullptr)
-            gst_object_unref(gst_object_ref_sink(source));
-        if (decoder != nullptr)
-            gst_object_unref(gst_object_ref_sink(decoder));
-        impl_->SetFailure("the file source or decodebin element is missing");
-        return false;
+    impl_->ResetForFile(path);
+    if (LooksLikeTransportStream(path) && (impl_->chain == Impl::Chain::Direct || impl_->BuildDirect())) {
+        // The chain of the clip before is taken back to READY, which lets go of its streams.
+        gst_element_set_state(impl_->pipeline.get(), GST_STATE_READY);
+        g_object_set(impl_->source, "location", path.c_str(), nullptr);
+        impl_->rendered = true;
+        return true;
     }
-    g_object_set(source, "location", path.c_str(), nullptr);
-    gst_bin_add_many(GST_BIN(impl_->pipeline.get()), source, decoder, nullptr);
-    if (!gst_element_link(source, decoder)) {
-        impl_->SetFailure("cannot link the file source");
-        return false;
-    }
-    g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(OnAutoplugContinue), nullptr);
-    g_signal_connect(decoder, "deep-element-added", G_CALLBACK(OnDeepElementAdded), nullptr);
-    g_signal_connect(decoder, "pad-added", G_CALLBACK(&Impl::PadAdded), impl_.get());
-    g_signal_connect(decoder, "unknown-type", G_CALLBACK(&Impl::UnknownType), impl_.get());
-    impl_->decoder = decoder;
-    impl_->rendered = true;
-    return true;
+    impl_->rendered = impl_->BuildAutomatic();
+    return impl_->rendered;
 }
 
 bool MediaGraph::Pause(std::chrono::milliseconds limit, const std::function<bool()>& cancelled)
@@ -275,58 +512,15 @@ bool MediaGraph::Pause(std::chrono::milliseconds limit, const std::function<bool
         return false;
     }
     impl_->SetFailure("");
-    if (gst_element_set_state(impl_->pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
-        impl_->SetFailure("the pipeline cannot start");
-        return false;
-    }
-    GstPtr<GstBus> bus(gst_element_get_bus(impl_->pipeline.get()));
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    const auto types = static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR | GST_MESSAGE_EOS |
-                                                   GST_MESSAGE_ELEMENT);
-    // The bus is polled in short steps: no main loop runs on the worker, and a stop request
-    // must be seen soon.
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (cancelled && cancelled()) {
-            impl_->SetFailure("cancelled");
-            return false;
-        }
-        MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 20 * GST_MSECOND, types));
-        if (!message)
-            continue;
-        switch (GST_MESSAGE_TYPE(message.get())) {
-        case GST_MESSAGE_ASYNC_DONE:
-            if (impl_->TakePrerollFrame())
-                return true;
-            impl_->SetFailure(impl_->NoFrameReason(bus.get()));
-            return false;
-        case GST_MESSAGE_EOS:
-            // A video stream that ended before its first frame could be shown.
-            if (impl_->TakePrerollFrame())
-                return true;
-            impl_->SetFailure("the file ended before a video frame");
-            return false;
-        case GST_MESSAGE_ERROR: {
-            GError* error = nullptr;
-            gst_message_parse_error(message.get(), &error, nullptr);
-            impl_->SetFailure(error != nullptr && error->message != nullptr ? error->message : "error");
-            if (error != nullptr)
-                g_error_free(error);
-            return false;
-        }
-        case GST_MESSAGE_ELEMENT:
-            if (gst_is_missing_plugin_message(message.get())) {
-                char* what = gst_missing_plugin_message_get_description(message.get());
-                impl_->SetFailure(std::string("missing decoder: ") + (what != nullptr ? what : "?"));
-                g_free(what);
-                return false;
-            }
-            break;
-        default:
-            break;
-        }
+    Impl::Outcome outcome = impl_->WaitForFrame(deadline, cancelled);
+    // The direct chain found no frame: decodebin tries the clip again and names what is missing.
+    if (outcome == Impl::Outcome::Failed && impl_->chain == Impl::Chain::Direct) {
+        impl_->ResetForFile(impl_->path);
+        if ((impl_->rendered = impl_->BuildAutomatic()))
+            outcome = impl_->WaitForFrame(deadline, cancelled);
     }
-    impl_->SetFailure("timed out waiting for the first frame");
-    return false;
+    return outcome == Impl::Outcome::Frame;
 }
 
 bool MediaGraph::HasVideo() const
@@ -358,11 +552,9 @@ std::uint32_t MediaGraph::GetCurrentImage(int& size, std::uint8_t* buffer) const
     }
     if (size < needed)
         return kFailed;
-    GstVideoInfo info;
-    if (!gst_video_info_from_caps(&info, gst_sample_get_caps(impl_->frame.get())))
-        return kFailed;
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &info, gst_sample_get_buffer(impl_->frame.get()), GST_MAP_READ))
+    // The whole frame converted: a "stretch" to its own size.
+    const DeviceBitmap whole = impl_->Stretch(impl_->width, impl_->height);
+    if (whole.bits.size() != static_cast<std::size_t>(needed - kImageHeaderSize))
         return kFailed;
     // The header: size 40, width, positive height (rows bottom up), 1 plane, 32 bits, no
     // compression, the rest 0.
@@ -376,34 +568,13 @@ std::uint32_t MediaGraph::GetCurrentImage(int& size, std::uint8_t* buffer) const
     put32(8, static_cast<std::uint32_t>(impl_->height));
     buffer[12] = 1;
     buffer[14] = 32;
-    const auto* pixels = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-    for (int y = 0; y < impl_->height; ++y)
-        std::memcpy(buffer + kImageHeaderSize + (impl_->height - 1 - y) * rowBytes, pixels + static_cast<std::ptrdiff_t>(y) * stride,
-                    static_cast<std::size_t>(rowBytes));
-    gst_video_frame_unmap(&frame);
+    std::memcpy(buffer + kImageHeaderSize, whole.bits.data(), whole.bits.size());
     return 0;
 }
 
 DeviceBitmap MediaGraph::StretchCurrentImage(int width, int height) const
 {
-    if (!impl_->frame)
-        return {};
-    GstVideoInfo info;
-    if (!gst_video_info_from_caps(&info, gst_sample_get_caps(impl_->frame.get())))
-        return {};
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &info, gst_sample_get_buffer(impl_->frame.get()), GST_MAP_READ))
-        return {};
-    PixelView view;
-    view.firstRow = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-    view.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-    view.width = impl_->width;
-    view.height = impl_->height;
-    view.topRowFirst = true;
-    DeviceBitmap stretched = StretchHalftone(view, width, height);
-    gst_video_frame_unmap(&frame);
-    return stretched;
+    return impl_->frame ? impl_->Stretch(width, height) : DeviceBitmap{};
 }
 
 std::string MediaGraph::FailureReason() const

@@ -12,7 +12,10 @@ namespace platform {
 
 // Opens a video file, stops at its first frame and hands that frame out at its native size:
 // the media-framework graph of the frame grab, built on a GStreamer pipeline that decodes only
-// the video (audio and other streams are never decoded). Every GStreamer object is released on
+// the video (audio and other streams are never decoded). A camcorder's transport stream goes
+// through a chain of its demuxer, parser and decoder built once and kept when the graph is given
+// the next file; anything else through automatic plugging. The decoder's planar frame is kept
+// as it is and converted only when it is handed out. Every GStreamer object is released on
 // every path; a file without a decodable video stream fails and never hangs.
 class MediaGraph {
 public:
@@ -31,7 +34,8 @@ public:
     MediaGraph(const MediaGraph&) = delete;
     MediaGraph& operator=(const MediaGraph&) = delete;
 
-    // Builds the pipeline for the file. False when the pipeline cannot be made.
+    // Builds the pipeline for the file, or points the kept one at it; the frame of the file
+    // before is let go. False when the pipeline cannot be made.
     bool RenderFile(const std::string& path);
     // Pauses, so that the video sink holds the first frame; waits for it up to `limit`, giving
     // up early when `cancelled` answers true or the file cannot be played (an error, a missing
@@ -48,7 +52,7 @@ public:
     // 0 on success or kFailed.
     std::uint32_t GetCurrentImage(int& size, std::uint8_t* buffer) const;
     // The held frame scaled to the given size by area averaging, as a bottom-up bitmap, read
-    // straight from the decoder's buffer; empty when there is no frame.
+    // straight from the decoder's planes (StretchYcbcrHalftone); empty when there is no frame.
     DeviceBitmap StretchCurrentImage(int width, int height) const;
     // Why the last Pause failed, for the log ("" when it did not).
     std::string FailureReason() const;

@@ -22,9 +22,11 @@ void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath,
 void GrabWithMediaFramework(ThumbnailQueue& queue, const std::string& clipPath);
 
 // The media-framework grab without storing anything: logs its steps and gives the 384 x 216
-// picture, or null. A grab worker process runs this for each clip it is sent.
+// picture, or null, with the reason in `why` when one is given. A grab worker process runs
+// this for each clip it is sent.
 std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPath,
-                                                       const std::function<bool()>& cancelled);
+                                                       const std::function<bool()>& cancelled,
+                                                       std::string* why = nullptr);
 
 inline constexpr int kGrabbedThumbnailWidth = 384;
 inline constexpr int kGrabbedThumbnailHeight = 216;

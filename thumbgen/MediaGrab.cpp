@@ -6,7 +6,6 @@
 #include "settings/Settings.h"
 #include "thumbgen/FrameGrab.h"
 #include "thumbgen/SharedThumbnails.h"
-#include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailFile.h"
 #include "thumbgen/ThumbnailQueue.h"
 
@@ -34,9 +33,8 @@ std::unique_ptr<platform::DeviceBitmap> StretchFrame(platform::MediaGraph& graph
     }
     LogEvent("Current image size retrieved: %d bytes", size);
 
-    // The frame is stretched straight from the decoder's buffer to 384 x 216 and turned upright;
-    // the two full-size copies a frame grab would otherwise make (about 8 MB each for full HD)
-    // give the same picture, so they are skipped.
+    // The frame is stretched straight from the decoder's planes to 384 x 216 and turned
+    // upright; a full-size RGB copy (8 MB for full HD) would give the same picture.
     auto thumbnail = std::make_unique<platform::DeviceBitmap>(
         graph.StretchCurrentImage(kGrabbedThumbnailWidth, kGrabbedThumbnailHeight));
     LogEvent("Retrieved Current Image DIB");
@@ -45,10 +43,31 @@ std::unique_ptr<platform::DeviceBitmap> StretchFrame(platform::MediaGraph& graph
     return thumbnail;
 }
 
+// The graph of this thread, built at its first grab and kept from clip to clip: its elements and
+// the decoder are made once, not for every clip.
+std::unique_ptr<platform::MediaGraph>& ThreadGraphSlot()
+{
+    thread_local std::unique_ptr<platform::MediaGraph> graph;
+    return graph;
+}
+
+platform::MediaGraph* ThreadGraph()
+{
+    std::unique_ptr<platform::MediaGraph>& graph = ThreadGraphSlot();
+    if (!graph)
+        graph = platform::MediaGraph::Create();
+    return graph.get();
+}
+
+void ReleaseThreadGraph()
+{
+    ThreadGraphSlot().reset();
+}
+
 }  // namespace
 
 std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPath,
-                                                       const std::function<bool()>& cancelled)
+                                                       const std::function<bool()>& cancelled, std::string* why)
 {
     LogEvent("Generating thumbnail for [%s]", clipPath.c_str());
     const std::uint32_t start = platform::GetTickCount();
@@ -57,7 +76,7 @@ std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPa
     if (platform::FileExists(clipPath) && !platform::IsRegularFile(clipPath)) {
         // A FIFO or device named like a clip would block the file source forever.
         failure = "not a regular file";
-    } else if (std::unique_ptr<platform::MediaGraph> graph = platform::MediaGraph::Create()) {
+    } else if (platform::MediaGraph* graph = ThreadGraph()) {
         LogEvent("Created GraphBuilder");
         LogEvent("Created VideoWindow & MediaControl");
         graph->RenderFile(clipPath);
@@ -70,11 +89,15 @@ std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPa
         }
         LogEvent("Releasing video window & media control");
         LogEvent("Releasing graph builder");
+        if (!thumbnail)
+            ReleaseThreadGraph();  // a graph that failed is not trusted with the next clip
     }
     LogEvent("Generated thumbnail in %u ms", static_cast<unsigned>(platform::GetTickCount() - start));
     // Why the clip has no thumbnail ("missing decoder: ...", "no video stream"), after the usual lines.
     if (!failure.empty())
         LogEvent("No first frame from [%s]: %s", clipPath.c_str(), failure.c_str());
+    if (why != nullptr)
+        *why = thumbnail ? std::string() : !failure.empty() ? failure : "the first frame could not be read";
     return thumbnail;
 }
 

@@ -174,37 +174,12 @@ bool EncodePng(const CRgbImage& picture, png_textp text, int texts, png_bytepp r
 
 bool SavePng(const CRgbImage& picture, const std::string& target, const ClipFacts& facts, std::string& problem)
 {
-    if (!picture.HasPicture() || picture.width <= 0 || picture.height <= 0)
-        return false;
-    std::vector<png_bytep> rows(static_cast<std::size_t>(picture.height));
-    for (int y = 0; y < picture.height; ++y)
-        rows[static_cast<std::size_t>(y)] = picture.pixels.get() + picture.OffsetOf(0, y);
-    const std::string mtime = std::to_string(facts.mtime), size = std::to_string(facts.size);
-    png_text text[4] = {};
-    const std::pair<const char*, const std::string*> entries[] = {
-        {"Thumb::URI", &facts.uri}, {"Thumb::MTime", &mtime}, {"Thumb::Size", &size}, {"Software", nullptr}};
-    for (int i = 0; i < 4; ++i) {
-        text[i].compression = PNG_TEXT_COMPRESSION_NONE;
-        text[i].key = const_cast<char*>(entries[i].first);
-        text[i].text = const_cast<char*>(entries[i].second != nullptr ? entries[i].second->c_str() : kSoftware);
-    }
-
-    std::string temporary = target + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());  // mode 0600, a name nobody else holds
-    if (fd < 0) {
-        problem = std::strerror(errno);
-        return false;
-    }
-    File out(::fdopen(fd, "wb"));
-    if (!out)
-        ::close(fd);
-    const bool encoded = out && EncodePng(picture, text, 4, rows.data(), out.get());
-    const bool closed = out && std::fclose(out.release()) == 0;
-    if (encoded && closed && ::rename(temporary.c_str(), target.c_str()) == 0)
-        return true;
-    problem = encoded ? std::strerror(errno) : "the picture could not be encoded";
-    ::unlink(temporary.c_str());
-    return false;
+    return WritePngFile(picture, target,
+                        {{"Thumb::URI", facts.uri},
+                         {"Thumb::MTime", std::to_string(facts.mtime)},
+                         {"Thumb::Size", std::to_string(facts.size)},
+                         {"Software", kSoftware}},
+                        problem);
 }
 
 // One line for the first failure: a cache that cannot be written stays so for every clip.
@@ -216,6 +191,41 @@ void ReportWriteFailure(const std::string& folder, const std::string& problem)
 }
 
 }  // namespace
+
+bool WritePngFile(const CRgbImage& picture, const std::string& target,
+                  const std::vector<std::pair<std::string, std::string>>& texts, std::string& problem)
+{
+    if (!picture.HasPicture() || picture.width <= 0 || picture.height <= 0) {
+        problem = "there is no picture";
+        return false;
+    }
+    std::vector<png_bytep> rows(static_cast<std::size_t>(picture.height));
+    for (int y = 0; y < picture.height; ++y)
+        rows[static_cast<std::size_t>(y)] = picture.pixels.get() + picture.OffsetOf(0, y);
+    std::vector<png_text> text(texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        text[i].compression = PNG_TEXT_COMPRESSION_NONE;
+        text[i].key = const_cast<char*>(texts[i].first.c_str());
+        text[i].text = const_cast<char*>(texts[i].second.c_str());
+    }
+
+    std::string temporary = target + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());  // mode 0600, a name nobody else holds
+    if (fd < 0) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    File out(::fdopen(fd, "wb"));
+    if (!out)
+        ::close(fd);
+    const bool encoded = out && EncodePng(picture, text.data(), static_cast<int>(text.size()), rows.data(), out.get());
+    const bool closed = out && std::fclose(out.release()) == 0;
+    if (encoded && closed && ::rename(temporary.c_str(), target.c_str()) == 0)
+        return true;
+    problem = encoded ? std::strerror(errno) : "the picture could not be encoded";
+    ::unlink(temporary.c_str());
+    return false;
+}
 
 std::string SharedThumbnailUri(const std::string& clipPath)
 {
@@ -240,6 +250,10 @@ std::unique_ptr<CRgbImage> FindSharedThumbnail(const std::string& clipPath, int 
         const Pixbuf pixbuf = LoadPng(SharedThumbnailPath(facts.uri, sizeFolder));
         if (!pixbuf || !IsValidFor(pixbuf.get(), facts))
             continue;
+        // One that would have to be enlarged would show blurred, on every visit, where a grab
+        // gives a sharp picture once.
+        if (gdk_pixbuf_get_width(pixbuf.get()) < width && gdk_pixbuf_get_height(pixbuf.get()) < height)
+            continue;
         int fittedWidth = width, fittedHeight = height;
         FittedSize(gdk_pixbuf_get_width(pixbuf.get()), gdk_pixbuf_get_height(pixbuf.get()), fittedWidth, fittedHeight);
         const Pixbuf scaled(gdk_pixbuf_scale_simple(pixbuf.get(), fittedWidth, fittedHeight, GDK_INTERP_BILINEAR));
@@ -255,13 +269,21 @@ bool WriteSharedThumbnail(const std::string& clipPath, const CRgbImage& picture)
     const std::string folder = ThumbnailsFolder();
     if (folder.empty() || !ReadClipFacts(clipPath, facts))
         return false;
+    // The picture as it is for the large displays, and fitted to 256 pixels for the readers of
+    // a normal-density display, which ask only for "large".
     std::string problem;
-    if (!MakePrivateFolders(folder, "x-large"))
-        problem = std::strerror(errno);
-    else if (SavePng(picture, SharedThumbnailPath(facts.uri, "x-large"), facts, problem))
-        return true;
-    ReportWriteFailure(folder, problem);
-    return false;
+    for (const auto& [sizeFolder, side] : {std::pair{"x-large", 512}, std::pair{"large", 256}}) {
+        const std::unique_ptr<CRgbImage> fitted = picture.FittedInto(side, side);
+        if (!MakePrivateFolders(folder, sizeFolder))
+            problem = std::strerror(errno);
+        else if (!fitted)
+            problem = "the picture could not be scaled";
+        else if (SavePng(*fitted, SharedThumbnailPath(facts.uri, sizeFolder), facts, problem))
+            continue;
+        ReportWriteFailure(folder, problem);
+        return false;
+    }
+    return true;
 }
 
 bool LoadSharedThumbnail(ThumbnailQueue& queue, const std::string& clipPath)

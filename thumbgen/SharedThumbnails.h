@@ -1,6 +1,8 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class CJpegPicture;
 class CRgbImage;
@@ -21,14 +23,20 @@ std::string SharedThumbnailUri(const std::string& clipPath);
 std::string SharedThumbnailPath(const std::string& uri, const char* sizeFolder);
 
 // A valid cached thumbnail of a clip (its Thumb::MTime equals the clip's modification time),
-// the largest there is, fitted into width x height with its proportions kept. Null when there
-// is none.
+// the largest there is, fitted into width x height with its proportions kept. One too small to
+// fill that box in either direction is passed over. Null when there is none.
 std::unique_ptr<CRgbImage> FindSharedThumbnail(const std::string& clipPath, int width, int height);
 
-// Writes a clip's picture into the cache as its x-large thumbnail with Thumb::URI, Thumb::MTime,
-// Thumb::Size and Software, through a temporary file of mode 0600 and a rename, so a reader
-// never sees half a file. False when it could not be written; the first failure is logged.
+// Writes a clip's picture into the cache as its x-large thumbnail (at most 512 pixels a side)
+// and its large one (at most 256), with Thumb::URI, Thumb::MTime, Thumb::Size and Software.
+// False when either could not be written; the first failure is logged.
 bool WriteSharedThumbnail(const std::string& clipPath, const CRgbImage& picture);
+
+// Writes a picture as an 8-bit RGB PNG with the given text chunks, through a temporary file of
+// mode 0600 beside the target and a rename, so a reader never sees half a file and a failure
+// leaves nothing. False with the reason in `problem`.
+bool WritePngFile(const CRgbImage& picture, const std::string& target,
+                  const std::vector<std::pair<std::string, std::string>>& texts, std::string& problem);
 
 // The generator's side, each only while the ShareThumbnails setting is on: serve a clip from
 // the cache (the picture fitted into the grid's thumbnail size, 384 x 216), and give the cache

@@ -66,21 +66,29 @@ bool OlderThanItsClip(const std::string& fileName, const std::string& clipPath)
 
 }  // namespace
 
-bool LoadThumbnailFile(ThumbnailQueue& queue, const std::string& clipPath)
+bool ReadThumbnailFile(const std::string& clipPath, CJpegPicture& picture, std::string& fileName)
 {
-    const std::string fileName = ThumbnailFilePath(clipPath, false);
+    fileName = ThumbnailFilePath(clipPath, false);
     if (!platform::IsRegularFile(fileName))
         return false;
     if (OlderThanItsClip(fileName, clipPath)) {
         LogEvent("Ignored thumbnail file [%s]: it is older than its clip", fileName.c_str());
         return false;
     }
-    CJpegPicture picture;
     std::string problem;
     if (!picture.ReadFile(fileName, CRgbImage::kMaxThumbnailPixels, problem)) {
         LogEvent("Ignored thumbnail file [%s]: %s", fileName.c_str(), problem.c_str());
         return false;
     }
+    return true;
+}
+
+bool LoadThumbnailFile(ThumbnailQueue& queue, const std::string& clipPath)
+{
+    CJpegPicture picture;
+    std::string fileName;
+    if (!ReadThumbnailFile(clipPath, picture, fileName))
+        return false;
     // Kept compressed, as read: decoded only while the grid shows it.
     queue.StoreResult(clipPath, ThumbnailResult(std::move(picture)));
     LogEvent("Loaded thumbnail file [%s]", fileName.c_str());

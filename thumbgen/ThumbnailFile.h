@@ -10,6 +10,10 @@ class ThumbnailQueue;
 // WriteThumbnails on) that subdirectory is made first.
 std::string ThumbnailFilePath(const std::string& clipPath, bool createDirectory);
 
+// Reads a clip's thumbnail file into `picture` (its name into `fileName`): true when it is a
+// regular file, no older than its clip, that decodes cleanly; why not is logged otherwise.
+bool ReadThumbnailFile(const std::string& clipPath, CJpegPicture& picture, std::string& fileName);
+
 // Serves a clip from its thumbnail file: true when the file was read and its picture stored.
 // Only a regular file is read. A file that does not decode cleanly (a damaged, truncated or
 // empty one) counts as absent, so the thumbnail is made again and the file replaced; the

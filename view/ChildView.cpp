@@ -160,6 +160,8 @@ void CChildView::OpenAndRefresh(const std::string& folder)
         document_.OpenDirectory(folder);
     RefreshGrid();
     ScrollTo(wxVERTICAL, 0);  // a folder opens at its top, wherever the last one was scrolled to
+    if (folderShown_)
+        folderShown_();
 }
 
 void CChildView::RefreshGridKeepingTopClip()
@@ -477,4 +479,6 @@ void CChildView::ShowOptions()
         document_.QueueMissingThumbnails();
     if (settings::SplitDates.Read() != splitBefore || join != joinBefore)
         RefreshGrid();
+    if (folderShown_)
+        folderShown_();
 }

@@ -32,6 +32,8 @@ public:
     void Repaint(const FmtRect& rect) override;
     bool HandlesCommand(int id) const;
     void SetOptionsDialogRunner(OptionsDialogRunner runner) { optionsRunner_ = std::move(runner); }
+    // Called once a folder was opened and whenever the options dialog was closed.
+    void SetFolderShownHandler(std::function<void()> handler) { folderShown_ = std::move(handler); }
 
     CAVCHDDoc& Document() { return document_; }
     CFmtLayout& GridLayout() { return layout_; }
@@ -106,6 +108,7 @@ private:
     wxTimer collectTimer_;
     wxTimer dragTimer_;
     OptionsDialogRunner optionsRunner_;
+    std::function<void()> folderShown_;
     CLabelCache labels_;
     CItemPainter::Fonts fonts_;  // made once, not for every paint
     std::vector<std::string> visibleClips_;

@@ -56,6 +56,8 @@ bool CFmtClip::IsSelected() const
 void CFmtLayout::Clear()
 {
     items_.clear();
+    cells_.clear();
+    captions_.clear();
     tallestItem_ = 0;
     CFmtItem::nextItemId = 0;
 }
@@ -67,20 +69,25 @@ void CFmtLayout::Build()
     if (document_ == nullptr)
         return;
     const bool splitDates = settings::SplitDates.Read();
+    // Upper bounds: a cell a slot, a caption a directory and one more a shown clip.
     std::size_t slots = 0;
     for (int d = 0; d < document_->GetDirectoryCount(); ++d) {
         const auto directory = document_->GetDirectory(d);  // a directory may have no clip list
-        slots += static_cast<std::size_t>(directory->clips ? directory->clips->GetCount() : 0) + 2;
+        slots += static_cast<std::size_t>(directory->clips ? directory->clips->GetCount()
+                                                           : directory->thumbnails ? directory->thumbnails->GetCount() : 0);
     }
-    items_.reserve(slots);
+    const std::size_t directories = static_cast<std::size_t>(document_->GetDirectoryCount());
+    cells_.reserve(slots);
+    captions_.reserve(directories + (splitDates ? slots : 0));
+    items_.reserve(slots + captions_.capacity());
     Flow flow;
     auto addCaption = [&](std::string text) {
         if (flow.y > 0)
             flow.y += kCaptionSpacing;
-        auto caption = std::make_unique<CFmtCaption>(FmtRect{0, flow.y, width, flow.y + kCaptionHeight}, std::move(text));
-        flow.caption = caption.get();
+        captions_.emplace_back(FmtRect{0, flow.y, width, flow.y + kCaptionHeight}, std::move(text));
+        flow.caption = &captions_.back();
         tallestItem_ = std::max(tallestItem_, static_cast<std::int32_t>(kCaptionHeight));
-        items_.push_back(std::move(caption));
+        items_.push_back(flow.caption);
         flow.y += kCaptionAdvance;
         flow.x = kMargin;
     };
@@ -96,14 +103,15 @@ void CFmtLayout::Build()
         flow.rowHeight = 0;
         const int count = clips != nullptr ? clips->GetCount() : thumbnails->GetCount();
         for (int i = 0; i < count; ++i) {
-            const ThumbnailEntry* entry = EntryOf(thumbnails, static_cast<std::uint32_t>(i));
+            std::int32_t pictureWidth = 0, pictureHeight = 0;
+            const bool pictured = thumbnails != nullptr && thumbnails->GetSize(i, pictureWidth, pictureHeight);
             // A file that continues a split recording is shown in its recording's cell.
-            const bool shown =
-                clips != nullptr ? clips->GetEntry(i) != nullptr && !clips->IsContinuation(i) : entry != nullptr;
+            const CClipDetails::ClipEntry* clip = clips != nullptr ? clips->GetEntry(i) : nullptr;
+            const bool shown = clips != nullptr ? clip != nullptr && !clips->IsContinuation(i) : pictured;
             if (!shown)
                 continue;
-            if (splitDates && clips != nullptr) {
-                const int key = clips->GetDateKey(i);
+            if (splitDates && clip != nullptr) {
+                const int key = clip->dateKey;
                 if (key != flow.lastDateKey) {
                     flow.y += flow.rowHeight;
                     flow.rowHeight = 0;
@@ -112,9 +120,9 @@ void CFmtLayout::Build()
                 }
             }
             std::int32_t w = kPlaceholderWidth, h = kPlaceholderHeight;
-            if (entry != nullptr) {
-                w = entry->Width() + 2 * kPictureBorder;
-                h = entry->Height() + 2 * kPictureBorder + kLabelHeight;
+            if (pictured) {
+                w = pictureWidth + 2 * kPictureBorder;
+                h = pictureHeight + 2 * kPictureBorder + kLabelHeight;
             }
             flow.rowHeight = std::max(flow.rowHeight, h + kMargin);  // before the wrap test
             if (flow.x > kMargin && flow.x + w > width - kMargin) {
@@ -122,11 +130,11 @@ void CFmtLayout::Build()
                 flow.x = kMargin;
                 flow.rowHeight = h + kMargin;
             }
-            auto cell = std::make_unique<CFmtClip>(FmtRect{flow.x, flow.y, flow.x + w, flow.y + h}, clips, thumbnails,
-                                                   static_cast<std::uint32_t>(i));
-            const std::int32_t id = cell->Id();
+            cells_.emplace_back(FmtRect{flow.x, flow.y, flow.x + w, flow.y + h}, clips, thumbnails,
+                                static_cast<std::uint32_t>(i));
+            const std::int32_t id = cells_.back().Id();
             tallestItem_ = std::max(tallestItem_, h);
-            items_.push_back(std::move(cell));
+            items_.push_back(&cells_.back());
             flow.x += w + kMargin;
             if (flow.caption != nullptr) {
                 if (flow.caption->firstClipId == 0) {
@@ -218,14 +226,14 @@ IFmtItem* CFmtLayout::HitTest(std::int32_t x, std::int32_t y) const
 {
     for (const auto& item : items_)
         if (item->GetRect().Contains(x, y))
-            return item.get();
+            return item;
     return nullptr;
 }
 
 const CFmtClip* CFmtLayout::FirstClipBelow(std::int32_t top) const
 {
     for (std::size_t i = ItemsBetween(top, top + 1).first; i < items_.size(); ++i) {
-        const auto* clip = dynamic_cast<const CFmtClip*>(items_[i].get());
+        const auto* clip = dynamic_cast<const CFmtClip*>(items_[i]);
         if (clip != nullptr && clip->GetRect().bottom > top)
             return clip;
     }
@@ -235,7 +243,7 @@ const CFmtClip* CFmtLayout::FirstClipBelow(std::int32_t top) const
 const CFmtClip* CFmtLayout::FindClip(const CClipDetails* clips, std::uint32_t index) const
 {
     for (const auto& item : items_) {
-        const auto* clip = dynamic_cast<const CFmtClip*>(item.get());
+        const auto* clip = dynamic_cast<const CFmtClip*>(item);
         if (clip != nullptr && clip->Clips() == clips && clip->Index() == index)
             return clip;
     }
@@ -249,9 +257,9 @@ void CFmtLayout::SetSelected(IFmtItem* item, IRepainter* repainter, bool select,
     if (!noExpand) {
         if (const auto* caption = dynamic_cast<const CFmtCaption*>(item)) {
             for (const auto& other : items_) {
-                const std::int32_t id = IdOf(other.get());
+                const std::int32_t id = IdOf(other);
                 if (id >= caption->firstClipId && id <= caption->lastClipId)
-                    SetSelected(other.get(), repainter, select, true);
+                    SetSelected(other, repainter, select, true);
             }
         }
     }
@@ -275,9 +283,9 @@ IFmtItem* CFmtLayout::FindNearest(const IFmtItem* target, bool wantSelected) con
     for (const auto& item : items_) {
         if (item->IsSelected() != wantSelected)
             continue;
-        const std::int64_t distance = std::llabs(static_cast<std::int64_t>(IdOf(item.get())) - targetId);
+        const std::int64_t distance = std::llabs(static_cast<std::int64_t>(IdOf(item)) - targetId);
         if (best == nullptr || distance < bestDistance) {
-            best = item.get();
+            best = item;
             bestDistance = distance;
         }
     }
@@ -296,9 +304,9 @@ void CFmtLayout::SelectRange(IFmtItem* target, bool select, IRepainter* repainte
     const std::int32_t low = std::min(IdOf(anchor), IdOf(target));
     const std::int32_t high = std::max(IdOf(anchor), IdOf(target));
     for (const auto& item : items_) {
-        const std::int32_t id = IdOf(item.get());
+        const std::int32_t id = IdOf(item);
         if (id >= low && id <= high)
-            SetSelected(item.get(), repainter, select, true);
+            SetSelected(item, repainter, select, true);
     }
 }
 

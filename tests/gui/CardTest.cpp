@@ -1,7 +1,8 @@
-// Camcorder cards found when they are inserted: the desktop's mount events reach the main
-// window (through its seam, and from a real loop-mounted card where the machine allows it),
-// the bar above the grid offers the card, and a real click opens it. A pulled card's clips stay
-// listed and say that they are gone when played or dragged.
+// The bars above the grid. Camcorder cards found when they are inserted: the desktop's mount
+// events reach the main window (through its seam, and from a real loop-mounted card where the
+// machine allows it), the bar offers the card, and a real click opens it. A pulled card's clips
+// stay listed and say that they are gone when played or dragged. Clips without a picture while
+// generation is off: the bar offers to make them, and a real click does.
 #include "gui/GuiTestSupport.h"
 #include "gui/RealInput.h"
 #include "imaging/RgbImage.h"
@@ -9,12 +10,16 @@
 #include "res/Resources.h"
 #include "platform/VolumeMonitor.h"
 #include "settings/Settings.h"
+#include "support/CardLayout.h"
 #include "support/Clips.h"
 #include "support/LogCapture.h"
 #include "support/MessageBoxRecorder.h"
 #include "view/CardBar.h"
+#include "view/MissingPicturesBar.h"
 
 #include <wx/button.h>
+
+#include <set>
 
 #include <sys/mount.h>
 
@@ -40,9 +45,14 @@ void Click(RealInput& input, wxButton* button)
     input.ClickAt(button, wxPoint(size.x / 2, size.y / 2));
 }
 
+bool BarShown(FrameFixture& f, wxWindow* bar)
+{
+    return f.frame->Aui().GetPane(bar).IsShown() && bar->IsShownOnScreen();
+}
+
 bool BarShown(FrameFixture& f)
 {
-    return f.frame->Aui().GetPane(f.frame->CardBar()).IsShown() && f.frame->CardBar()->IsShownOnScreen();
+    return BarShown(f, f.frame->CardBar());
 }
 
 }  // namespace
@@ -80,7 +90,7 @@ TEST(CardTest, AnInsertedCardIsOfferedOpenOpensItAndAPulledOneStaysListed)
     Pump(100ms);
     EXPECT_EQ(f.view->GridLayout().Items().size(), 3u);
     EXPECT_TRUE(Contains(TakeLogMessages(), "The card that holds [" + card + "] was removed"));
-    const auto* clip = dynamic_cast<const CFmtClip*>(f.view->GridLayout().Items().at(1).get());
+    const auto* clip = dynamic_cast<const CFmtClip*>(f.view->GridLayout().Items().at(1));
     ASSERT_NE(clip, nullptr);
     f.view->PlayClip(*clip);
     // A clip is selectable once it has a picture.
@@ -90,7 +100,7 @@ TEST(CardTest, AnInsertedCardIsOfferedOpenOpensItAndAPulledOneStaysListed)
     picture->pixels = imaging::AllocatePixels(static_cast<std::size_t>(picture->stride) * 4);
     f.view->Document().GetDirectory(0)->thumbnails->SetImage(1, std::move(picture));
     f.view->RefreshGrid();
-    f.view->GridLayout().SetSelected(f.view->GridLayout().Items().at(2).get(), f.view, true, false);
+    f.view->GridLayout().SetSelected(f.view->GridLayout().Items().at(2), f.view, true, false);
     f.view->StartDrag();
     wxCommandEvent playAll(wxEVT_MENU, res::kCmdPlayAll);
     f.frame->ProcessWindowEvent(playAll);
@@ -150,4 +160,54 @@ TEST(CardTest, ARealLoopMountedFatCardIsOfferedWhereTheMachineAllowsMounting)
     rmdir(mountPoint.c_str());
     Pump(10s, [&] { return Contains(TakeLogMessages(), "was removed"); });
     EXPECT_EQ(f.view->GridLayout().Items().size(), 3u);
+}
+
+TEST(CardTest, ClipsWithoutAPictureAreOfferedTheirThumbnailsWhileGenerationIsOff)
+{
+    FrameFixture::Options options;
+    options.realThumbnails = true;
+    std::string first, second;
+    options.beforeStart = [&](const TempDir& dir) {
+        CardOptions camera;
+        camera.thumbnailBlocks = 1;  // the camera pictured 00000 only
+        first = dir / "first";
+        second = dir / "second";
+        const std::string stream = WriteCard(first, camera);
+        MakeDirs(second);
+        for (const std::string& clip : {stream + "/00001.MTS", stream + "/00002.MTS", second + "/00000.m2ts"})
+            ASSERT_EQ(Shell("cp " + ShellQuote(TestClips().progressive720) + " " + ShellQuote(clip)), 0);
+        settings::LastDirectory.Write(first);  // generation is off, as it is by default
+    };
+    FrameFixture f(options);
+    CMissingPicturesBar* bar = f.frame->MissingPicturesBar();
+    RealInput input;
+    Pump(3s, [&] { return BarShown(f, bar); });
+    ASSERT_TRUE(BarShown(f, bar));
+    EXPECT_EQ(bar->Text(), "2 clips have no picture");
+    EXPECT_LE(bar->GetScreenRect().GetBottom(), f.view->GetScreenRect().GetTop());
+
+    // Dismissed, it is not offered again for that folder, but it is for another.
+    Click(input, bar->DismissButton());
+    f.view->OpenFolderAt(first);
+    Pump(500ms);
+    EXPECT_FALSE(BarShown(f, bar));
+    f.view->OpenFolderAt(second);
+    Pump(2s, [&] { return BarShown(f, bar); });
+    EXPECT_EQ(bar->Text(), "1 clip has no picture");
+
+    // Make Thumbnails turns generation on as the Options dialog does, and the thumbnail comes:
+    // its file, and its picture on the screen (the frame's many colours across the cell).
+    Click(input, bar->ActionButton());
+    auto coloursAcrossCell = [&] {
+        const FmtRect& cell = f.view->GridLayout().Items().at(1)->GetRect();
+        std::set<unsigned long> colours;
+        for (int x = cell.left + 10; x < cell.right - 10; x += 8)
+            colours.insert(ClientPixel(f.view, wxPoint(x, cell.top + cell.Height() / 2)).GetRGB());
+        return colours.size();
+    };
+    Pump(30s, [&] { return f.view->Document().CountClipsWithoutPicture() == 0 && coloursAcrossCell() > 5; });
+    EXPECT_GT(coloursAcrossCell(), 5u);
+    EXPECT_TRUE(settings::GenerateThumbnails.Read());
+    EXPECT_TRUE(platform::FileExists(second + "/00000.m2ts.viewmere.jpg"));
+    EXPECT_FALSE(BarShown(f, bar));
 }

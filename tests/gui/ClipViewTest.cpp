@@ -349,7 +349,7 @@ TEST(ClipViewTest, OptionsQueueMissingThumbnailsAndReLayOutOnADateSplitChange)
     f.view->GridLayout().CollectAllPaths(all);
     EXPECT_EQ(all.size(), 3u);
     EXPECT_EQ(f.view->GridLayout().Items().size(), before);  // one caption either way
-    const auto* caption = dynamic_cast<const CFmtCaption*>(f.view->GridLayout().Items().at(0).get());
+    const auto* caption = dynamic_cast<const CFmtCaption*>(f.view->GridLayout().Items().at(0));
     ASSERT_NE(caption, nullptr);
     EXPECT_EQ(caption->Text(), f.dir / "opts");  // the path alone: laid out again without dates
 }
@@ -378,7 +378,7 @@ TEST(ClipViewTest, ACopiedCardShowsItsRecordingDatesAsCaptionsKeepingScrollAndSe
     auto captions = [&] {
         std::vector<std::string> texts;
         for (const auto& item : v->GridLayout().Items())
-            if (const auto* caption = dynamic_cast<const CFmtCaption*>(item.get()))
+            if (const auto* caption = dynamic_cast<const CFmtCaption*>(item))
                 texts.push_back(caption->Text());
         return texts;
     };

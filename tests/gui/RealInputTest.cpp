@@ -115,7 +115,7 @@ std::vector<int> SelectedSlots(FrameFixture& f)
 {
     std::vector<int> slots;
     for (const auto& item : f.view->GridLayout().Items())
-        if (const auto* clip = dynamic_cast<const CFmtClip*>(item.get()); clip != nullptr && clip->IsSelected())
+        if (const auto* clip = dynamic_cast<const CFmtClip*>(item); clip != nullptr && clip->IsSelected())
             slots.push_back(static_cast<int>(clip->Index()));
     return slots;
 }
@@ -347,16 +347,20 @@ struct Probe {
 
 Probe ClickWhatTheScreenShows(FrameFixture& f, RealInput& input, int count)
 {
+    // Two clicks on one spot in quick succession are a double click, which plays the clip
+    // instead of selecting it: the next probe clicks elsewhere.
+    static wxPoint lastClick(-1, -1);
     const wxSize client = f.view->GetClientSize();
     const wxImage shot = ScreenShot(wxRect(f.view->ClientToScreen(wxPoint(0, 0)), client));
     for (int y = client.y / 2; y < client.y - 4; y += 7)
         for (int x = 40; x < client.x - 40; x += 53) {
             const int slot = SlotOfColour(wxColour(shot.GetRed(x, y), shot.GetGreen(x, y), shot.GetBlue(x, y)), count);
-            if (slot < 0)
+            if (slot < 0 || wxPoint(x, y) == lastClick)
                 continue;
+            lastClick = wxPoint(x, y);
             input.ClickAt(f.view, wxPoint(x, y));
             std::vector<int> selected;
-            Pump(2s, [&] { return !(selected = SelectedSlots(f)).empty(); });
+            Pump(2s, [&] { return (selected = SelectedSlots(f)) == std::vector<int>{slot}; });
             return {slot, selected.size() == 1 ? selected[0] : -1};
         }
     return {};
@@ -621,4 +625,32 @@ TEST(RealInputTest, ASplitRecordingIsOneCellWithItsFirstPictureThatPlaysDragsAnd
     Pump(10s, [&] { return dialog.Done() && untick->Finished() && items() == 4; });
     EXPECT_EQ(items(), 4u);
     EXPECT_FALSE(settings::JoinSplitRecordings.Read());
+}
+
+TEST(RealInputTest, KeysScrollTheGridRightAfterTheWindowOpensWithoutAClick)
+{
+    FrameFixture f;
+    constexpr int kClips = 160;
+    OpenColouredClips(f, kClips);
+    CChildView* v = f.view;
+    RealInput input;
+    // The first picture on the screen below the middle of the view is that of the clip the
+    // layout has there.
+    auto screenMatchesLayout = [&] {
+        for (int y = v->GetClientSize().y / 2; y < v->GetClientSize().y - 4; y += 7)
+            if (const int slot = SlotOfColour(ClientPixel(v, wxPoint(40, y)), kClips); slot >= 0) {
+                const auto* clip = dynamic_cast<const CFmtClip*>(v->GridLayout().HitTest(40, v->ScrollPosition(wxVERTICAL) + y));
+                return clip != nullptr && static_cast<int>(clip->Index()) == slot;
+            }
+        return false;
+    };
+    const int page = v->pageSize.y, bottom = v->GridLayout().height - page;
+    input.PointAt(v, wxPoint(v->GetClientSize().x / 2, v->GetClientSize().y / 2));  // no click
+    for (const auto& [key, expected] : {std::pair{WXK_PAGEDOWN, page}, std::pair{WXK_END, bottom}, std::pair{WXK_HOME, 0}}) {
+        input.Key(key);
+        Pump(3s, [&] { return v->ScrollPosition(wxVERTICAL) == expected && screenMatchesLayout(); });
+        EXPECT_EQ(v->ScrollPosition(wxVERTICAL), expected) << key;
+        EXPECT_TRUE(screenMatchesLayout()) << key;
+    }
+    EXPECT_TRUE(SelectedSlots(f).empty());
 }

@@ -16,6 +16,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -90,6 +94,42 @@ std::array<int, 3> ColourAt(const platform::DeviceBitmap& bitmap, int x, int y)
     return {p[2], p[1], p[0]};
 }
 
+// A clip's first frame converted to BGRx at its full size by GStreamer itself, then averaged to
+// 384 x 216.
+platform::DeviceBitmap ConvertedAndAveraged(const std::string& clip)
+{
+    gst_init(nullptr, nullptr);
+    GstElement* pipeline = gst_parse_launch(("filesrc location=\"" + clip +
+                                             "\" ! tsdemux ! h264parse ! avdec_h264 ! videoconvert ! "
+                                             "video/x-raw,format=BGRx ! appsink name=frame")
+                                                .c_str(),
+                                            nullptr);
+    platform::DeviceBitmap averaged;
+    GstElement* sink = pipeline != nullptr ? gst_bin_get_by_name(GST_BIN(pipeline), "frame") : nullptr;
+    if (sink != nullptr && gst_element_set_state(pipeline, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE &&
+        gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND) == GST_STATE_CHANGE_SUCCESS) {
+        GstSample* sample = gst_app_sink_try_pull_preroll(GST_APP_SINK(sink), 0);
+        GstVideoInfo info;
+        GstVideoFrame frame;
+        if (sample != nullptr && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
+            gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+            const platform::PixelView view{static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+                                           GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), info.width, info.height, true};
+            averaged = platform::StretchHalftone(view, 384, 216);
+            gst_video_frame_unmap(&frame);
+        }
+        if (sample != nullptr)
+            gst_sample_unref(sample);
+    }
+    if (sink != nullptr)
+        gst_object_unref(sink);
+    if (pipeline != nullptr) {
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+    }
+    return averaged;
+}
+
 }  // namespace
 
 TEST_F(GrabTest, MediaFrameworkGrabGivesAnUprightThumbnailWithItsFullLog)
@@ -154,16 +194,34 @@ TEST_F(GrabTest, MediaFrameworkGrabWritesIntoTheSubdirectoryOnlyWhenWriting)
     EXPECT_EQ(file.width, 384);
 }
 
-TEST_F(GrabTest, MediaFrameworkGrabOfProgressiveAndInterlacedClips)
+TEST_F(GrabTest, MediaFrameworkGrabOfProgressiveInterlacedAndAnamorphicClipsIsTheirAveragedFirstFrame)
 {
-    for (const std::string& source : {TestClips().progressive720, TestClips().interlaced1080}) {
+    // Against the first frame converted to RGB whole by GStreamer's videoconvert and then
+    // averaged down, as grabs made it before they scaled the decoder's planes themselves.
+    for (const std::string& source : {TestClips().progressive720, TestClips().interlaced1080,
+                                      TestClips().anamorphic1440, TestClips().redOverBlue}) {
         const std::string clip = CopyClip(source, source.substr(source.rfind('/') + 1));
         settings::WriteThumbnails.Write(false);
         GrabWithMediaFramework(queue_, clip);
         ThumbnailResult result;
         const platform::DeviceBitmap* bitmap = StoredBitmap(queue_, result, clip);
         ASSERT_NE(bitmap, nullptr) << source;
-        EXPECT_EQ(bitmap->width, 384);
+        const platform::DeviceBitmap reference = ConvertedAndAveraged(clip);
+        ASSERT_EQ(bitmap->bits.size(), reference.bits.size()) << source;
+        // A few levels of rounding everywhere; a little more only at a handful of sharp colour
+        // edges, where the converter clips colours that averaging has not yet mixed.
+        int largest = 0;
+        std::size_t moreThanFew = 0;
+        double total = 0;
+        for (std::size_t i = 0; i < reference.bits.size(); ++i) {
+            const int difference = std::abs(bitmap->bits[i] - reference.bits[i]);
+            largest = std::max(largest, difference);
+            moreThanFew += difference > 4 ? 1 : 0;
+            total += difference;
+        }
+        EXPECT_LE(largest, 12) << source;
+        EXPECT_LE(moreThanFew, reference.bits.size() / 2000) << source;
+        EXPECT_LE(total / static_cast<double>(reference.bits.size()), 1.0) << source;
     }
 }
 

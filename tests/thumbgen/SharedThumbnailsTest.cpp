@@ -89,13 +89,17 @@ TEST_F(SharedThumbnailsTest, UrisEscapeEveryByteOfNamesThatAreNotUtf8)
               dir_ / "cache/thumbnails/normal/c6ee772d9e49320e97ec29a7eb5b1697.png");
 }
 
-TEST_F(SharedThumbnailsTest, AFileManagersValidPictureIsUsedLargestFirstAndNoGrabRuns)
+TEST_F(SharedThumbnailsTest, AFileManagersValidPictureAsLargeAsTheGridsIsUsedAndNoGrabRuns)
 {
     const std::string clip = CopyClip(TestClips().interlaced1080, "00000.MTS");
     const long long mtime = MTimeOf(clip);
-    PutInCache(clip, "x-large", 1024, 576, 0x0000ffff, mtime - 60);  // stale: the clip changed since
-    PutInCache(clip, "large", 256, 144, 0x00ff00ff, mtime);          // green, valid
-    PutInCache(clip, "normal", 128, 72, 0xff0000ff, mtime);          // red, valid but smaller
+    PutInCache(clip, "x-large", 512, 288, 0x00ff00ff, mtime);  // green, valid
+    PutInCache(clip, "large", 256, 144, 0xff0000ff, mtime);    // red, valid but smaller
+    // Another clip whose valid pictures are all smaller than the grid's: they would show blurred.
+    const std::string small = CopyClip(TestClips().progressive720, "00001.m2ts");
+    PutInCache(small, "x-large", 1024, 576, 0x00ff00ff, MTimeOf(small) - 60);  // stale: the clip changed since
+    PutInCache(small, "large", 256, 144, 0xff0000ff, MTimeOf(small));
+    PutInCache(small, "normal", 128, 72, 0xff0000ff, MTimeOf(small));
 
     ThumbnailQueue queue;
     CThumbnailGenerator::MakeThumbnail(queue, clip);
@@ -106,7 +110,7 @@ TEST_F(SharedThumbnailsTest, AFileManagersValidPictureIsUsedLargestFirstAndNoGra
     ASSERT_TRUE(queue.TakeResult(path, result));
     const std::unique_ptr<CRgbImage> picture = result.jpeg.Decode();
     ASSERT_TRUE(picture);
-    EXPECT_EQ(picture->width, kGrabbedThumbnailWidth);  // scaled up to the grid's size
+    EXPECT_EQ(picture->width, kGrabbedThumbnailWidth);  // scaled down to the grid's size
     EXPECT_EQ(picture->height, kGrabbedThumbnailHeight);
     for (const auto& [x, y] : {std::pair{10, 10}, std::pair{380, 210}}) {
         const std::array<int, 3> colour = ColourAt(*picture, x, y);  // green, within JPEG's error
@@ -115,6 +119,8 @@ TEST_F(SharedThumbnailsTest, AFileManagersValidPictureIsUsedLargestFirstAndNoGra
         EXPECT_LT(colour[2], 8);
     }
 
+    CThumbnailGenerator::MakeThumbnail(queue, small);
+    EXPECT_TRUE(Contains(TakeLogMessages(), "Generating thumbnail for [" + small + "]"));
     // Off, the cache is not read: the clip is grabbed.
     settings::ShareThumbnails.Write(false);
     CThumbnailGenerator::MakeThumbnail(queue, clip);
@@ -135,7 +141,7 @@ TEST_F(SharedThumbnailsTest, AStalePictureIsIgnoredAndTheGrabReplacesIt)
     EXPECT_GT(ColourAt(*shared, 192, 196)[2], 200);
 }
 
-TEST_F(SharedThumbnailsTest, EachGrabLeavesAPrivateXLargePngWithTheStandardsKeys)
+TEST_F(SharedThumbnailsTest, EachGrabLeavesPrivatePngsAtBothSizesThatTheDesktopsFactoryFinds)
 {
     const std::string name = std::string("caf\xe9 ") + "00001.MTS";  // not UTF-8
     const std::string grabbed = CopyClip(TestClips().interlaced1080, name);
@@ -148,9 +154,13 @@ TEST_F(SharedThumbnailsTest, EachGrabLeavesAPrivateXLargePngWithTheStandardsKeys
     GrabWithMediaFramework(queue, grabbed);
     GrabWithFFmpeg(queue, byFFmpeg);
 
-    for (const auto& [clip, width, height] : {std::tuple{grabbed, 384, 216}, std::tuple{byFFmpeg, 416, 234}}) {
+    // Each at its size for large displays, and fitted to 256 pixels for the others.
+    for (const auto& [clip, size, width, height] :
+         {std::tuple{grabbed, "x-large", 384, 216}, std::tuple{byFFmpeg, "x-large", 416, 234},
+          std::tuple{grabbed, "large", 256, 144}, std::tuple{byFFmpeg, "large", 256, 144}}) {
+        SCOPED_TRACE(size);
         const std::string uri = SharedThumbnailUri(clip);
-        const std::string file = SharedThumbnailPath(uri, "x-large");
+        const std::string file = SharedThumbnailPath(uri, size);
         struct stat info {};
         ASSERT_EQ(stat(file.c_str(), &info), 0) << clip;
         EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -170,6 +180,17 @@ TEST_F(SharedThumbnailsTest, EachGrabLeavesAPrivateXLargePngWithTheStandardsKeys
     EXPECT_NE(SharedThumbnailUri(grabbed).find("caf%E9%2000001.MTS"), std::string::npos);
     // Nothing is left under a temporary name, and the cache's folders are the user's alone.
     EXPECT_EQ(Shell("test $(ls " + ShellQuote(dir_ / "cache/thumbnails/x-large") + " | wc -l) = 2"), 0);
+    EXPECT_EQ(Shell("test $(ls " + ShellQuote(dir_ / "cache/thumbnails/large") + " | wc -l) = 2"), 0);
+    // The desktop's own thumbnail factory, as a file manager asks it, finds both at both sizes.
+    const std::string found = dir_ / "found.txt";
+    for (const std::string& clip : {grabbed, byFFmpeg}) {
+        ASSERT_EQ(Shell("/usr/bin/python3 " + ShellQuote(THUMBNAIL_FACTORY) + " lookup " +
+                        ShellQuote(SharedThumbnailUri(clip)) + " " + std::to_string(MTimeOf(clip)) + " > " +
+                        ShellQuote(found)),
+                  0);
+        EXPECT_EQ(ReadFile(found), "large " + SharedThumbnailPath(SharedThumbnailUri(clip), "large") + "\nx-large " +
+                                       SharedThumbnailPath(SharedThumbnailUri(clip), "x-large") + "\n");
+    }
     struct stat folder {};
     stat((dir_ / "cache/thumbnails").c_str(), &folder);
     EXPECT_EQ(folder.st_mode & 0777, 0700u);

@@ -68,7 +68,7 @@ protected:
             rects.push_back(item->GetRect());
         return rects;
     }
-    IFmtItem* Item(std::size_t i) const { return layout_.Items().at(i).get(); }
+    IFmtItem* Item(std::size_t i) const { return layout_.Items().at(i); }
 
     TempDir dir_;
     ScopedEnv config_;
@@ -162,7 +162,7 @@ TEST_F(FmtLayoutTest, DateCaptionsFollowTheDatesInSlotOrder)
     layout_.Build();
     std::vector<std::string> captions;
     for (const auto& item : layout_.Items())
-        if (auto* c = dynamic_cast<const CFmtCaption*>(item.get()))
+        if (auto* c = dynamic_cast<const CFmtCaption*>(item))
             captions.push_back(c->Text());
     EXPECT_EQ(captions, (std::vector<std::string>{other / "card (7-Mar-2009)", other / "card (8-Mar-2009)",
                                                   other / "card (7-Mar-2009)"}));
@@ -282,7 +282,7 @@ TEST_F(FmtLayoutTest, PaintAllPaintsExactlyTheItemsThatOverlapVertically)
         std::vector<const IFmtItem*> expected;
         for (const auto& item : layout_.Items())
             if (item->GetRect().top < clip.bottom && item->GetRect().bottom > clip.top)
-                expected.push_back(item.get());
+                expected.push_back(item);
         EXPECT_EQ(paint.painted, expected) << clip.top << ".." << clip.bottom;
     }
 }
