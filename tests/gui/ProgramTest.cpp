@@ -327,8 +327,8 @@ TEST_F(ProgramTest, ListingVersionAndHelpWorkWithoutADisplay)
     };
     std::string out, errors;
     EXPECT_EQ(run("--list " + ShellQuote(card), out, errors), 0);
-    EXPECT_EQ(out, card + "/00000.MTS\t" + size + "\t2009-07-04T09:05:33-05:00\tstream\n" + card +
-                       "/00001.MTS\t14\t2009-03-07T14:05:09Z\tfile\n");
+    EXPECT_EQ(out, card + "/00000.MTS\t" + size + "\t2009-07-04T09:05:33-05:00\tstream\t1.000\t1/1\n" + card +
+                       "/00001.MTS\t14\t2009-03-07T14:05:09Z\tfile\t-\t1/1\n");
     EXPECT_EQ(errors, "");
 
     EXPECT_EQ(run("--list " + ShellQuote(dir_ / "missing"), out, errors), 2);
