@@ -171,6 +171,8 @@ void CMainFrame::MakeMissingPictures()
 
 void CMainFrame::MountAdded(const platform::MountPoint& mount)
 {
+    if (view_->VolumeReturned(mount.root))
+        return;  // the open folder's card is back and open again: nothing to offer
     if (!CAVCHDDoc::HoldsClipTree(mount.root))
         return;
     LogEvent("Camcorder card [%s] inserted at [%s]", mount.name.c_str(), mount.root.c_str());

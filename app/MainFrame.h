@@ -35,7 +35,8 @@ public:
     void ToggleEventLog();
 
     // A volume was mounted or unmounted (from the desktop's volume monitor): a camcorder card is
-    // offered in the bar above the grid; a pulled card's clips stay listed.
+    // offered in the bar above the grid; a pulled card's clips stay listed, and the folder is
+    // opened again when its card comes back.
     void MountAdded(const platform::MountPoint& mount);
     void MountRemoved(const platform::MountPoint& mount);
 

@@ -89,6 +89,9 @@ bool CViewmereApp::OnInit()
     platform::WatchTerminationSignals([this](int signal) {
         LogEvent("Received signal %d: closing", signal);
         ending = true;
+        // The thumbnail work stops first, so the kills below cost no clip a failure record.
+        if (auto* frame = dynamic_cast<CMainFrame*>(GetTopWindow()))
+            frame->View()->Document().Generator().RequestStop();
         platform::KillRunningChildren();
         if (wxWindow* top = GetTopWindow())
             top->Close(true);
@@ -119,9 +122,13 @@ std::string CViewmereApp::FolderArgument(int argc, const char* const* argv, cons
         folder = path != nullptr ? path : "";
         g_free(path);
     }
-    if (!folder.empty() && folder[0] != '/')
+    if (folder.empty())
+        return {};
+    if (folder[0] != '/')
         folder = platform::JoinPath(workingFolder, folder);
-    return folder;
+    // The form a file manager names it by: the shared cache's addresses and a pulled card's
+    // mount point are matched against it.
+    return platform::CanonicalPath(folder);
 }
 
 std::string& CViewmereApp::StartFolder()

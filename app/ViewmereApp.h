@@ -17,8 +17,8 @@ public:
     bool InitialiseWith(CMainFrame* frame);
 
     // The folder a user started the program with ("viewmere FOLDER", or a file manager through
-    // the launcher): a path, relative to the working folder or not, or a file URI. Options
-    // ("-..."), more than one argument or none give "".
+    // the launcher): a path, relative to the working folder or not, or a file URI, made absolute
+    // and canonical. Options ("-..."), more than one argument or none give "".
     static std::string FolderArgument(int argc, const char* const* argv, const std::string& workingFolder);
     // Keeps the folder argument as the file system's bytes, taken from the arguments before
     // the toolkit turns them into text (a name that is not UTF-8 would not survive that). True

@@ -17,6 +17,7 @@ using imaging::JpegErrorManager;
 struct Decompressor {
     jpeg_decompress_struct info{};
     JpegErrorManager errors;
+    jpeg_progress_mgr progress{};  // installed once the decompressor is created
     Decompressor() { info.err = imaging::InstallErrorManager(errors); }
     ~Decompressor() { jpeg_destroy_decompress(&info); }
     Decompressor(const Decompressor&) = delete;
@@ -34,11 +35,13 @@ struct Compressor {
 
 // ---- library calls, each under its own recovery point ----
 
-bool ReadHeader(jpeg_decompress_struct* info, JpegErrorManager* errors, std::FILE* stream)
+bool ReadHeader(jpeg_decompress_struct* info, JpegErrorManager* errors, jpeg_progress_mgr* progress,
+                std::FILE* stream)
 {
     if (setjmp(errors->recovery))
         return false;
     jpeg_create_decompress(info);
+    imaging::LimitScans(*info, *progress);
     jpeg_stdio_src(info, stream);
     jpeg_read_header(info, TRUE);
     return true;
@@ -156,7 +159,7 @@ void CRgbImage::DecodeJpeg(std::FILE* stream, const DecodeRules& rules)
     Decompressor decoder;
     decoder.errors.warningsAreErrors = rules.warningsAreErrors;
     jpeg_decompress_struct* info = &decoder.info;
-    if (!ReadHeader(info, &decoder.errors, stream))
+    if (!ReadHeader(info, &decoder.errors, &decoder.progress, stream))
         ThrowCollected(decoder.errors);
 
     const std::uint64_t pixelCount = static_cast<std::uint64_t>(info->image_width) * info->image_height;

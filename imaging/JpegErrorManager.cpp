@@ -43,6 +43,16 @@ void EmitMessage(j_common_ptr info, int level)
     StandardEmitMessage(info, level);
 }
 
+void RefuseEndlessScans(j_common_ptr info)
+{
+    const auto* decoder = reinterpret_cast<j_decompress_ptr>(info);
+    if (!info->is_decompressor || decoder->input_scan_number <= kMaxJpegScans)
+        return;
+    JpegErrorManager& manager = ManagerOf(info);
+    manager.collected = "\r\nThe picture has more than " + std::to_string(kMaxJpegScans) + " scans";
+    std::longjmp(manager.recovery, 1);
+}
+
 void ShowWarning(j_common_ptr info)
 {
     platform::ShowMessageBox(FormattedMessage(info), "JPEG Error", platform::MessageBoxIcon::None);
@@ -58,6 +68,13 @@ jpeg_error_mgr* InstallErrorManager(JpegErrorManager& manager)
     library->emit_message = EmitMessage;
     manager.collected.clear();
     return library;
+}
+
+void LimitScans(jpeg_decompress_struct& info, jpeg_progress_mgr& progress)
+{
+    progress = jpeg_progress_mgr{};
+    progress.progress_monitor = RefuseEndlessScans;
+    info.progress = &progress;
 }
 
 }  // namespace imaging

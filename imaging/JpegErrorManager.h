@@ -21,4 +21,13 @@ struct JpegErrorManager {
 // library's own policy shows only the first one at trace level 0) goes to a "JPEG Error" box.
 jpeg_error_mgr* InstallErrorManager(JpegErrorManager& manager);
 
+// Most scans a progressive picture may have. Each scan is another pass over the whole picture:
+// tens of thousands of them pass every check of the library and cost minutes of work, while
+// encoders write about ten.
+inline constexpr int kMaxJpegScans = 500;
+
+// Makes a decode fail, as a fatal library error does, once the stream starts more scans than
+// kMaxJpegScans. `progress` must outlive the decode; the error manager must be installed.
+void LimitScans(jpeg_decompress_struct& info, jpeg_progress_mgr& progress);
+
 }  // namespace imaging

@@ -199,10 +199,11 @@ void CAVCHDDoc::QueueMissingThumbnails()
             std::string clipPath;
             if (!directory->clips->GetClipPath(slot, clipPath))
                 continue;
-            if (requests_.count(clipPath) != 0)
+            const auto [request, added] = requests_.try_emplace(clipPath, ThumbnailRequest{directory, slot});
+            if (!added && request->second.queued)
                 continue;
+            request->second.queued = true;
             generator_.Enqueue(clipPath);
-            requests_.emplace(clipPath, ThumbnailRequest{directory, slot});
         }
     }
 }
@@ -291,6 +292,11 @@ void CAVCHDDoc::DropQueuedThumbnails()
 {
     CollectGeneratedThumbnails();
     generator_.ClearAll();
+    for (auto& request : requests_)
+        request.second.queued = false;
+    // Reads of a card that is gone would only fail; the ones in flight are never handed out.
+    recordingTimes_.ClearAll();
+    timeRequests_.clear();
 }
 
 bool CAVCHDDoc::HoldsClipTree(const std::string& root)

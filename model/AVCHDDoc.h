@@ -28,6 +28,7 @@ public:
     struct ThumbnailRequest {
         boost::shared_ptr<VideoDirectory> directory;
         int slot = 0;
+        bool queued = true;  // false once dropped: asked for again by the next queueing
     };
     // What the recording times taken by one collection changed.
     struct RecordingTimeChanges {
@@ -70,8 +71,9 @@ public:
         generator_.SetResultListener(std::move(listener));
     }
     CThumbnailGenerator& Generator() { return generator_; }
-    // The open folder's card was pulled: what is still queued is dropped (the clips stay listed
-    // and keep their requests, so nothing queues them again), and what was finished is kept.
+    // The open folder's card was pulled: the thumbnails and recording times still queued are
+    // dropped, and what was finished is kept. The clips stay listed; a grab still running may
+    // still give its clip a thumbnail, and the next queueing asks for the dropped ones again.
     void DropQueuedThumbnails();
 
     // Whether a folder is the root of a camcorder's clip tree: PRIVATE/AVCHD, AVCHD or

@@ -9,11 +9,10 @@
 
 namespace {
 
-// C escapes for a path that would otherwise break the line or the columns.
+// A path in C escapes, always: a backslash is doubled, so a name holding a backslash and a "t"
+// never reads as one holding a tab, and no byte can break the line or the columns.
 std::string EscapedPath(const std::string& path)
 {
-    if (path.find_first_of("\t\n") == std::string::npos)
-        return path;
     std::string escaped;
     for (const char c : path) {
         const auto byte = static_cast<unsigned char>(c);

@@ -234,13 +234,15 @@ RecordingTimeScan ScanTransportStream(Bytes bytes, const ts::PacketLayout& layou
     return units.Finish(video);
 }
 
-std::size_t ReadUpTo(int fd, std::uint8_t* buffer, std::size_t wanted)
+// The bytes read before the end of the file; `failed` is set when a read fails (an I/O error).
+std::size_t ReadUpTo(int fd, std::uint8_t* buffer, std::size_t wanted, bool& failed)
 {
     std::size_t got = 0;
     while (got < wanted) {
         const ssize_t n = read(fd, buffer + got, wanted - got);
         if (n < 0 && errno == EINTR)
             continue;
+        failed = failed || n < 0;
         if (n <= 0)
             break;
         got += static_cast<std::size_t>(n);
@@ -285,20 +287,24 @@ ClipStreamFacts ReadClipStreamFacts(const std::string& clipPath, bool withDurati
     if (!file || fstat(file.Get(), &info) != 0)
         return facts;
     const int fd = file.Get();
+    bool failed = false;
     std::vector<std::uint8_t> bytes(kFirstRead);
-    std::size_t got = ReadUpTo(fd, bytes.data(), bytes.size());
+    std::size_t got = ReadUpTo(fd, bytes.data(), bytes.size(), failed);
     RecordingTimeScan scan = ScanRecordingTime({bytes.data(), got});
     std::optional<VideoStart> start = withDuration ? FindVideoStart({bytes.data(), got}) : std::nullopt;
     // A file that starts in the middle of a picture (the second file of a split recording) may
     // show its first PES header only further in.
-    if ((!scan.settled || (withDuration && !start)) && got == kFirstRead) {
+    if (!failed && (!scan.settled || (withDuration && !start)) && got == kFirstRead) {
         bytes.resize(kRecordingTimeReadLimit);
-        got += ReadUpTo(fd, bytes.data() + got, bytes.size() - got);
+        got += ReadUpTo(fd, bytes.data() + got, bytes.size() - got, failed);
         if (!scan.settled)
             scan = ScanRecordingTime({bytes.data(), got});
         if (withDuration && !start)
             start = FindVideoStart({bytes.data(), got});
     }
+    // Cut short by an error (a pulled card), the bytes say nothing about the clip.
+    if (failed && !scan.time)
+        return facts;
     facts.read = true;
     facts.time = scan.time;
     if (scan.settled && !scan.time)

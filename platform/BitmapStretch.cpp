@@ -107,10 +107,18 @@ std::uint32_t Clip(int value)
     return static_cast<std::uint32_t>(std::min(std::max(value, 0), 255));
 }
 
+// The clone for the machine is picked by the loader, before ThreadSanitizer's runtime is up: its
+// instrumented chooser would crash every program of such a build at start, so that build has one.
+#if defined(__SANITIZE_THREAD__)
+#define VIEWMERE_WIDEST_VECTORS
+#else
+#define VIEWMERE_WIDEST_VECTORS __attribute__((target_clones("avx2", "default")))
+#endif
+
 // Adds a row of pixels converted to RGB, times the weight, into per-channel column sums.
 // Branch-free over arrays that cannot overlap, so the compiler vectorises it; made for the
 // machine's widest vectors where it has them.
-__attribute__((target_clones("avx2", "default"))) void AddConvertedRow(
+VIEWMERE_WIDEST_VECTORS void AddConvertedRow(
     const std::uint8_t* __restrict luma, const int* __restrict cbs, const int* __restrict crs, std::size_t width,
     const Coefficients k, std::uint32_t weight, std::uint32_t* __restrict blue, std::uint32_t* __restrict green,
     std::uint32_t* __restrict red)

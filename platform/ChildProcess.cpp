@@ -95,15 +95,26 @@ bool Ended(pid_t child)
     }
 }
 
-// Kills whatever is left in the child's group, reaps the child and forgets the group.
+// Kills whatever is left in the child's group, reaps the child and forgets the group. Only the
+// kill is sent under the lock: a child stuck in I/O on a failing card can take long to end, and
+// meanwhile every other child must still be started and killed. The group is forgotten while the
+// child is a zombie, before it is reaped and its id can be given to another process.
 int KillGroupAndReap(pid_t child)
 {
-    std::lock_guard<std::mutex> lock(groupsLock);
-    kill(-child, SIGKILL);
+    {
+        std::lock_guard<std::mutex> lock(groupsLock);
+        kill(-child, SIGKILL);
+    }
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    {
+        std::lock_guard<std::mutex> lock(groupsLock);
+        RunningGroups().erase(child);
+    }
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    RunningGroups().erase(child);
     return status;
 }
 

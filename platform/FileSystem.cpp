@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <memory>
 
 namespace platform {
@@ -228,6 +230,31 @@ std::optional<std::string> FindChildIgnoreCase(const std::string& directory, std
         if (EqualsIgnoreCase(item->d_name, name))
             return JoinPath(directory, item->d_name);
     return std::nullopt;
+}
+
+std::string CanonicalPath(const std::string& absolutePath)
+{
+    if (char* resolved = realpath(absolutePath.c_str(), nullptr)) {
+        std::string canonical = resolved;
+        std::free(resolved);
+        return canonical;
+    }
+    std::vector<std::string> parts;
+    for (std::size_t start = 0; start <= absolutePath.size();) {
+        const std::size_t end = std::min(absolutePath.find('/', start), absolutePath.size());
+        const std::string part = absolutePath.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string plain;
+    for (const std::string& part : parts)
+        plain += "/" + part;
+    return plain.empty() ? "/" : plain;
 }
 
 std::string JoinPath(const std::string& directory, std::string_view name)

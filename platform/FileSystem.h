@@ -71,6 +71,11 @@ std::optional<std::string> FindChildIgnoreCase(const std::string& directory, std
 // directory + "/" + name, without doubling a separator that the directory already ends with.
 std::string JoinPath(const std::string& directory, std::string_view name);
 
+// An absolute path in the one form the file system resolves it to (links, "." and ".."
+// followed), as a file manager names the folder; a path that does not resolve (a folder not
+// there) is only made plain: "." and empty parts dropped, ".." taking off the part before it.
+std::string CanonicalPath(const std::string& absolutePath);
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };

@@ -1,6 +1,9 @@
 #include "platform/VolumeMonitor.h"
 
 #include <gio/gio.h>
+#include <gio/gunixmounts.h>
+
+#include <sys/stat.h>
 
 namespace platform {
 
@@ -14,13 +17,30 @@ struct VolumeMonitor::State {
 
 namespace {
 
-// A mount without a local folder (a phone over MTP, a network share without FUSE) holds no card.
-bool ToMountPoint(GMount* mount, MountPoint& point)
+// Whether a folder is where a local block device (a card reader, a camcorder as a drive) is
+// mounted. Only the system's mount table and the device node are looked at, never the folder: a
+// network share that no longer answers, or a phone over MTP, would hold up whoever looks.
+bool IsBlockDeviceMount(const char* folder)
+{
+    GUnixMountEntry* entry = g_unix_mount_at(folder, nullptr);
+    if (entry == nullptr)
+        return false;
+    const char* device = g_unix_mount_get_device_path(entry);
+    struct stat info {};
+    const bool block = device != nullptr && device[0] == '/' && stat(device, &info) == 0 && S_ISBLK(info.st_mode);
+    g_unix_mount_free(entry);
+    return block;
+}
+
+// A mount without a local folder (a phone over MTP) holds no card. With `blockDeviceOnly`, nor
+// does one of a network share or a FUSE file system; a removal is reported whatever was mounted,
+// as it is no longer in the mount table.
+bool ToMountPoint(GMount* mount, MountPoint& point, bool blockDeviceOnly)
 {
     GFile* root = g_mount_get_root(mount);
     gchar* path = root != nullptr ? g_file_get_path(root) : nullptr;
     gchar* name = g_mount_get_name(mount);
-    const bool local = path != nullptr;
+    const bool local = path != nullptr && (!blockDeviceOnly || IsBlockDeviceMount(path));
     if (local) {
         point.root = path;
         point.name = name != nullptr ? name : path;
@@ -32,10 +52,17 @@ bool ToMountPoint(GMount* mount, MountPoint& point)
     return local;
 }
 
-void OnMountEvent(GVolumeMonitor*, GMount* mount, gpointer data)
+void OnMountAdded(GVolumeMonitor*, GMount* mount, gpointer data)
 {
     MountPoint point;
-    if (ToMountPoint(mount, point))
+    if (ToMountPoint(mount, point, true))
+        static_cast<VolumeMonitor::Handler*>(data)->operator()(point);
+}
+
+void OnMountRemoved(GVolumeMonitor*, GMount* mount, gpointer data)
+{
+    MountPoint point;
+    if (ToMountPoint(mount, point, false))
         static_cast<VolumeMonitor::Handler*>(data)->operator()(point);
 }
 
@@ -47,9 +74,9 @@ VolumeMonitor::VolumeMonitor(Handler added, Handler removed) : state_(std::make_
     state_->removed = std::move(removed);
     state_->monitor = g_volume_monitor_get();
     state_->addedSignal =
-        g_signal_connect(state_->monitor, "mount-added", G_CALLBACK(OnMountEvent), &state_->added);
+        g_signal_connect(state_->monitor, "mount-added", G_CALLBACK(OnMountAdded), &state_->added);
     state_->removedSignal =
-        g_signal_connect(state_->monitor, "mount-removed", G_CALLBACK(OnMountEvent), &state_->removed);
+        g_signal_connect(state_->monitor, "mount-removed", G_CALLBACK(OnMountRemoved), &state_->removed);
 }
 
 VolumeMonitor::~VolumeMonitor()
@@ -65,7 +92,7 @@ std::vector<MountPoint> VolumeMonitor::Mounts() const
     GList* mounts = g_volume_monitor_get_mounts(state_->monitor);
     for (GList* item = mounts; item != nullptr; item = item->next) {
         MountPoint point;
-        if (ToMountPoint(G_MOUNT(item->data), point))
+        if (ToMountPoint(G_MOUNT(item->data), point, true))
             points.push_back(point);
     }
     g_list_free_full(mounts, g_object_unref);

@@ -13,7 +13,8 @@ struct MountPoint {
 };
 
 // Watches the desktop's mounted volumes (GIO's volume monitor, the one file managers use), so a
-// card is noticed when it is inserted or pulled. Events arrive on the thread that made the
+// card is noticed when it is inserted or pulled. Only mounts of local block devices are reported:
+// looking into a network share or an MTP phone could freeze the thread that looks. Events arrive on the thread that made the
 // watcher, from its main loop (the GUI's); the watcher must live and die on that thread.
 class VolumeMonitor {
 public:
@@ -24,7 +25,7 @@ public:
     VolumeMonitor(const VolumeMonitor&) = delete;
     VolumeMonitor& operator=(const VolumeMonitor&) = delete;
 
-    // The volumes mounted now that have a local folder.
+    // The local block devices mounted now.
     std::vector<MountPoint> Mounts() const;
 
 private:

@@ -21,18 +21,24 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace {
 
 constexpr int kMaxSlots = 4;
+// Workers that fail before they take a clip, one after the other, before none is started again.
+constexpr int kStartFailuresAllowed = 2;
 
 struct Slot {
-    std::string job;
+    ThumbnailQueue::Request job;
     bool busy = false;
     bool warmUp = false;
     bool finished = false;
-    platform::PipedChild worker;   // the slot's thread alone touches it
+    // The slot's thread alone touches these three.
+    platform::PipedChild worker;
+    std::optional<grab_protocol::RecordReader> answers;  // what the worker sends
+    bool ready = false;                                  // it said it is ready
     std::atomic<int> workerPid{0};  // for others to read
 };
 
@@ -47,6 +53,21 @@ std::string Describe(int waitStatus)
     if (WIFEXITED(waitStatus))
         return "exited with status " + std::to_string(WEXITSTATUS(waitStatus));
     return "ended";
+}
+
+// A worker ended by a signal that asks a program to end (a logout or shutdown sends it to every
+// process of the session): someone else ended it, the clip did not.
+bool EndedFromOutside(int waitStatus)
+{
+    if (!WIFSIGNALED(waitStatus))
+        return false;
+    const int signal = WTERMSIG(waitStatus);
+    return signal == SIGTERM || signal == SIGINT || signal == SIGHUP;
+}
+
+std::string Seconds(std::chrono::milliseconds limit)
+{
+    return std::to_string(limit.count() / 1000) + " seconds";
 }
 
 // A picture the worker sent, checked as a file read from disk would be.
@@ -72,6 +93,8 @@ struct CGrabPool::Shared {
     bool stopping = false;
     std::atomic<bool> cancel{false};
     std::once_flag reportedMissingWorker;
+    std::atomic<int> startFailuresInARow{0};
+    std::atomic<bool> workersBroken{false};  // none is started any more
     std::mutex inProcessGrab;  // without worker processes, one grab at a time
 
     Shared(std::shared_ptr<ThumbnailQueue> q, GrabPoolOptions o)
@@ -79,6 +102,10 @@ struct CGrabPool::Shared {
     {
     }
     bool Cancelled() const { return cancel.load(std::memory_order_acquire) || queue->StopRequested(); }
+    std::string Program() const
+    {
+        return options.workerCommand.empty() ? std::string(kGrabWorkerProgramName) : options.workerCommand[0];
+    }
 };
 
 namespace {
@@ -87,35 +114,103 @@ using Shared = CGrabPool::Shared;
 
 bool StartWorker(Shared& shared, Slot& slot)
 {
+    if (shared.workersBroken.load())
+        return false;
     if (!shared.options.workerCommand.empty() && slot.worker.Start(shared.options.workerCommand)) {
+        slot.answers.emplace(slot.worker.FromChild());
+        slot.ready = false;
         slot.workerPid.store(slot.worker.Pid());
         return true;
     }
     std::call_once(shared.reportedMissingWorker, [&shared] {
-        const std::string program = shared.options.workerCommand.empty() ? std::string(kGrabWorkerProgramName)
-                                                                           : shared.options.workerCommand[0];
         LogEvent("Could not start the grab worker [%s]; thumbnails are made in the viewer's own process",
-                 program.c_str());
+                 shared.Program().c_str());
     });
     return false;
 }
 
-void StopWorker(Slot& slot)
+// Kills the worker and reaps it; its wait status.
+int StopWorker(Slot& slot)
 {
     slot.workerPid.store(0);
-    slot.worker.Kill();
+    slot.answers.reset();
+    slot.ready = false;
+    return slot.worker.Kill();
 }
 
-// A worker that failed on a clip: the clip is logged once and remembered, and a fresh worker is
-// started for the next.
-void ReplaceWorker(Shared& shared, Slot& slot, const std::string& clipPath, const std::string& what)
+// A worker that was gone before it took its clip. After a few in a row no worker is started
+// again, and one line says why.
+void NoteStartFailure(Shared& shared, const std::string& why)
 {
-    LogEvent("Grab worker %s while making the thumbnail of [%s]; a new worker takes over", what.c_str(),
-             clipPath.c_str());
-    shared.failures.Add(clipPath, what);
+    if (shared.startFailuresInARow.fetch_add(1) + 1 < kStartFailuresAllowed)
+        return;
+    if (!shared.workersBroken.exchange(true))
+        LogEvent("Grab workers cannot start: [%s] %s; thumbnails are made in the viewer's own process",
+                 shared.Program().c_str(), why.c_str());
+}
+
+enum class Handover { Taken, WorkerFailed, NoWorker, Cancelled };
+
+// Waits for one record of the given kind before the start limit.
+grab_protocol::ReadOutcome AwaitRecord(Shared& shared, Slot& slot, grab_protocol::RecordKind kind)
+{
+    grab_protocol::Record record;
+    const auto outcome = slot.answers->Next(record, std::chrono::steady_clock::now() + shared.options.startLimit,
+                                            [&shared] { return shared.Cancelled(); });
+    if (outcome == grab_protocol::ReadOutcome::Record && record.kind != kind)
+        return grab_protocol::ReadOutcome::Malformed;
+    return outcome;
+}
+
+// Gives the clip to the slot's worker, starting one when there is none: the worker must say it is
+// ready and then acknowledge the clip.
+Handover HandOver(Shared& shared, Slot& slot, const std::string& clipPath)
+{
+    if (!slot.worker.Running() && !StartWorker(shared, slot))
+        return Handover::NoWorker;
+    using grab_protocol::ReadOutcome;
+    ReadOutcome outcome = ReadOutcome::Record;
+    if (!slot.ready) {
+        outcome = AwaitRecord(shared, slot, grab_protocol::RecordKind::Ready);
+        slot.ready = outcome == ReadOutcome::Record;
+        if (slot.ready)
+            shared.startFailuresInARow.store(0);
+    }
+    if (outcome == ReadOutcome::Record)
+        outcome = grab_protocol::SendRequest(slot.worker.ToChild(), clipPath)
+                      ? AwaitRecord(shared, slot, grab_protocol::RecordKind::Acknowledged)
+                      : ReadOutcome::Closed;
+    if (outcome == ReadOutcome::Record)
+        return Handover::Taken;
+    const int status = StopWorker(slot);
+    if (outcome == ReadOutcome::Cancelled || shared.Cancelled())
+        return Handover::Cancelled;
+    if (outcome == ReadOutcome::TimedOut)
+        NoteStartFailure(shared, "did not take a clip within " + Seconds(shared.options.startLimit));
+    else if (outcome == ReadOutcome::Closed)
+        NoteStartFailure(shared, Describe(status) + " before it took a clip");
+    else
+        NoteStartFailure(shared, "sent a malformed answer before it took a clip");
+    return Handover::WorkerFailed;
+}
+
+// A worker that failed on a clip it had taken: the clip is logged once and remembered, and a
+// fresh worker is started for the next. While the pool stops (its own kills) or when the worker
+// was ended from outside, nothing is held against the clip.
+void ReplaceWorker(Shared& shared, Slot& slot, const std::string& clipPath, const std::string& what, int status = 0)
+{
     StopWorker(slot);
-    if (!shared.Cancelled())
-        StartWorker(shared, slot);
+    if (shared.Cancelled())
+        return;
+    if (EndedFromOutside(status)) {
+        LogEvent("Grab worker %s while making the thumbnail of [%s]; the clip is not held against", what.c_str(),
+                 clipPath.c_str());
+    } else {
+        LogEvent("Grab worker %s while making the thumbnail of [%s]; a new worker takes over", what.c_str(),
+                 clipPath.c_str());
+        shared.failures.Add(clipPath, what);
+    }
+    StartWorker(shared, slot);
 }
 
 void StorePicture(Shared& shared, const std::string& clipPath, CJpegPicture picture)
@@ -126,27 +221,14 @@ void StorePicture(Shared& shared, const std::string& clipPath, CJpegPicture pict
     shared.queue->StoreResult(clipPath, ThumbnailResult(std::move(picture)));
 }
 
-void GrabInWorker(Shared& shared, Slot& slot, const std::string& clipPath)
+// The answer of a worker that acknowledged the clip, within the grab limit from then.
+void ReadAnswer(Shared& shared, Slot& slot, const std::string& clipPath)
 {
-    // A worker that died between clips is replaced before it is given one.
-    int status = 0;
-    if (slot.worker.Running() && slot.worker.Ended(status))
-        StopWorker(slot);
-    if (!slot.worker.Running() && !StartWorker(shared, slot)) {
-        std::lock_guard<std::mutex> one(shared.inProcessGrab);
-        GrabWithMediaFramework(*shared.queue, clipPath);
-        return;
-    }
-    if (!grab_protocol::SendRequest(slot.worker.ToChild(), clipPath)) {
-        ReplaceWorker(shared, slot, clipPath, Describe(slot.worker.Kill()));
-        return;
-    }
-    grab_protocol::RecordReader reader(slot.worker.FromChild());
     const auto deadline = std::chrono::steady_clock::now() + shared.options.grabLimit;
     std::vector<std::uint8_t> picture;
     for (;;) {
         grab_protocol::Record record;
-        switch (reader.Next(record, deadline, [&shared] { return shared.Cancelled(); })) {
+        switch (slot.answers->Next(record, deadline, [&shared] { return shared.Cancelled(); })) {
         case grab_protocol::ReadOutcome::Record:
             break;
         case grab_protocol::ReadOutcome::Cancelled:
@@ -154,12 +236,13 @@ void GrabInWorker(Shared& shared, Slot& slot, const std::string& clipPath)
             return;
         case grab_protocol::ReadOutcome::TimedOut:
             ReplaceWorker(shared, slot, clipPath,
-                          "took more than " + std::to_string(shared.options.grabLimit.count() / 1000) +
-                              " seconds and was killed");
+                          "took more than " + Seconds(shared.options.grabLimit) + " and was killed");
             return;
-        case grab_protocol::ReadOutcome::Closed:
-            ReplaceWorker(shared, slot, clipPath, Describe(slot.worker.Kill()));
+        case grab_protocol::ReadOutcome::Closed: {
+            const int status = slot.worker.Kill();
+            ReplaceWorker(shared, slot, clipPath, Describe(status), status);
             return;
+        }
         case grab_protocol::ReadOutcome::Malformed:
             ReplaceWorker(shared, slot, clipPath, "sent a malformed answer");
             return;
@@ -169,13 +252,34 @@ void GrabInWorker(Shared& shared, Slot& slot, const std::string& clipPath)
             LogEvent("%s", line.c_str());
         } else if (record.kind == grab_protocol::RecordKind::Picture) {
             picture = std::move(record.payload);
-        } else {
+        } else if (record.kind == grab_protocol::RecordKind::End) {
             break;
+        } else {
+            ReplaceWorker(shared, slot, clipPath, "sent a malformed answer");
+            return;
         }
     }
     CJpegPicture accepted;
     if (!picture.empty() && AcceptPicture(clipPath, std::move(picture), accepted))
         StorePicture(shared, clipPath, std::move(accepted));
+}
+
+void GrabInWorker(Shared& shared, Slot& slot, const std::string& clipPath)
+{
+    // A worker that died between clips is replaced before it is given one.
+    int status = 0;
+    if (slot.worker.Running() && slot.worker.Ended(status))
+        StopWorker(slot);
+    // A worker that failed before it took the clip is replaced by a fresh one.
+    Handover handover = Handover::WorkerFailed;
+    for (int attempt = 0; attempt < kStartFailuresAllowed && handover == Handover::WorkerFailed; ++attempt)
+        handover = HandOver(shared, slot, clipPath);
+    if (handover == Handover::Taken) {
+        ReadAnswer(shared, slot, clipPath);
+    } else if (handover != Handover::Cancelled) {
+        std::lock_guard<std::mutex> one(shared.inProcessGrab);
+        GrabWithMediaFramework(*shared.queue, clipPath);
+    }
 }
 
 void MakeThumbnail(Shared& shared, Slot& slot, const std::string& clipPath)
@@ -215,14 +319,14 @@ void SlotMain(std::shared_ptr<Shared> shared, Slot* slot)
         }
         if (!slot->busy)
             break;
-        const std::string clipPath = slot->job;
+        const ThumbnailQueue::Request job = slot->job;
         guard.unlock();
         try {
-            MakeThumbnail(*shared, *slot, clipPath);
+            MakeThumbnail(*shared, *slot, job.path);
         } catch (const std::exception& error) {
-            LogEvent("Failed to make thumbnail for [%s]: %s", clipPath.c_str(), error.what());
+            LogEvent("Failed to make thumbnail for [%s]: %s", job.path.c_str(), error.what());
         }
-        shared->queue->Finished(clipPath);
+        shared->queue->Finished(job);
         guard.lock();
         slot->busy = false;
         shared->changed.notify_all();
@@ -307,12 +411,12 @@ bool CGrabPool::WaitForFreeSlot()
     return !shared_->stopping;
 }
 
-void CGrabPool::Dispatch(std::string clipPath)
+void CGrabPool::Dispatch(ThumbnailQueue::Request request)
 {
     std::lock_guard<std::mutex> guard(shared_->lock);
     for (auto& slot : shared_->slots) {
         if (!slot->busy) {
-            slot->job = std::move(clipPath);
+            slot->job = std::move(request);
             slot->busy = true;
             shared_->changed.notify_all();
             return;

@@ -13,8 +13,12 @@ struct GrabPoolOptions {
     std::vector<std::string> workerCommand;
     // Clips made at once; 0 means one per core, at most 4.
     int slots = 0;
-    // How long a worker may take over one clip before it is killed and replaced.
+    // How long a worker may take over one clip, from its acknowledgement, before it is killed
+    // and replaced.
     std::chrono::milliseconds grabLimit{10000};
+    // How long a new worker may take to say it is ready (the media framework's first look at its
+    // plugins after an upgrade takes seconds), and a ready one to acknowledge a clip.
+    std::chrono::milliseconds startLimit{30000};
     // Where clips that crashed or hung a worker are remembered; "" means the user's cache.
     std::string failureFolder;
 
@@ -25,8 +29,11 @@ struct GrabPoolOptions {
 // The generator's slots: each makes one clip's thumbnail at a time on a thread of its own, from
 // the clip's thumbnail file, with ffmpeg, or through a grab worker process of its own that it
 // keeps running between clips. The generator's worker thread hands each slot its clip. A worker
-// that crashes or runs past the grab limit costs its clip only: the clip is logged and
-// remembered, and a fresh worker takes over.
+// that crashes or runs past the grab limit after it acknowledged a clip costs that clip only: the
+// clip is logged and remembered, and a fresh worker takes over. A worker that fails before it
+// acknowledged its clip is a broken worker, never the clip's fault; after two of those in a row
+// the thumbnails are made in the viewer's own process, one at a time. Nothing is held against a
+// clip while the pool stops, nor when someone else ended the worker with a termination signal.
 class CGrabPool {
 public:
     CGrabPool(std::shared_ptr<ThumbnailQueue> queue, GrabPoolOptions options);
@@ -37,8 +44,8 @@ public:
     int Size() const;
     // Waits until a slot is free; false once the pool stops.
     bool WaitForFreeSlot();
-    // Hands a clip to a free slot (one must be free).
-    void Dispatch(std::string clipPath);
+    // Hands a request to a free slot (one must be free); the slot ends it in the queue.
+    void Dispatch(ThumbnailQueue::Request request);
     // Starts the grab workers now, so they are ready when the first clip comes (not in ffmpeg
     // mode, which needs none).
     void WarmUp();

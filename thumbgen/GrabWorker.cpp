@@ -20,12 +20,17 @@ namespace {
 struct WorkerOptions {
     std::string crashOn;
     std::string hangOn;
+    bool exitAtStart = false;
 };
 
 bool ParseOptions(int argc, char** argv, WorkerOptions& options)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--exit-at-start") {
+            options.exitAtStart = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return false;
         if (option == "--crash-on")
@@ -88,7 +93,8 @@ int RunGrabWorker(int argc, char** argv)
 {
     WorkerOptions options;
     if (!ParseOptions(argc, argv, options)) {
-        static const char usage[] = "usage: viewmere-grab-worker [--crash-on TEXT] [--hang-on TEXT]\n";
+        static const char usage[] =
+            "usage: viewmere-grab-worker [--crash-on TEXT] [--hang-on TEXT] [--exit-at-start]\n";
         (void)!write(2, usage, sizeof usage - 1);
         return 2;
     }
@@ -96,6 +102,8 @@ int RunGrabWorker(int argc, char** argv)
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() == 1)
         return 0;
+    if (options.exitAtStart)
+        return 127;  // as the loader ends a program whose library is missing
     // Records go out on a private copy of standard output; anything a library prints to
     // standard output goes nowhere instead of into the records.
     const int out = fcntl(1, F_DUPFD_CLOEXEC, 3);
@@ -111,9 +119,12 @@ int RunGrabWorker(int argc, char** argv)
     mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
     // The media framework is set up (plugins found and loaded) before the first clip arrives.
     platform::MediaGraph::LoadClipPlugins();
+    if (!grab_protocol::SendRecord(out, grab_protocol::RecordKind::Ready, "", 0))
+        return 1;
     std::string clipPath;
     while (grab_protocol::ReadRequest(0, clipPath))
-        if (!Serve(out, options, clipPath))
+        if (!grab_protocol::SendRecord(out, grab_protocol::RecordKind::Acknowledged, "", 0) ||
+            !Serve(out, options, clipPath))
             return 1;
     return 0;
 }

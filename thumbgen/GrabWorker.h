@@ -8,6 +8,7 @@
 // Options, for tests of what the viewer does with a worker that fails:
 //   --crash-on TEXT   raise SIGFPE when a clip path contains TEXT (a decoder that crashes)
 //   --hang-on TEXT    never answer when a clip path contains TEXT (a decoder that hangs)
+//   --exit-at-start   exit with status 127 before saying it is ready (a library that is missing)
 int RunGrabWorker(int argc, char** argv);
 
 // The worker program's file name, installed beside the viewer.

@@ -58,8 +58,11 @@ std::uint32_t GetLength(const std::uint8_t* in)
 
 bool IsKnownKind(std::uint8_t kind)
 {
-    return kind == static_cast<std::uint8_t>(RecordKind::LogLine) ||
-           kind == static_cast<std::uint8_t>(RecordKind::Picture) || kind == static_cast<std::uint8_t>(RecordKind::End);
+    for (RecordKind known : {RecordKind::Ready, RecordKind::Acknowledged, RecordKind::LogLine, RecordKind::Picture,
+                             RecordKind::End})
+        if (kind == static_cast<std::uint8_t>(known))
+            return true;
+    return false;
 }
 
 }  // namespace

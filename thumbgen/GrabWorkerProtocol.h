@@ -9,11 +9,13 @@
 // What the viewer and a grab worker process say to each other over two pipes. The viewer sends a
 // clip path as a 4-byte little-endian length and the path's bytes (a path may hold any byte but
 // NUL, newlines included). The worker answers with records, each a kind byte, a 4-byte
-// little-endian length and that many bytes: the grab's log lines in order, then the picture as
-// JPEG bytes when there is one, then an end record.
+// little-endian length and that many bytes. Once set up it says it is ready; for each clip it
+// acknowledges the request as soon as it has read it, then sends the grab's log lines in order,
+// the picture as JPEG bytes when there is one, and an end record. A worker that is gone before
+// it acknowledged a clip failed on its own, not on the clip.
 namespace grab_protocol {
 
-enum class RecordKind : char { LogLine = 'L', Picture = 'P', End = 'E' };
+enum class RecordKind : char { Ready = 'R', Acknowledged = 'A', LogLine = 'L', Picture = 'P', End = 'E' };
 
 // Largest request and record a side accepts; anything larger means the other side is broken.
 inline constexpr std::uint32_t kMaxPathBytes = 64 * 1024;

@@ -51,11 +51,30 @@ std::string ThumbnailFilePath(const std::string& clipPath, bool createDirectory)
     return subdirectory + clipPath.substr(slash) + kSuffix;
 }
 
+namespace {
+
+// A thumbnail file last written before its clip was: the clip was replaced under the same name
+// (a card formatted in the camera starts again at 00000.MTS), so the picture is another clip's.
+bool OlderThanItsClip(const std::string& fileName, const std::string& clipPath)
+{
+    struct stat file {}, clip {};
+    if (stat(fileName.c_str(), &file) != 0 || stat(clipPath.c_str(), &clip) != 0)
+        return false;
+    return file.st_mtim.tv_sec < clip.st_mtim.tv_sec ||
+           (file.st_mtim.tv_sec == clip.st_mtim.tv_sec && file.st_mtim.tv_nsec < clip.st_mtim.tv_nsec);
+}
+
+}  // namespace
+
 bool ReadThumbnailFile(const std::string& clipPath, CJpegPicture& picture, std::string& fileName)
 {
     fileName = ThumbnailFilePath(clipPath, false);
     if (!platform::IsRegularFile(fileName))
         return false;
+    if (OlderThanItsClip(fileName, clipPath)) {
+        LogEvent("Ignored thumbnail file [%s]: it is older than its clip", fileName.c_str());
+        return false;
+    }
     std::string problem;
     if (!picture.ReadFile(fileName, CRgbImage::kMaxThumbnailPixels, problem)) {
         LogEvent("Ignored thumbnail file [%s]: %s", fileName.c_str(), problem.c_str());

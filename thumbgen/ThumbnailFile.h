@@ -11,13 +11,14 @@ class ThumbnailQueue;
 std::string ThumbnailFilePath(const std::string& clipPath, bool createDirectory);
 
 // Reads a clip's thumbnail file into `picture` (its name into `fileName`): true when it is a
-// regular file that decodes cleanly; the decoder's text is logged otherwise.
+// regular file, no older than its clip, that decodes cleanly; why not is logged otherwise.
 bool ReadThumbnailFile(const std::string& clipPath, CJpegPicture& picture, std::string& fileName);
 
 // Serves a clip from its thumbnail file: true when the file was read and its picture stored.
 // Only a regular file is read. A file that does not decode cleanly (a damaged, truncated or
 // empty one) counts as absent, so the thumbnail is made again and the file replaced; the
-// decoder's text is logged, and no box is shown.
+// decoder's text is logged, and no box is shown. So does a file older than its clip: it shows
+// the clip that had the name before.
 bool LoadThumbnailFile(ThumbnailQueue& queue, const std::string& clipPath);
 
 // Write a clip's thumbnail file through "<file>.part" and a rename, replacing a damaged one.

@@ -89,20 +89,20 @@ bool ServeNext(ThumbnailQueue& queue, CGrabPool* pool, const CThumbnailGenerator
     // meanwhile still go first.
     if (pool != nullptr && !pool->WaitForFreeSlot())
         return false;
-    std::string clipPath;
-    if (!queue.TakeNextPath(clipPath))
+    ThumbnailQueue::Request request;
+    if (!queue.TakeNext(request))
         return false;
     if (pool != nullptr) {
-        pool->Dispatch(std::move(clipPath));
+        pool->Dispatch(std::move(request));
         return true;
     }
     try {
-        producer(queue, clipPath);
+        producer(queue, request.path);
     } catch (const std::exception& error) {
         // A producer's failure costs this clip its thumbnail, never the worker.
-        LogEvent("Failed to make thumbnail for [%s]: %s", clipPath.c_str(), error.what());
+        LogEvent("Failed to make thumbnail for [%s]: %s", request.path.c_str(), error.what());
     }
-    queue.Finished(clipPath);
+    queue.Finished(request);
     return true;
 }
 

@@ -47,6 +47,10 @@ public:
     // The running grab worker processes (none with a producer of its own).
     std::vector<int> WorkerPids() const;
 
+    // Tells the worker and the running grabs to give up, without waiting for them: from then on
+    // a grab worker that dies (the program killing its children as it ends) costs no clip
+    // anything. Stop still ends the worker.
+    void RequestStop() { queue_->RequestStop(); }
     // Ends the worker: running grabs are cancelled and their processes killed at once; waits up
     // to the stop limit, then leaves a thread that is still busy to finish on its own (its grab
     // is told to give up) and frees what is queued. Called once;

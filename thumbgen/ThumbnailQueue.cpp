@@ -5,7 +5,7 @@
 void ThumbnailQueue::Enqueue(const std::string& clipPath)
 {
     std::lock_guard<std::mutex> guard(lock_);
-    pending_.push_back(clipPath);
+    pending_.push_back(Request{++lastId_, clipPath});
     wake_.Set();
 }
 
@@ -15,7 +15,6 @@ void ThumbnailQueue::ClearAll()
     {
         std::lock_guard<std::mutex> guard(lock_);
         pending_.clear();
-        inFlight_.clear();
         dropped.swap(results_);
     }
     // The pictures are freed here, outside the lock.
@@ -46,9 +45,12 @@ void ThumbnailQueue::StoreResult(const std::string& clipPath, ThumbnailResult re
         std::lock_guard<std::mutex> guard(lock_);
         replaced = std::move(results_[clipPath]);
         results_[clipPath] = std::move(result);
-        if (const auto made = inFlight_.find(clipPath); made != inFlight_.end())
-            inFlight_.erase(made);
     }
+    NotifyListener();
+}
+
+void ThumbnailQueue::NotifyListener()
+{
     std::lock_guard<std::mutex> guard(listenerLock_);
     if (listener_)
         listener_();
@@ -66,39 +68,44 @@ void ThumbnailQueue::Prioritize(const std::vector<std::string>& clipPaths)
         return;
     const std::set<std::string> wanted(clipPaths.begin(), clipPaths.end());
     std::lock_guard<std::mutex> guard(lock_);
-    std::set<std::string> waiting;
-    std::deque<std::string> rest;
-    for (std::string& path : pending_) {
-        if (wanted.count(path) != 0)
-            waiting.insert(std::move(path));
+    std::multimap<std::string, Request> waiting;
+    std::deque<Request> rest;
+    for (Request& request : pending_) {
+        if (wanted.count(request.path) != 0)
+            waiting.emplace(request.path, std::move(request));
         else
-            rest.push_back(std::move(path));
+            rest.push_back(std::move(request));
     }
-    std::deque<std::string> reordered;
-    for (const std::string& path : clipPaths)
-        if (waiting.erase(path) != 0)
-            reordered.push_back(path);
-    for (std::string& path : rest)
-        reordered.push_back(std::move(path));
+    std::deque<Request> reordered;
+    for (const std::string& path : clipPaths) {
+        const auto [first, last] = waiting.equal_range(path);
+        for (auto same = first; same != last; ++same)
+            reordered.push_back(std::move(same->second));
+        waiting.erase(first, last);
+    }
+    for (Request& request : rest)
+        reordered.push_back(std::move(request));
     pending_.swap(reordered);
 }
 
-bool ThumbnailQueue::TakeNextPath(std::string& clipPath)
+bool ThumbnailQueue::TakeNext(Request& request)
 {
     std::lock_guard<std::mutex> guard(lock_);
     if (pending_.empty())
         return false;
-    clipPath = std::move(pending_.front());
+    request = std::move(pending_.front());
     pending_.pop_front();
-    inFlight_.insert(clipPath);
+    inFlight_.emplace(request.id, request.path);
     return true;
 }
 
-void ThumbnailQueue::Finished(const std::string& clipPath)
+void ThumbnailQueue::Finished(const Request& request)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (const auto made = inFlight_.find(clipPath); made != inFlight_.end())
-        inFlight_.erase(made);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        inFlight_.erase(request.id);
+    }
+    NotifyListener();
 }
 
 bool ThumbnailQueue::HasPending() const

@@ -4,10 +4,10 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
-#include <set>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,13 +15,24 @@
 // The generator's queue of clip paths and map of finished results, shared by the generator and
 // its worker. It is owned jointly, so a worker that is still busy when the generator stops keeps
 // everything it touches alive. The lock is held for one list or map operation only.
+//
+// Every Enqueue is a request of its own, counted and ended by its number, never by its path: a
+// late maker of an earlier folder's request ends that request only, even when a new request
+// names the same clip.
 class ThumbnailQueue {
 public:
+    struct Request {
+        std::uint64_t id = 0;
+        std::string path;
+    };
+
     void Enqueue(const std::string& clipPath);
+    // Drops the waiting requests and the results not taken. The requests being made still count
+    // until their makers finish: the status never says idle while a grab runs.
     void ClearAll();
-    // Clips waiting or being made: a clip counts from Enqueue until its result is stored or its
-    // maker gives up (Finished).
     bool TakeResult(std::string& clipPath, ThumbnailResult& result);
+    // Requests waiting or being made: one counts from Enqueue until its maker is done with it
+    // (Finished), with or without a result.
     std::size_t PendingCount() const;
     // Called by the worker's producers once per thumbnail they make. A second result for a path
     // replaces (and frees) the first.
@@ -31,16 +42,16 @@ public:
     // given (the clips on screen, top to bottom); the rest keep their order behind them.
     void Prioritize(const std::vector<std::string>& clipPaths);
 
-    // Called on the worker side after each stored result, so the UI can collect at once. It
-    // must not block; it runs on a worker thread. Once SetResultListener returns (an empty
+    // Called on the worker side after each stored result and each finished request, so the UI
+    // can collect and count at once. It must not block; it runs on a worker thread. Once SetResultListener returns (an empty
     // listener included), the previous listener is not running and never runs again.
     using ResultListener = std::function<void()>;
     void SetResultListener(ResultListener listener);
 
     // Worker side.
-    bool TakeNextPath(std::string& clipPath);
-    // The clip taken is done, with or without a result.
-    void Finished(const std::string& clipPath);
+    bool TakeNext(Request& request);
+    // The request taken is done, with or without a result.
+    void Finished(const Request& request);
     bool HasPending() const;
     void WaitForWork() { wake_.Wait(); }
 
@@ -50,8 +61,11 @@ public:
 
 private:
     mutable std::mutex lock_;
-    std::deque<std::string> pending_;
-    std::multiset<std::string> inFlight_;
+    void NotifyListener();
+
+    std::deque<Request> pending_;
+    std::map<std::uint64_t, std::string> inFlight_;
+    std::uint64_t lastId_ = 0;
     std::map<std::string, ThumbnailResult> results_;
     platform::AutoResetEvent wake_;
     std::atomic<bool> stopRequested_{false};

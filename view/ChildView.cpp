@@ -156,6 +156,7 @@ void CChildView::OpenAndRefresh(const std::string& folder)
     visibleClips_.clear();     // and the document forgets which were on screen
     layout_.Clear();
     openedFolder_ = folder;
+    openedFolderPulled_ = false;
     if (!folder.empty())
         document_.OpenDirectory(folder);
     RefreshGrid();
@@ -435,15 +436,34 @@ void CChildView::OpenFolderAt(const std::string& folder)
     OpenAndRefresh(folder);
 }
 
-bool CChildView::VolumeRemoved(const std::string& root)
+namespace {
+
+bool HoldsFolder(const std::string& root, const std::string& folder)
 {
     const std::string prefix = !root.empty() && root.back() == '/' ? root : root + "/";
-    if (openedFolder_.empty() || (openedFolder_ != root && openedFolder_.rfind(prefix, 0) != 0))
+    return !folder.empty() && (folder == root || folder.rfind(prefix, 0) == 0);
+}
+
+}  // namespace
+
+bool CChildView::VolumeRemoved(const std::string& root)
+{
+    if (!HoldsFolder(root, openedFolder_))
         return false;
     LogEvent("The card that holds [%s] was removed; its clips stay listed, their thumbnails are no longer made",
              openedFolder_.c_str());
+    openedFolderPulled_ = true;
     document_.DropQueuedThumbnails();
     RefreshGrid();
+    return true;
+}
+
+bool CChildView::VolumeReturned(const std::string& root)
+{
+    if (!openedFolderPulled_ || !HoldsFolder(root, openedFolder_))
+        return false;
+    LogEvent("The card that holds [%s] is back; the folder is opened again", openedFolder_.c_str());
+    OpenAndRefresh(openedFolder_);
     return true;
 }
 

@@ -47,6 +47,9 @@ public:
     // A volume was unmounted: when it holds the open folder, the grid keeps its items and the
     // thumbnails still queued for them are dropped. True when it held the open folder.
     bool VolumeRemoved(const std::string& root);
+    // A volume was mounted: when it is where the open folder's card was pulled from, the folder is
+    // opened again (the card put back may hold other clips). True when it was.
+    bool VolumeReturned(const std::string& root);
     const std::string& OpenedFolder() const { return openedFolder_; }
     void ShowOptions();
     void PlayClip(const CFmtClip& clip);
@@ -95,6 +98,7 @@ private:
     CAVCHDDoc document_;
     CFmtLayout layout_;
     std::string openedFolder_;
+    bool openedFolderPulled_ = false;
     wxPoint contextPoint_;
     std::unique_ptr<wxMenu> popup_;
     bool dragPending_ = false;  // a press on a selection: a drag starts when the pointer moves 5 pixels

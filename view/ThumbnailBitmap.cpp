@@ -38,7 +38,8 @@ std::shared_ptr<wxBitmap> DrawableBitmap(const wxImage& image)
 
 CDecodedThumbnailCache& DecodedThumbnails()
 {
-    static CDecodedThumbnailCache cache(CDecodedThumbnailCache::kDefaultCapacity);
+    static CDecodedThumbnailCache cache(CDecodedThumbnailCache::kDefaultCapacity,
+                                        CDecodedThumbnailCache::kDefaultByteCapacity);
     return cache;
 }
 
@@ -57,7 +58,9 @@ const wxBitmap* DecodedBitmap(const ThumbnailEntry& entry)
         picture->pixels.get(), static_cast<std::size_t>(picture->stride), picture->width, picture->height, 3));
     // The weak reference belongs to the entry, which the UI thread alone touches.
     const_cast<ThumbnailEntry&>(entry).decodedCache = bitmap;
-    DecodedThumbnails().Keep(bitmap);
+    // The toolkit keeps a drawable bitmap at four bytes a pixel.
+    const std::size_t pixels = static_cast<std::size_t>(picture->width) * static_cast<std::size_t>(picture->height);
+    DecodedThumbnails().Keep(bitmap, pixels * 4);
     return bitmap.get();
 }
 

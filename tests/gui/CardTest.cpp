@@ -113,6 +113,14 @@ TEST(CardTest, AnInsertedCardIsOfferedOpenOpensItAndAPulledOneStaysListed)
     EXPECT_TRUE(f.view->drags.empty());
     EXPECT_TRUE(f.view->opened.empty() && f.view->played.empty());
 
+    // Put back, with a clip more: the folder is opened again as the card now is, not offered.
+    MakeCard(card);
+    WriteFile(card + "/private/AVCHD/BDMV/STREAM/00002.MTS", "x");
+    f.frame->MountAdded({"CAMCARD", card});
+    Pump(2s, [&] { return f.view->GridLayout().Items().size() == 4; });
+    EXPECT_EQ(f.view->GridLayout().Items().size(), 4u);
+    EXPECT_FALSE(BarShown(f));
+
     // Dismiss leaves a card alone.
     const std::string second = f.dir / "SECOND";
     MakeCard(second);

@@ -159,6 +159,33 @@ TEST_F(ProgramTest, SignalsEndItAsExitDoesWithItsFFmpegAndTemporaryFiles)
     }
 }
 
+TEST_F(ProgramTest, EndedWhileGrabsRunItHoldsNoClipAgainstAndTheNextStartMakesEveryThumbnail)
+{
+    // A card of 40 real clips without thumbnails; a logout or Ctrl+C ends the viewer mid-work.
+    const std::string stream = dir_ / "card/PRIVATE/AVCHD/BDMV/STREAM";
+    MakeDirs(stream);
+    std::vector<std::string> clips;
+    for (int i = 0; i < 40; ++i) {
+        clips.push_back(stream + "/0000" + std::to_string(i / 10) + std::to_string(i % 10) + ".MTS");
+        ASSERT_EQ(link(TestClips().interlaced1080.c_str(), clips.back().c_str()), 0);
+    }
+    const ScopedEnv cache("XDG_CACHE_HOME", dir_ / "cache");  // where failures are remembered
+    settings::LastDirectory.Write(dir_ / "card");
+    settings::GenerateThumbnails.Write(true);
+    auto made = [&] {
+        return std::count_if(clips.begin(), clips.end(),
+                             [](const std::string& clip) { return platform::FileExists(clip + ".viewmere.jpg"); });
+    };
+    for (const int wanted : {6, 40}) {  // ended while grabs run, then started again
+        Program program(dir_.Path());
+        EXPECT_TRUE(WaitFor(90s, [&] { return made() >= wanted; })) << made();
+        EXPECT_TRUE(wanted == 40 || made() < 40);
+        const int status = program.EndWith(SIGTERM);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    EXPECT_TRUE(FilesUnder(dir_ / "cache", "*.failed").empty());
+}
+
 TEST_F(ProgramTest, ASignalEndsItWhileAWarningBoxIsUp)
 {
     // An index file too short to use: the folder scan stops on a warning box until answered.
@@ -313,6 +340,7 @@ TEST_F(ProgramTest, ListingVersionAndHelpWorkWithoutADisplay)
     EXPECT_EQ(run("--help", out, errors), 0);
     EXPECT_NE(out.find("viewmere [FOLDER]"), std::string::npos) << out;
     EXPECT_NE(out.find("--list FOLDER"), std::string::npos) << out;
+    EXPECT_NE(out.find("carriage return in it written as \\\\, \\t, \\n and \\r"), std::string::npos) << out;
     EXPECT_EQ(run("--list", out, errors), 1);  // no folder given
     EXPECT_NE(errors.find("see viewmere --help"), std::string::npos) << errors;
 }
@@ -325,7 +353,9 @@ TEST_F(ProgramTest, AFolderGivenOnTheCommandLineIsOpenedAndRemembered)
     ASSERT_EQ(Shell("cp " + ShellQuote(TestClips().progressive720) + " " + ShellQuote(card + "/00000.m2ts")), 0);
     settings::LastDirectory.Write(dir_ / "elsewhere");
     settings::GenerateThumbnails.Write(true);
-    Program program(dir_.Path(), "my card \xe9");  // relative to the folder it was started in
+    ASSERT_EQ(symlink(card.c_str(), (dir_ / "link").c_str()), 0);
+    // Relative to the folder it was started in, with dot parts and a link: kept as it resolves.
+    Program program(dir_.Path(), "./my card \xe9/../link/");
     ASSERT_GT(program.Pid(), 0);
     // Opened: its clip gets its thumbnail file.
     EXPECT_TRUE(WaitFor(30s, [&] { return platform::FileExists(card + "/00000.m2ts.viewmere.jpg"); }));
@@ -342,6 +372,9 @@ TEST(FolderArgumentTest, PathsRelativePathsAndFileUrisButNoOptions)
     EXPECT_EQ(folder({"/media/anna/CARD"}), "/media/anna/CARD");
     EXPECT_EQ(folder({"clips/2009"}), "/home/anna/clips/2009");
     EXPECT_EQ(folder({"file:///media/anna/My%20Card"}), "/media/anna/My Card");
+    EXPECT_EQ(folder({"."}), "/home/anna");
+    EXPECT_EQ(folder({"./clips//2009/../2010/"}), "/home/anna/clips/2010");
+    EXPECT_EQ(folder({"../../.."}), "/");
     EXPECT_EQ(folder({"--list"}), "");
     EXPECT_EQ(folder({}), "");
     EXPECT_EQ(folder({"a", "b"}), "");

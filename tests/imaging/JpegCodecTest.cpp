@@ -1,4 +1,5 @@
 #include "imaging/JPEGException.h"
+#include "imaging/JpegPicture.h"
 #include "imaging/RgbImage.h"
 #include "support/JpegFixtures.h"
 #include "support/MessageBoxRecorder.h"
@@ -250,6 +251,20 @@ TEST(JpegDecodeTest, OversizedPictureIsRefusedBeforeAllocating)
     const std::string message = DecodeError(jpeg);
     EXPECT_EQ(message.rfind("JPEG Exception: \r\n", 0), 0u) << message;
     EXPECT_NE(message.find("65000 x 65000"), std::string::npos) << message;
+}
+
+TEST(JpegDecodeTest, APictureOfEndlessScansIsRefusedLooseOrStrict)
+{
+    // Each scan a valid step, so nothing but their number is wrong; the usual ten still decode.
+    const std::string endless = ProgressiveJpeg(64, 48, true);
+    EXPECT_EQ(DecodeError(endless), "JPEG Exception: \r\nThe picture has more than 500 scans");
+    CJpegPicture kept;
+    std::string problem;
+    EXPECT_FALSE(kept.Adopt(std::vector<std::uint8_t>(endless.begin(), endless.end()), CRgbImage::kMaxPixels, problem));
+    EXPECT_EQ(problem, "JPEG Exception: \r\nThe picture has more than 500 scans");
+    const std::string usual = ProgressiveJpeg(64, 48, false);
+    EXPECT_TRUE(kept.Adopt(std::vector<std::uint8_t>(usual.begin(), usual.end()), CRgbImage::kMaxPixels, problem));
+    EXPECT_EQ(Decode(usual).width, 64);
 }
 
 TEST(JpegDecodeTest, TwoThreadsGetTheirOwnErrorMessages)

@@ -298,10 +298,11 @@ TEST_F(AVCHDDocTest, AResultOfAFolderClosedSinceIsFreedNotAttached)
     EXPECT_EQ(doc.GetPendingCount(), 3);  // the running grab counts until it is done
     settings::GenerateThumbnails.Write(false);
     doc.OpenDirectory(dir_ / "second");  // the first folder's work is dropped
-    EXPECT_EQ(doc.GetPendingCount(), 0);
+    EXPECT_EQ(doc.GetPendingCount(), 1);  // but the grab still runs, and the status says so
     producer_.SetHold(false);  // the grab that was running finishes
     ASSERT_TRUE(producer_.WaitForCount(1));
     std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(doc.GetPendingCount(), 0);
     EXPECT_FALSE(doc.CollectGeneratedThumbnails());
     EXPECT_EQ(doc.GetDirectory(0)->thumbnails->GetCount(), 0);
 }
@@ -462,15 +463,17 @@ TEST_F(AVCHDDocTest, APulledCardsQueuedThumbnailsAreDroppedAndItsClipsStayListed
     ASSERT_TRUE(producer_.WaitUntilEntered(1));  // the first clip's grab is running
     EXPECT_EQ(doc.GetPendingCount(), 3);  // the running grab counts too
     doc.DropQueuedThumbnails();
-    EXPECT_EQ(doc.GetPendingCount(), 0);
-    doc.QueueMissingThumbnails();  // the dropped clips are not asked for again
-    EXPECT_EQ(doc.GetPendingCount(), 0);
+    EXPECT_EQ(doc.GetPendingCount(), 1);
+    EXPECT_EQ(doc.GetPendingRecordingTimes(), 0);  // nor is the card read for times any more
     producer_.SetHold(false);  // the running grab ends; its result still lands in its slot
     ASSERT_TRUE(producer_.WaitForCount(1));
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(producer_.seen.size(), 1u);
     EXPECT_TRUE(doc.CollectGeneratedThumbnails());
     EXPECT_EQ(doc.GetClipCount(), 3);
+    doc.QueueMissingThumbnails();  // the card is back: the dropped clips are asked for again
+    ASSERT_TRUE(producer_.WaitForCount(3));
+    EXPECT_TRUE(doc.CollectGeneratedThumbnails());
     EXPECT_TRUE(boxes_.Boxes().empty());
 }
 

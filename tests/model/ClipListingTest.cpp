@@ -19,11 +19,11 @@ TEST(ClipListingTest, OneLinePerClipInGridOrderWithTheCamerasTimeOrTheFileTime)
     const std::string stream = WriteCard(dir / "card", camera);
     MakeDatedClip(stream + "/00002.MTS", 0x0b, 2010, 2, 28, 18, 45, 59);  // 5:30 east of UTC
     const std::string odd = dir / "loose";
-    for (const char* name : {"back\\slash.MTS", "new\nline.MTS", "tab\tname.MTS"})
+    for (const char* name : {"back\\slash.MTS", "new\nline.MTS", "tab\tname.MTS", "not\\ta tab\r.MTS"})
         WriteFile(odd + "/" + name, "no camera date");
     MakeDatedClip(odd + "/summer.MTS", 0x6a, 2009, 7, 4, 9, 5, 33);  // 5 hours west, on summer time
     for (const std::string& path : {stream + "/00000.MTS", stream + "/00002.MTS", odd + "/back\\slash.MTS",
-                                    odd + "/new\nline.MTS", odd + "/tab\tname.MTS"})
+                                    odd + "/new\nline.MTS", odd + "/tab\tname.MTS", odd + "/not\\ta tab\r.MTS"})
         SetModificationTime(path, 1236434709);
     const std::string clipSize = std::to_string(ReadFile(stream + "/00002.MTS").size());
 
@@ -34,8 +34,9 @@ TEST(ClipListingTest, OneLinePerClipInGridOrderWithTheCamerasTimeOrTheFileTime)
     EXPECT_EQ(out.str(), stream + "/00000.MTS\t" + std::to_string(ReadFile(stream + "/00000.MTS").size()) +
                              "\t2009-03-07T14:05:09Z\tfile\t1.000\t1/1\n" +
                              stream + "/00002.MTS\t" + clipSize + "\t2010-02-28T18:45:59+05:30\tstream\t1.000\t1/1\n" +
-                             odd + "/back\\slash.MTS\t14\t2009-03-07T14:05:09Z\tfile\t-\t1/1\n" +
-                             odd + "/new\\nline.MTS\t14\t2009-03-07T14:05:09Z\tfile\t-\t1/1\n" + odd + "/summer.MTS\t" +
+                             odd + "/back\\\\slash.MTS\t14\t2009-03-07T14:05:09Z\tfile\t-\t1/1\n" +
+                             odd + "/new\\nline.MTS\t14\t2009-03-07T14:05:09Z\tfile\t-\t1/1\n" +
+                             odd + "/not\\\\ta tab\\r.MTS\t14\t2009-03-07T14:05:09Z\tfile\t-\t1/1\n" + odd + "/summer.MTS\t" +
                              std::to_string(ReadFile(odd + "/summer.MTS").size()) +
                              "\t2009-07-04T09:05:33-04:00\tstream\t1.000\t1/1\n" +
                              odd + "/tab\\tname.MTS\t14\t2009-03-07T14:05:09Z\tfile\t-\t1/1\n");

@@ -62,7 +62,7 @@ std::vector<CRecordingTimeReader::Result> TakeResults(CRecordingTimeReader& read
 
 }  // namespace
 
-TEST(RecordingTimeReaderTest, VisibleClipsGoFirstAndReadsAreRememberedUntilTheFileChanges)
+TEST(RecordingTimeReaderTest, VisibleClipsGoFirstAndWhatWasReadIsRememberedUntilTheFileChanges)
 {
     TempDir dir;
     std::vector<ClipFile> clips;
@@ -114,4 +114,17 @@ TEST(RecordingTimeReaderTest, VisibleClipsGoFirstAndReadsAreRememberedUntilTheFi
     CRecordingTimeReader::Result late;
     EXPECT_FALSE(reader.TakeResult(late));
     EXPECT_EQ(reads.order.size(), 7u);
+
+    // A card pulled while the reads go on: what could not be read is not remembered as no time,
+    // and once the card is back the clip gives its time.
+    const ClipFile pulled{clips[2].path, 7, 7};
+    ASSERT_EQ(rename(dir.Path().c_str(), (dir.Path() + "-away").c_str()), 0);
+    reader.Enqueue({pulled});
+    EXPECT_EQ(TakeResults(reader, 1).size(), 1u);
+    EXPECT_FALSE(reader.Remembered(pulled).has_value());
+    ASSERT_EQ(rename((dir.Path() + "-away").c_str(), dir.Path().c_str()), 0);
+    reader.Enqueue({pulled});
+    const auto back = TakeResults(reader, 1);
+    EXPECT_TRUE(back.size() == 1 && back[0].facts.time.has_value());
 }
+

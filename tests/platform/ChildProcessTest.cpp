@@ -90,3 +90,25 @@ TEST(ChildProcessTest, WhatTheChildStartedIsKilledWithIt)
         std::this_thread::sleep_for(10ms);
     EXPECT_FALSE(ProcessRunning(sleeper));
 }
+
+TEST(ChildProcessTest, AChildSlowToEndHoldsUpNoOtherChild)
+{
+    // A child that leaves its process group, so the kill misses it and reaping it waits until it
+    // ends on its own, three seconds later: as a worker stuck in I/O on a failing card does.
+    platform::PipedChild stuck;
+    ASSERT_TRUE(stuck.Start({"perl", "-e", "setpgrp(0, getpgrp(getppid())) or exit 1; syswrite STDOUT, 'x'; sleep 3"}));
+    char moved = 0;
+    ASSERT_EQ(read(stuck.FromChild(), &moved, 1), 1);
+    std::thread reaper([&] { stuck.Kill(); });
+    std::this_thread::sleep_for(200ms);  // the reap is waiting
+
+    // Meanwhile another child starts and goes, and a signal-time kill gets through at once.
+    const auto start = std::chrono::steady_clock::now();
+    platform::PipedChild other;
+    EXPECT_TRUE(other.Start({"/bin/cat"}));
+    platform::KillRunningChildren();
+    other.Kill();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    reaper.join();
+    EXPECT_FALSE(stuck.Running());
+}

@@ -5,8 +5,12 @@
 #include "platform/TempDirectory.h"
 #include "platform/Ticks.h"
 #include "platform/Utf8.h"
+#include "platform/VolumeMonitor.h"
 #include "support/TempDir.h"
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,4 +130,29 @@ TEST(Utf8Test, InvalidBytesBecomeReplacementCharactersForDisplayOnly)
     EXPECT_EQ(platform::DisplayUtf8("bad\xff\xfe."), "bad\xef\xbf\xbd\xef\xbf\xbd.");
     EXPECT_EQ(platform::DisplayUtf8("cut \xe2\x82"), "cut \xef\xbf\xbd\xef\xbf\xbd");
     EXPECT_EQ(platform::DisplayUtf8("\xed\xa0\x80"), "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");  // a surrogate
+}
+
+TEST(VolumeMonitorTest, OnlyLocalDisksAreReportedSoNoMountThatStoppedAnsweringIsLookedInto)
+{
+    // In a mount namespace of this thread's own, under a /media of its own: a disk image (a loop
+    // device) and a FUSE file system whose server never answers, as a share that went away.
+    TempDir dir;
+    const std::string image = dir / "card.img";
+    const int connection = open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    const std::string fuse = "fd=" + std::to_string(connection) + ",rootmode=40000,user_id=0,group_id=0";
+    if (connection < 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("media", "/media", "tmpfs", 0, nullptr) != 0 || mkdir("/media/card", 0755) != 0 ||
+        mkdir("/media/unanswered", 0755) != 0 ||
+        std::system(("truncate -s 8M " + image + " && mkfs.ext4 -q " + image + " && mount -o loop " + image +
+                     " /media/card").c_str()) != 0 ||
+        mount("unanswered", "/media/unanswered", "fuse", 0, fuse.c_str()) != 0)
+        GTEST_SKIP() << "this machine does not let a disk image and a FUSE file system be mounted";
+    std::vector<std::string> reported;
+    for (const platform::MountPoint& volume : platform::VolumeMonitor({}, {}).Mounts())
+        if (volume.root.rfind("/media/", 0) == 0)
+            reported.push_back(volume.root);
+    for (const char* mounted : {"/media/unanswered", "/media/card", "/media"})
+        umount2(mounted, MNT_DETACH);
+    close(connection);
+    EXPECT_EQ(reported, std::vector<std::string>{"/media/card"});
 }

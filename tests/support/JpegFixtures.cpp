@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
 
 #include <jpeglib.h>
@@ -10,7 +11,8 @@ namespace testing_support {
 namespace {
 
 std::string Compress(int width, int height, int components, J_COLOR_SPACE space, const std::vector<std::uint8_t>& rows,
-                     Sampling sampling, int quality)
+                     Sampling sampling, int quality,
+                     const std::function<void(jpeg_compress_struct&)>& configure = {})
 {
     jpeg_compress_struct info{};
     jpeg_error_mgr errors{};
@@ -29,6 +31,8 @@ std::string Compress(int width, int height, int components, J_COLOR_SPACE space,
         info.comp_info[0].h_samp_factor = sampling == Sampling::k444 ? 1 : 2;
         info.comp_info[0].v_samp_factor = sampling == Sampling::k420 ? 2 : 1;
     }
+    if (configure)
+        configure(info);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<std::uint8_t*>(rows.data()) +
@@ -42,7 +46,35 @@ std::string Compress(int width, int height, int components, J_COLOR_SPACE space,
     return jpeg;
 }
 
+// DC of all components in one scan, then each AC coefficient of each component alone: first
+// from bit 10 down, then one refining scan per lower bit.
+std::vector<jpeg_scan_info> BitByBitScript()
+{
+    std::vector<jpeg_scan_info> script;
+    script.push_back(jpeg_scan_info{3, {0, 1, 2, 0}, 0, 0, 0, 0});
+    for (int component = 0; component < 3; ++component)
+        for (int k = 1; k < 64; ++k)
+            for (int bit = 10; bit >= 0; --bit)
+                script.push_back(jpeg_scan_info{1, {component, 0, 0, 0}, k, k, bit == 10 ? 0 : bit + 1, bit});
+    return script;
+}
+
 }  // namespace
+
+std::string ProgressiveJpeg(int width, int height, bool bitByBit)
+{
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width * height * 3));
+    for (std::size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = static_cast<std::uint8_t>(i * 7 % 251);  // detail in every coefficient
+    const std::vector<jpeg_scan_info> script = BitByBitScript();
+    return Compress(width, height, 3, JCS_RGB, rgb, Sampling::k444, 95, [&](jpeg_compress_struct& info) {
+        jpeg_simple_progression(&info);
+        if (bitByBit) {
+            info.scan_info = script.data();
+            info.num_scans = static_cast<int>(script.size());
+        }
+    });
+}
 
 std::string EncodeRgbJpeg(int width, int height, const std::vector<std::uint8_t>& rgb, Sampling sampling, int quality)
 {

@@ -14,6 +14,10 @@ std::string EncodeRgbJpeg(int width, int height, const std::vector<std::uint8_t>
                           Sampling sampling = Sampling::k420, int quality = 95);
 std::string EncodeGreyJpeg(int width, int height, const std::vector<std::uint8_t>& grey);
 std::string EncodeCmykJpeg(int width, int height, const std::vector<std::uint8_t>& cmyk);
+// A progressive colour picture: the library's usual ten or so scans, or with `bitByBit` every
+// coefficient of every component sent on its own, one bit at a time (2,083 scans, each a valid
+// step of the progression).
+std::string ProgressiveJpeg(int width, int height, bool bitByBit);
 // A flat picture of one colour.
 std::string SolidJpeg(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b,
                       Sampling sampling = Sampling::k422);

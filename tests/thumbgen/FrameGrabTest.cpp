@@ -441,6 +441,24 @@ TEST_F(GrabTest, FFmpegGrabReplacesADamagedThumbnailFileThroughAPartFile)
     EXPECT_FALSE(platform::FileExists(clip + ".viewmere.jpg.part"));
 }
 
+TEST_F(GrabTest, AThumbnailFileOlderThanItsClipIsReplacedByThePictureOfTheClip)
+{
+    // A card formatted in the camera starts again at 00000.MTS; copied into the folder of the
+    // last card, the new clip finds the old clip's thumbnail file under its name.
+    const std::string clip = CopyClip(TestClips().redOverBlue, "00000.MTS");
+    WriteFile(clip + ".viewmere.jpg", SolidJpeg(384, 216, 0, 255, 0));
+    SetModificationTime(clip + ".viewmere.jpg", time(nullptr) - 86400);
+    CThumbnailGenerator::MakeThumbnail(queue_, clip);
+    ThumbnailResult result;
+    const platform::DeviceBitmap* grabbed = StoredBitmap(queue_, result, clip);
+    ASSERT_NE(grabbed, nullptr);
+    EXPECT_EQ(ColourAt(*grabbed, 192, 10)[0], 255);  // the new clip's red, not the old green
+    CRgbImage written;
+    ASSERT_TRUE(written.LoadJpegFile(clip + ".viewmere.jpg", CRgbImage::DecodeRules{CRgbImage::kMaxPixels, true}));
+    EXPECT_GT(written.pixels[written.OffsetOf(192, 10) + 2], 200);  // red
+    EXPECT_FALSE(platform::FileExists(clip + ".viewmere.jpg.part"));
+}
+
 TEST_F(GrabTest, FFmpegTemplateProblemsStartNoProcess)
 {
     const std::string marker = dir_ / "ran";
