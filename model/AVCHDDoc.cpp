@@ -218,6 +218,11 @@ bool CAVCHDDoc::CollectGeneratedThumbnails()
         if (request == requests_.end())
             continue;  // a folder closed since: the result is freed with `result`
         VideoDirectory& directory = *request->second.directory;
+        if (!result.failure.empty()) {
+            directory.clips->SetPictureProblem(request->second.slot, std::move(result.failure));
+            result = ThumbnailResult{};
+            continue;
+        }
         if (!directory.thumbnails)
             directory.thumbnails = boost::make_shared<CThumbnailSet>();  // its camera files failed to load
         any = true;

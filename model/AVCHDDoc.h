@@ -54,6 +54,8 @@ public:
     void OpenLastDirectory();
     void Clear();
     void QueueMissingThumbnails();
+    // Attaches the pictures made since the last call; true when any was. A clip whose picture
+    // could not be made keeps the reason, which its details tell.
     bool CollectGeneratedThumbnails();
     // Gives clips the recording times and durations read since the last call. A clip without
     // a recording time keeps its file time.

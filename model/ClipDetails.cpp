@@ -202,6 +202,14 @@ bool CClipDetails::SetStreamDuration(int index, double seconds)
     return true;
 }
 
+bool CClipDetails::SetPictureProblem(int index, std::string why)
+{
+    if (GetEntry(index) == nullptr)
+        return false;
+    Slot(index).pictureProblem = std::move(why);
+    return true;
+}
+
 int CClipDetails::PreviousFile(int index) const
 {
     for (int slot = index - 1; slot >= 0; --slot)
@@ -354,7 +362,10 @@ std::string CClipDetails::FormatDetails(int index) const
     } else {
         when = "file time " + when + " UTC";
     }
-    return platform::FormatString("%s: %s, %zu file%s, %s", entry->name.c_str(),
-                                  duration ? FormatDuration(*duration).c_str() : "length unknown", files,
-                                  files == 1 ? "" : "s", when.c_str());
+    std::string details = platform::FormatString("%s: %s, %zu file%s, %s", entry->name.c_str(),
+                                                 duration ? FormatDuration(*duration).c_str() : "length unknown",
+                                                 files, files == 1 ? "" : "s", when.c_str());
+    if (!entry->pictureProblem.empty())
+        details += "; no picture: " + entry->pictureProblem;
+    return details;
 }

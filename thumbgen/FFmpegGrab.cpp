@@ -58,9 +58,11 @@ void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath, std::chr
     switch (outcome) {
     case platform::ProcessOutcome::NotStarted:
         LogEvent("Failed to run ffmpeg with %s", command.text.c_str());
+        queue.StoreResult(clipPath, ThumbnailResult::Failure("ffmpeg could not be started"));
         return;
     case platform::ProcessOutcome::TimedOut:
         LogEvent("ffmpeg took more than 15 seconds to complete - aborted. Command line: %s", command.text.c_str());
+        queue.StoreResult(clipPath, ThumbnailResult::Failure("ffmpeg took more than 15 seconds"));
         ::unlink(output.c_str());
         return;
     case platform::ProcessOutcome::Cancelled:
@@ -72,10 +74,10 @@ void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath, std::chr
         break;
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        if (WIFSIGNALED(status))
-            LogEvent("ffmpeg ended on signal %d. Command line: %s", WTERMSIG(status), command.text.c_str());
-        else
-            LogEvent("ffmpeg exited with status %d. Command line: %s", WEXITSTATUS(status), command.text.c_str());
+        const std::string why = WIFSIGNALED(status) ? platform::FormatString("ffmpeg ended on signal %d", WTERMSIG(status))
+                                                    : platform::FormatString("ffmpeg exited with status %d", WEXITSTATUS(status));
+        LogEvent("%s. Command line: %s", why.c_str(), command.text.c_str());
+        queue.StoreResult(clipPath, ThumbnailResult::Failure(why));
         ::unlink(output.c_str());
         return;
     }
@@ -90,6 +92,7 @@ void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath, std::chr
             CopyThumbnailFile(output, clipPath);
     } else {
         LogEvent("Failed to read thumbnail JPEG created by ffmpeg. Command line: %s", command.text.c_str());
+        queue.StoreResult(clipPath, ThumbnailResult::Failure("ffmpeg made no readable picture"));
     }
     ::unlink(output.c_str());
 }

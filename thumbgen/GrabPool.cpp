@@ -40,6 +40,7 @@ struct Slot {
     std::optional<grab_protocol::RecordReader> answers;  // what the worker sends
     bool ready = false;                                  // it said it is ready
     std::atomic<int> workerPid{0};  // for others to read
+    std::atomic<bool> onAClip{false};  // the worker took a clip and has not answered yet
 };
 
 std::string Describe(int waitStatus)
@@ -202,6 +203,7 @@ void ReplaceWorker(Shared& shared, Slot& slot, const std::string& clipPath, cons
     StopWorker(slot);
     if (shared.Cancelled())
         return;
+    shared.queue->StoreResult(clipPath, ThumbnailResult::Failure("the grab worker " + what));
     if (EndedFromOutside(status)) {
         LogEvent("Grab worker %s while making the thumbnail of [%s]; the clip is not held against", what.c_str(),
                  clipPath.c_str());
@@ -226,6 +228,7 @@ void ReadAnswer(Shared& shared, Slot& slot, const std::string& clipPath)
 {
     const auto deadline = std::chrono::steady_clock::now() + shared.options.grabLimit;
     std::vector<std::uint8_t> picture;
+    std::string why;
     for (;;) {
         grab_protocol::Record record;
         switch (slot.answers->Next(record, deadline, [&shared] { return shared.Cancelled(); })) {
@@ -253,6 +256,7 @@ void ReadAnswer(Shared& shared, Slot& slot, const std::string& clipPath)
         } else if (record.kind == grab_protocol::RecordKind::Picture) {
             picture = std::move(record.payload);
         } else if (record.kind == grab_protocol::RecordKind::End) {
+            why.assign(record.payload.begin(), record.payload.end());
             break;
         } else {
             ReplaceWorker(shared, slot, clipPath, "sent a malformed answer");
@@ -262,6 +266,10 @@ void ReadAnswer(Shared& shared, Slot& slot, const std::string& clipPath)
     CJpegPicture accepted;
     if (!picture.empty() && AcceptPicture(clipPath, std::move(picture), accepted))
         StorePicture(shared, clipPath, std::move(accepted));
+    else
+        shared.queue->StoreResult(clipPath, ThumbnailResult::Failure(picture.empty() && !why.empty()
+                                                                          ? why
+                                                                          : "the grab worker sent no usable picture"));
 }
 
 void GrabInWorker(Shared& shared, Slot& slot, const std::string& clipPath)
@@ -275,7 +283,9 @@ void GrabInWorker(Shared& shared, Slot& slot, const std::string& clipPath)
     for (int attempt = 0; attempt < kStartFailuresAllowed && handover == Handover::WorkerFailed; ++attempt)
         handover = HandOver(shared, slot, clipPath);
     if (handover == Handover::Taken) {
+        slot.onAClip.store(true);
         ReadAnswer(shared, slot, clipPath);
+        slot.onAClip.store(false);
     } else if (handover != Handover::Cancelled) {
         std::lock_guard<std::mutex> one(shared.inProcessGrab);
         GrabWithMediaFramework(*shared.queue, clipPath);
@@ -292,8 +302,11 @@ void MakeThumbnail(Shared& shared, Slot& slot, const std::string& clipPath)
         GrabWithFFmpeg(*shared.queue, clipPath);
         return;
     }
-    if (shared.failures.HasFailed(clipPath))
-        return;  // logged when it failed; tried again once the clip changes
+    if (shared.failures.HasFailed(clipPath)) {
+        // Logged when it failed; tried again once the clip changes.
+        shared.queue->StoreResult(clipPath, ThumbnailResult::Failure("held back after a failure until the clip changes"));
+        return;
+    }
     GrabInWorker(shared, slot, clipPath);
 }
 
@@ -447,11 +460,11 @@ bool CGrabPool::Stop(std::chrono::milliseconds limit)
     return ended;
 }
 
-std::vector<int> CGrabPool::WorkerPids() const
+std::vector<int> CGrabPool::WorkerPids(bool onAClipOnly) const
 {
     std::vector<int> pids;
     for (const auto& slot : shared_->slots)
-        if (const int pid = slot->workerPid.load(); pid > 0)
+        if (const int pid = slot->workerPid.load(); pid > 0 && (!onAClipOnly || slot->onAClip.load()))
             pids.push_back(pid);
     return pids;
 }

@@ -54,8 +54,9 @@ public:
     // True when every slot ended in time.
     bool Stop(std::chrono::milliseconds limit);
 
-    // The process ids of the running grab workers, for tests.
-    std::vector<int> WorkerPids() const;
+    // The process ids of the running grab workers (only those that took a clip and are still on
+    // it, when asked), for tests.
+    std::vector<int> WorkerPids(bool onAClipOnly = false) const;
 
     // The slots' state, shared with their threads.
     struct Shared;

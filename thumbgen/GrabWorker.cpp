@@ -81,10 +81,12 @@ bool Serve(int out, const WorkerOptions& options, const std::string& clipPath)
     if (Marked(clipPath, options.hangOn))
         for (;;)
             pause();
-    std::unique_ptr<platform::DeviceBitmap> frame = GrabFirstFrame(clipPath, {});
+    std::string why;
+    std::unique_ptr<platform::DeviceBitmap> frame = GrabFirstFrame(clipPath, {}, &why);
     if (frame && !SendPicture(out, *frame))
         return false;
-    return SendLogLines(out) && grab_protocol::SendRecord(out, grab_protocol::RecordKind::End, "", 0);
+    // Without a picture, the end says why.
+    return SendLogLines(out) && grab_protocol::SendRecord(out, grab_protocol::RecordKind::End, why.data(), why.size());
 }
 
 }  // namespace

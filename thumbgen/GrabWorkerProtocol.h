@@ -11,7 +11,8 @@
 // NUL, newlines included). The worker answers with records, each a kind byte, a 4-byte
 // little-endian length and that many bytes. Once set up it says it is ready; for each clip it
 // acknowledges the request as soon as it has read it, then sends the grab's log lines in order,
-// the picture as JPEG bytes when there is one, and an end record. A worker that is gone before
+// the picture as JPEG bytes when there is one, and an end record (holding, when there is no
+// picture, why: "missing decoder for video/x-h265"). A worker that is gone before
 // it acknowledged a clip failed on its own, not on the clip.
 namespace grab_protocol {
 

@@ -103,10 +103,14 @@ std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPa
 
 void GrabWithMediaFramework(ThumbnailQueue& queue, const std::string& clipPath)
 {
+    std::string why;
     std::unique_ptr<platform::DeviceBitmap> thumbnail =
-        GrabFirstFrame(clipPath, [&queue] { return queue.StopRequested(); });
-    if (!thumbnail)
+        GrabFirstFrame(clipPath, [&queue] { return queue.StopRequested(); }, &why);
+    if (!thumbnail) {
+        if (!queue.StopRequested())
+            queue.StoreResult(clipPath, ThumbnailResult::Failure(why));
         return;
+    }
     const bool write = GetWriteThumbnails(), share = settings::ShareThumbnails.Read();
     CRgbImage picture;
     if ((write || share) && picture.FromBitmap(*thumbnail)) {

@@ -58,9 +58,9 @@ void CThumbnailGenerator::WarmUp()
         state_->pool->WarmUp();
 }
 
-std::vector<int> CThumbnailGenerator::WorkerPids() const
+std::vector<int> CThumbnailGenerator::WorkerPids(bool onAClipOnly) const
 {
-    return state_->pool ? state_->pool->WorkerPids() : std::vector<int>{};
+    return state_->pool ? state_->pool->WorkerPids(onAClipOnly) : std::vector<int>{};
 }
 
 CThumbnailGenerator::~CThumbnailGenerator()

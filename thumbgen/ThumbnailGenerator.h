@@ -44,8 +44,9 @@ public:
     void SetResultListener(ThumbnailQueue::ResultListener listener) { queue_->SetResultListener(std::move(listener)); }
     // Starts the grab workers ahead of the first clip.
     void WarmUp();
-    // The running grab worker processes (none with a producer of its own).
-    std::vector<int> WorkerPids() const;
+    // The running grab worker processes (none with a producer of its own); only those that took a
+    // clip and are still on it, when asked.
+    std::vector<int> WorkerPids(bool onAClipOnly = false) const;
 
     // Tells the worker and the running grabs to give up, without waiting for them: from then on
     // a grab worker that dies (the program killing its children as it ends) costs no clip

@@ -208,8 +208,8 @@ void CChildView::CollectThumbnails()
         RefreshGridKeepingTopClip();
     else if (times.labels)
         Refresh(false);
-    if (times.labels || times.durations)
-        ShowDetails(hoveredClips_, hoveredIndex_);  // the clip under the pointer may have been read
+    // The clip under the pointer may have been read, or found to have no picture.
+    ShowDetails(hoveredClips_, hoveredIndex_);
     // A clip that ended without a thumbnail still counts down.
     if (document_.GetPendingCount() != shownPending_)
         UpdateStatus();

@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "support/CardPlaylists.h"
 #include "support/Clips.h"
+#include "support/LogCapture.h"
 #include "view/Playlist.h"
 
 #include <wx/aui/auibar.h>
@@ -563,6 +564,8 @@ TEST(RealInputTest, ASplitRecordingIsOneCellWithItsFirstPictureThatPlaysDragsAnd
         MakeDirs(bdmv + "/STREAM");
         ASSERT_EQ(Shell("cp " + ShellQuote(TestClips().interlaced1080) + " " + ShellQuote(bdmv + "/STREAM/00000.MTS")), 0);
         recording = MakeSplitRecording(bdmv + "/STREAM", 1, {"red", "blue"});
+        // A file named like a clip that holds no video: no picture can be made of it.
+        ASSERT_EQ(Shell("cp " + ShellQuote(TestClips().text) + " " + ShellQuote(bdmv + "/STREAM/00003.MTS")), 0);
         std::vector<PlaylistItem> items{{"00000", 1, 0, 45000}};
         items.insert(items.end(), recording.items.begin(), recording.items.end());
         WritePlaylist(bdmv, items);
@@ -576,8 +579,8 @@ TEST(RealInputTest, ASplitRecordingIsOneCellWithItsFirstPictureThatPlaysDragsAnd
     f.view->realDrag = true;
     wxStatusBar* status = f.frame->GetStatusBar();
     auto items = [&] { return f.view->GridLayout().Items().size(); };
-    Pump(60s, [&] { return items() == 3 && status->GetStatusText(1).StartsWith("Idle"); });
-    ASSERT_EQ(items(), 3u);  // the caption, the clip of one file and the recording of two
+    Pump(60s, [&] { return items() == 4 && status->GetStatusText(1).StartsWith("Idle"); });
+    ASSERT_EQ(items(), 4u);  // the caption, the clip of one file, the recording of two and the text file
     Pump(300ms);
 
     // The recording shows its first file's first picture; nothing was made for the second file.
@@ -592,6 +595,19 @@ TEST(RealInputTest, ASplitRecordingIsOneCellWithItsFirstPictureThatPlaysDragsAnd
     input.PointAt(f.view, picture);
     Pump(3s, [&] { return status->GetStatusText(0).StartsWith("00001.MTS: 0:02, 2 files, "); });
     EXPECT_TRUE(status->GetStatusText(0).StartsWith("00001.MTS: 0:02, 2 files, ")) << status->GetStatusText(0);
+    EXPECT_EQ(f.view->GetToolTipText(), status->GetStatusText(0));
+
+    // Pointed at, the file without a picture tells why, in the words of the log.
+    const std::string bad = f.dir / "card/PRIVATE/AVCHD/BDMV/STREAM/00003.MTS";
+    const std::string logged = "No first frame from [" + bad + "]: ";
+    std::string reason;
+    for (const std::string& line : TakeLogMessages())
+        if (line.rfind(logged, 0) == 0)
+            reason = line.substr(logged.size());
+    ASSERT_FALSE(reason.empty());
+    input.PointAt(f.view, ClientRectOf(f.view, 3).GetTopLeft() + wxPoint(60, 60));
+    Pump(3s, [&] { return status->GetStatusText(0).StartsWith("00003.MTS: "); });
+    EXPECT_TRUE(status->GetStatusText(0).utf8_string().ends_with("; no picture: " + reason)) << status->GetStatusText(0);
     EXPECT_EQ(f.view->GetToolTipText(), status->GetStatusText(0));
 
     // A double click plays both files, in order.
@@ -622,8 +638,8 @@ TEST(RealInputTest, ASplitRecordingIsOneCellWithItsFirstPictureThatPlaysDragsAnd
     });
     input.PointAt(f.view, picture);
     input.Key(WXK_F2);
-    Pump(10s, [&] { return dialog.Done() && untick->Finished() && items() == 4; });
-    EXPECT_EQ(items(), 4u);
+    Pump(10s, [&] { return dialog.Done() && untick->Finished() && items() == 5; });
+    EXPECT_EQ(items(), 5u);
     EXPECT_FALSE(settings::JoinSplitRecordings.Read());
 }
 

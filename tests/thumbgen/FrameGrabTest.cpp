@@ -87,6 +87,17 @@ const platform::DeviceBitmap* StoredBitmap(ThumbnailQueue& queue, ThumbnailResul
     return result.bitmap.get();
 }
 
+// The reason stored for a clip that got no picture; "" when it got one or nothing was stored.
+std::string StoredFailure(ThumbnailQueue& queue, const std::string& clip)
+{
+    std::string path;
+    ThumbnailResult result;
+    if (!queue.TakeResult(path, result) || path != clip)
+        return "";
+    EXPECT_FALSE(result.bitmap || result.image || !result.jpeg.Empty()) << clip;
+    return result.failure;
+}
+
 // Colour at (x, y counted from the top) of a bottom-up 32-bit bitmap, as r, g, b.
 std::array<int, 3> ColourAt(const platform::DeviceBitmap& bitmap, int x, int y)
 {
@@ -238,15 +249,13 @@ TEST_F(GrabTest, MediaFrameworkGrabOfFilesWithoutVideoFailsQuicklyWithTheRelease
                                                    "Releasing graph builder"};
         std::vector<std::string> log = TakeLogMessages();
         ASSERT_FALSE(log.empty());
-        // After the usual lines, one that says why.
+        // After the usual lines, one that says why; the clip's result carries the same reason.
         const std::string why = "No first frame from [" + clip + "]: ";
         EXPECT_EQ(log.back().rfind(why, 0), 0u) << log.back();
         EXPECT_GT(log.back().size(), why.size());
+        EXPECT_EQ(StoredFailure(queue_, clip), log.back().substr(why.size())) << source;
         log.pop_back();
         EXPECT_EQ(WithoutTiming(log, "Generated thumbnail in [0-9]+ ms"), expected) << source;
-        std::string path;
-        ThumbnailResult result;
-        EXPECT_FALSE(queue_.TakeResult(path, result)) << source;
         EXPECT_FALSE(platform::FileExists(clip + ".viewmere.jpg"));
     }
 }
@@ -261,9 +270,7 @@ TEST_F(GrabTest, MediaFrameworkGrabOfAFifoNamedLikeAClipNeverWaits)
     const auto log = TakeLogMessages();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "No first frame from [" + clip + "]: not a regular file");
-    std::string path;
-    ThumbnailResult result;
-    EXPECT_FALSE(queue_.TakeResult(path, result));
+    EXPECT_EQ(StoredFailure(queue_, clip), "not a regular file");
 }
 
 TEST_F(GrabTest, MediaFrameworkGrabOfATruncatedClipEndsQuicklyEitherWay)
@@ -277,8 +284,10 @@ TEST_F(GrabTest, MediaFrameworkGrabOfATruncatedClipEndsQuicklyEitherWay)
     const auto log = TakeLogMessages();
     std::string path;
     ThumbnailResult result;
-    const bool stored = queue_.TakeResult(path, result);
+    ASSERT_TRUE(queue_.TakeResult(path, result));
+    const bool stored = result.bitmap != nullptr;
     EXPECT_EQ(stored, Contains(log, "Retrieved Current Image DIB"));
+    EXPECT_EQ(stored, result.failure.empty());
     if (stored) {
         EXPECT_EQ(result.bitmap->width, 384);
     }
@@ -303,8 +312,12 @@ TEST_F(GrabTest, MediaFrameworkGrabWithoutTheVideoDecoderFailsAtOnce)
     EXPECT_NE(out.find("Created VideoWindow & MediaControl\nReleasing video window & media control\n"),
               std::string::npos)
         << out;
-    EXPECT_NE(out.find("no result"), std::string::npos) << out;
-    EXPECT_NE(out.find("No first frame from [" + clip + "]: "), std::string::npos) << out;
+    // The reason the log names is the clip's own.
+    const std::string why = "No first frame from [" + clip + "]: ";
+    const std::size_t at = out.find(why);
+    ASSERT_NE(at, std::string::npos) << out;
+    const std::string reason = out.substr(at + why.size(), out.find('\n', at) - at - why.size());
+    EXPECT_NE(out.find("no picture: " + reason + "\n"), std::string::npos) << out;
 }
 
 TEST_F(GrabTest, MediaFrameworkGrabThatCannotBuildItsPipelineFailsAtOnce)
@@ -500,6 +513,7 @@ TEST_F(GrabTest, FFmpegMissingProgramAndGarbageOutput)
     EXPECT_EQ(TakeLogMessages(),
               std::vector<std::string>{"Failed to run ffmpeg with \"" + (dir_ / "no-such-ffmpeg") + "\" -i \"" + clip +
                                        "\" -vframes 1 -s 416x234 -vcodec mjpeg " + TempOutputName()});
+    EXPECT_EQ(StoredFailure(queue_, clip), "ffmpeg could not be started");
 
     settings::FFmpegExe.Write(StandIn("garbage.sh", "for a; do out=\"$a\"; done; echo garbage > \"$out\""));
     GrabWithFFmpeg(queue_, clip);
@@ -508,9 +522,7 @@ TEST_F(GrabTest, FFmpegMissingProgramAndGarbageOutput)
     EXPECT_EQ(log[0].rfind("Failed to read thumbnail JPEG created by ffmpeg. Command line: \"" + (dir_ / "garbage.sh"), 0),
               0u)
         << log[0];
-    std::string path;
-    ThumbnailResult result;
-    EXPECT_FALSE(queue_.TakeResult(path, result));
+    EXPECT_EQ(StoredFailure(queue_, clip), "ffmpeg made no readable picture");
     EXPECT_FALSE(platform::FileExists(TempOutputName()));
 
     // A program that fails says so with its status, even when it left a picture behind.
@@ -521,7 +533,7 @@ TEST_F(GrabTest, FFmpegMissingProgramAndGarbageOutput)
     const auto failed = TakeLogMessages();
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].rfind("ffmpeg exited with status 3. Command line: \"" + (dir_ / "fails.sh"), 0), 0u) << failed[0];
-    EXPECT_FALSE(queue_.TakeResult(path, result));
+    EXPECT_EQ(StoredFailure(queue_, clip), "ffmpeg exited with status 3");
     EXPECT_FALSE(platform::FileExists(TempOutputName()));
 }
 
@@ -535,6 +547,7 @@ TEST_F(GrabTest, FFmpegThatHangsIsKilledAtTheLimitAndLeavesNothing)
     const auto log = TakeLogMessages();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].rfind("ffmpeg took more than 15 seconds to complete - aborted. Command line: \"", 0), 0u);
+    EXPECT_EQ(StoredFailure(queue_, dir_ / "00001.MTS"), "ffmpeg took more than 15 seconds");
     const pid_t child = std::stoi(ReadFile(pidFile));
     EXPECT_EQ(kill(child, 0), -1);  // killed and reaped: no such process
     EXPECT_FALSE(platform::FileExists(TempOutputName()));
@@ -547,9 +560,7 @@ TEST_F(GrabTest, FFmpegStaleTemporaryFileIsNeverShown)
     WriteFile(TempOutputName(), SolidJpeg(16, 16, 255, 0, 0));  // left by a run that was stopped
     settings::FFmpegExe.Write(StandIn("nothing.sh", "exit 0"));
     GrabWithFFmpeg(queue_, dir_ / "00001.MTS");
-    std::string path;
-    ThumbnailResult result;
-    EXPECT_FALSE(queue_.TakeResult(path, result));
+    EXPECT_EQ(StoredFailure(queue_, dir_ / "00001.MTS"), "ffmpeg made no readable picture");
     EXPECT_TRUE(Contains(TakeLogMessages(), "Failed to read thumbnail JPEG created by ffmpeg."));
 }
 

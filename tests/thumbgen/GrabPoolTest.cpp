@@ -19,6 +19,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -61,32 +62,43 @@ protected:
         return options;
     }
 
-    // Collects results until every wanted clip has one or `limit` passes; the clips that got one.
-    // A worker's are JPEG bytes; one made in this process is the grabbed frame.
+    // Collects results until every wanted clip has a picture (and every clip in `failures` a
+    // reason) or `limit` passes; the clips that got a picture. A worker's are JPEG bytes; one made
+    // in this process is the grabbed frame. The reasons clips got none go to `failures`.
     static std::set<std::string> Collect(CThumbnailGenerator& generator, std::set<std::string> wanted,
-                                         std::chrono::milliseconds limit = 30s, bool inProcess = false)
+                                         std::chrono::milliseconds limit = 30s, bool inProcess = false,
+                                         std::map<std::string, std::string>* failures = nullptr)
     {
         std::set<std::string> got;
+        auto unanswered = [&] {
+            return got != wanted ||
+                   (failures && std::any_of(failures->begin(), failures->end(), [](auto& f) { return f.second.empty(); }));
+        };
         const auto end = std::chrono::steady_clock::now() + limit;
-        while (got != wanted && std::chrono::steady_clock::now() < end) {
+        while (unanswered() && std::chrono::steady_clock::now() < end) {
             std::string path;
             ThumbnailResult result;
-            if (generator.TakeResult(path, result)) {
+            if (!generator.TakeResult(path, result)) {
+                std::this_thread::sleep_for(10ms);
+            } else if (!result.failure.empty()) {
+                EXPECT_FALSE(result.bitmap || result.image || !result.jpeg.Empty()) << path;
+                if (failures)
+                    (*failures)[path] = result.failure;
+            } else {
                 EXPECT_EQ(result.bitmap != nullptr, inProcess) << path;
                 EXPECT_TRUE(inProcess || result.jpeg.Decode()) << path;
                 got.insert(path);
-            } else {
-                std::this_thread::sleep_for(10ms);
             }
         }
         return got;
     }
 
-    static std::vector<int> WaitForWorkers(const CThumbnailGenerator& generator, std::size_t count)
+    static std::vector<int> WaitForWorkers(const CThumbnailGenerator& generator, std::size_t count,
+                                           bool onAClipOnly = false)
     {
-        for (int i = 0; i < 1000 && generator.WorkerPids().size() < count; ++i)
+        for (int i = 0; i < 2000 && generator.WorkerPids(onAClipOnly).size() < count; ++i)
             std::this_thread::sleep_for(10ms);
-        return generator.WorkerPids();
+        return generator.WorkerPids(onAClipOnly);
     }
 
     // Waits until some log line contains the text; every line read is kept in `log`.
@@ -133,13 +145,16 @@ TEST_F(GrabPoolTest, ACrashingClipIsLoggedOnceRecordedAndNotTriedAgainUntilItCha
         CThumbnailGenerator generator(Options({"--crash-on", "CRASH"}));
         generator.Enqueue(bad);
         generator.Enqueue(good);
-        EXPECT_EQ(Collect(generator, {good}), std::set<std::string>{good});
+        std::map<std::string, std::string> failures{{bad, ""}};
+        EXPECT_EQ(Collect(generator, {good}, 30s, false, &failures), std::set<std::string>{good});
         std::vector<std::string> log;
         EXPECT_TRUE(WaitForLog(log, "Grab worker ended on signal 8 (SIGFPE) while making the thumbnail of [" + bad +
                                         "]; a new worker takes over"));
         // The good clip's grab kept every line of its own.
         EXPECT_TRUE(Contains(log, "Generating thumbnail for [" + good + "]"));
         EXPECT_TRUE(Contains(log, "Releasing graph builder"));
+        // The clip's result says why it has no picture, as the log does.
+        EXPECT_EQ(failures[bad], "the grab worker ended on signal 8 (SIGFPE)");
     }
     EXPECT_EQ(FailureRecords(), 1);
     TakeLogMessages();
@@ -149,7 +164,9 @@ TEST_F(GrabPoolTest, ACrashingClipIsLoggedOnceRecordedAndNotTriedAgainUntilItCha
         CThumbnailGenerator generator(Options({"--crash-on", "CRASH"}));
         generator.Enqueue(bad);
         generator.Enqueue(good);
-        EXPECT_EQ(Collect(generator, {good}), std::set<std::string>{good});
+        std::map<std::string, std::string> failures{{bad, ""}};
+        EXPECT_EQ(Collect(generator, {good}, 30s, false, &failures), std::set<std::string>{good});
+        EXPECT_EQ(failures[bad], "held back after a failure until the clip changes");
         generator.Stop();
         const auto log = TakeLogMessages();
         EXPECT_FALSE(Contains(log, "SIGFPE"));
@@ -183,8 +200,7 @@ TEST_F(GrabPoolTest, AWorkerKilledMidGrabOrHangingIsReplacedAndOnlyTheClipsOwnFa
     // The worker, once it has taken the clip; 0 when there is none.
     auto workerWith = [&](const std::string& clip) {
         generator.Enqueue(clip);
-        std::this_thread::sleep_for(300ms);
-        const std::vector<int> pids = WaitForWorkers(generator, 1);
+        const std::vector<int> pids = WaitForWorkers(generator, 1, true);
         EXPECT_EQ(pids.size(), 1u);
         return pids.empty() ? 0 : pids[0];
     };
@@ -223,9 +239,8 @@ TEST_F(GrabPoolTest, StopKillsEveryWorkerAndFFmpegAtOnceLeavingNoProcessOrPartia
         CThumbnailGenerator generator(Options({"--hang-on", "HANG"}));
         generator.Enqueue(a);
         generator.Enqueue(b);
-        workers = WaitForWorkers(generator, 2);
+        workers = WaitForWorkers(generator, 2, true);
         ASSERT_EQ(workers.size(), 2u);
-        std::this_thread::sleep_for(300ms);
         const auto start = std::chrono::steady_clock::now();
         generator.Stop();
         EXPECT_LT(std::chrono::steady_clock::now() - start, CThumbnailGenerator::kStopLimit);

@@ -18,6 +18,11 @@ int main(int argc, char** argv)
         std::printf("%s\n", line.substr(line.find(": ") + 2).c_str());
     std::string path;
     ThumbnailResult result;
-    std::printf("%s\n", queue.TakeResult(path, result) ? "result" : "no result");
+    if (!queue.TakeResult(path, result))
+        std::printf("no result\n");
+    else if (!result.failure.empty())
+        std::printf("no picture: %s\n", result.failure.c_str());
+    else
+        std::printf("result\n");
     return 0;
 }
