@@ -114,7 +114,7 @@ int RunGrabWorker(int argc, char** argv)
         return 1;
     close(nothing);
     // Every grab allocates and frees the same few large frame buffers (a decoded full HD frame
-    // is 3 MB, its converted copy 8 MB). Kept in the heap instead of being mapped and unmapped
+    // is 3 MB). Kept in the heap instead of being mapped and unmapped
     // each time, they are reused without the page faults and page clearing that otherwise cost
     // about a fifth of a grab. The worker's peak stays what one grab needs.
     mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
