@@ -1,6 +1,7 @@
 #include "thumbgen/SharedThumbnails.h"
 
 #include "imaging/JpegPicture.h"
+#include "imaging/PngEncoder.h"
 #include "imaging/RgbImage.h"
 #include "log/EventLog.h"
 #include "platform/DesktopApps.h"
@@ -12,7 +13,6 @@
 #include "thumbgen/ThumbnailQueue.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <png.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -139,39 +139,6 @@ bool MakePrivateFolders(const std::string& thumbnails, const std::string& sizeFo
     return platform::IsDirectory(thumbnails + "/" + sizeFolder);
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// libpng reports a failure by jumping back here; nothing with a destructor is made after the
-// jump point, so the jump skips none.
-bool EncodePng(const CRgbImage& picture, png_textp text, int texts, png_bytepp rows, std::FILE* out)
-{
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (png == nullptr)
-        return false;
-    png_infop info = png_create_info_struct(png);
-    bool written = false;
-    if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, out);
-        png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width), static_cast<png_uint_32>(picture.height), 8,
-                     PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_set_text(png, info, text, texts);
-        // One cheap filter and the fastest compression: the slot writes this on its way to the
-        // next grab, and trying every filter on every row cost more than the grab's own picture.
-        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-        png_set_compression_level(png, 1);
-        png_write_info(png, info);
-        png_set_bgr(png);
-        png_write_image(png, rows);
-        png_write_end(png, nullptr);
-        written = true;
-    }
-    png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-    return written;
-}
-
 bool SavePng(const CRgbImage& picture, const std::string& target, const ClipFacts& facts, std::string& problem)
 {
     return WritePngFile(picture, target,
@@ -199,30 +166,26 @@ bool WritePngFile(const CRgbImage& picture, const std::string& target,
         problem = "there is no picture";
         return false;
     }
-    std::vector<png_bytep> rows(static_cast<std::size_t>(picture.height));
-    for (int y = 0; y < picture.height; ++y)
-        rows[static_cast<std::size_t>(y)] = picture.pixels.get() + picture.OffsetOf(0, y);
-    std::vector<png_text> text(texts.size());
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        text[i].compression = PNG_TEXT_COMPRESSION_NONE;
-        text[i].key = const_cast<char*>(texts[i].first.c_str());
-        text[i].text = const_cast<char*>(texts[i].second.c_str());
+    const std::vector<std::uint8_t> png = imaging::EncodePng(picture, texts);
+    if (png.empty()) {
+        problem = "the picture could not be encoded";
+        return false;
     }
-
     std::string temporary = target + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());  // mode 0600, a name nobody else holds
     if (fd < 0) {
         problem = std::strerror(errno);
         return false;
     }
-    File out(::fdopen(fd, "wb"));
-    if (!out)
+    std::FILE* out = ::fdopen(fd, "wb");
+    if (out == nullptr)
         ::close(fd);
-    const bool encoded = out && EncodePng(picture, text.data(), static_cast<int>(text.size()), rows.data(), out.get());
-    const bool closed = out && std::fclose(out.release()) == 0;
-    if (encoded && closed && ::rename(temporary.c_str(), target.c_str()) == 0)
+    const bool written = out != nullptr && std::fwrite(png.data(), 1, png.size(), out) == png.size();
+    const int writeError = errno;
+    const bool closed = out != nullptr && std::fclose(out) == 0;
+    if (written && closed && ::rename(temporary.c_str(), target.c_str()) == 0)
         return true;
-    problem = encoded ? std::strerror(errno) : "the picture could not be encoded";
+    problem = std::strerror(written ? errno : writeError);
     ::unlink(temporary.c_str());
     return false;
 }

@@ -21,7 +21,7 @@ packages=(
   libwxgtk3.2-dev fonts-liberation xdg-utils libfile-mimeinfo-perl shared-mime-info
   # the desktop's programs, mounts and thumbnail cache (GIO, GdkPixbuf), and the validators of the
   # launcher and the software centre's description; FAT card images for the mount test
-  libglib2.0-dev libgdk-pixbuf-2.0-dev libpng-dev desktop-file-utils appstream dosfstools
+  libglib2.0-dev libgdk-pixbuf-2.0-dev libdeflate-dev desktop-file-utils appstream dosfstools
   # windows under a virtual display, and screenshots of them
   xvfb xauth imagemagick
   # real input for the GUI tests (pointer and keys through the X server), and the toolkit's

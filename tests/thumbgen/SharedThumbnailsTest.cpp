@@ -177,6 +177,24 @@ TEST_F(SharedThumbnailsTest, EachGrabLeavesPrivatePngsAtBothSizesThatTheDesktops
         EXPECT_STREQ(gdk_pixbuf_get_option(png, "tEXt::Software"), "Viewmere");
         g_object_unref(png);
     }
+    // The large display's entry is the grid's picture itself, pixel for pixel, colours in order.
+    std::string path;
+    ThumbnailResult result;
+    while (queue.TakeResult(path, result) && path != grabbed) {
+    }
+    ASSERT_EQ(path, grabbed);
+    auto shown = std::make_unique<CRgbImage>();
+    GdkPixbuf* stored = gdk_pixbuf_new_from_file(SharedThumbnailPath(SharedThumbnailUri(grabbed), "x-large").c_str(), nullptr);
+    ASSERT_TRUE(result.bitmap && shown->FromBitmap(*result.bitmap) && stored != nullptr);
+    int differing = 0;
+    for (int y = 0; y < shown->height; ++y)
+        for (int x = 0; x < shown->width; ++x) {
+            const guchar* rgb = gdk_pixbuf_read_pixels(stored) + y * gdk_pixbuf_get_rowstride(stored) + x * 3;
+            const std::uint8_t* bgr = shown->pixels.get() + shown->OffsetOf(x, y);
+            differing += rgb[0] != bgr[2] || rgb[1] != bgr[1] || rgb[2] != bgr[0];
+        }
+    EXPECT_EQ(differing, 0);
+    g_object_unref(stored);
     EXPECT_NE(SharedThumbnailUri(grabbed).find("caf%E9%2000001.MTS"), std::string::npos);
     // Nothing is left under a temporary name, and the cache's folders are the user's alone.
     EXPECT_EQ(Shell("test $(ls " + ShellQuote(dir_ / "cache/thumbnails/x-large") + " | wc -l) = 2"), 0);
