@@ -9,6 +9,22 @@
 #include <new>
 #include <vector>
 
+// Where the compressed bytes come from: a stdio stream, or bytes in memory (which the library's
+// Huffman decoder reads on its fast path throughout, instead of 4 KB at a time).
+struct JpegSource {
+    std::FILE* stream = nullptr;
+    const std::uint8_t* bytes = nullptr;
+    std::size_t size = 0;
+
+    void Attach(jpeg_decompress_struct* info) const
+    {
+        if (stream != nullptr)
+            jpeg_stdio_src(info, stream);
+        else
+            jpeg_mem_src(info, bytes, static_cast<unsigned long>(size));
+    }
+};
+
 namespace {
 
 using imaging::JpegErrorManager;
@@ -36,13 +52,13 @@ struct Compressor {
 // ---- library calls, each under its own recovery point ----
 
 bool ReadHeader(jpeg_decompress_struct* info, JpegErrorManager* errors, jpeg_progress_mgr* progress,
-                std::FILE* stream)
+                const JpegSource& source)
 {
     if (setjmp(errors->recovery))
         return false;
     jpeg_create_decompress(info);
     imaging::LimitScans(*info, *progress);
-    jpeg_stdio_src(info, stream);
+    source.Attach(info);
     jpeg_read_header(info, TRUE);
     return true;
 }
@@ -155,11 +171,21 @@ void ConvertRow(const JSAMPLE* source, int components, bool adobeInverted, int w
 
 void CRgbImage::DecodeJpeg(std::FILE* stream, const DecodeRules& rules)
 {
+    Decode(JpegSource{stream, nullptr, 0}, rules);
+}
+
+void CRgbImage::DecodeJpeg(const std::uint8_t* bytes, std::size_t size, const DecodeRules& rules)
+{
+    Decode(JpegSource{nullptr, bytes, size}, rules);
+}
+
+void CRgbImage::Decode(const JpegSource& source, const DecodeRules& rules)
+{
     pixels.reset();
     Decompressor decoder;
     decoder.errors.warningsAreErrors = rules.warningsAreErrors;
     jpeg_decompress_struct* info = &decoder.info;
-    if (!ReadHeader(info, &decoder.errors, &decoder.progress, stream))
+    if (!ReadHeader(info, &decoder.errors, &decoder.progress, source))
         ThrowCollected(decoder.errors);
 
     const std::uint64_t pixelCount = static_cast<std::uint64_t>(info->image_width) * info->image_height;

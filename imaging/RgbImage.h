@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+struct JpegSource;  // where a decode reads its bytes
+
 // What a JPEG decode accepts.
 struct JpegDecodeRules {
     std::uint64_t maxPixels = 64ull * 1024 * 1024;  // a larger picture is refused before any allocation
@@ -30,6 +32,8 @@ public:
     // record then holds no picture. Library warnings show the first one in a "JPEG Error" box,
     // or fail the decode when the rules say so.
     void DecodeJpeg(std::FILE* stream, const DecodeRules& rules = DecodeRules{});
+    // The same for a JPEG stream held in memory.
+    void DecodeJpeg(const std::uint8_t* bytes, std::size_t size, const DecodeRules& rules = DecodeRules{});
     // False when the file cannot be opened or is no regular file; a decode error passes through.
     bool LoadJpegFile(const std::string& path, const DecodeRules& rules = DecodeRules{});
     // Writes the picture as a baseline JPEG of quality 85. False (never throws) when there is no
@@ -58,6 +62,9 @@ public:
     static constexpr std::uint64_t kMaxThumbnailPixels = 2ull * 1000 * 1000;
     // Bytes per padded row: width × 3 rounded up to a multiple of 4.
     static std::int64_t StrideFor(std::int64_t width) { return (width * 24 + 31) / 32 * 4; }
+
+private:
+    void Decode(const JpegSource& source, const DecodeRules& rules);
 };
 
 namespace imaging {

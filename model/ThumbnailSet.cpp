@@ -7,6 +7,7 @@
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <stdexcept>
@@ -32,9 +33,25 @@ void ShowIndexWarning(const std::string& text)
 void ThumbnailEntry::LoadJpeg(std::FILE* file)
 {
     bitmap.reset();
+    picture.reset();
+    jpeg = CJpegPicture();
+    // A picture that decodes cleanly within its block is kept as its bytes, as generated
+    // thumbnails are: a card's thousand pictures hold 20 MB instead of 300 MB, and the grid
+    // decodes only what it shows. The block's zero padding after the end marker is dropped.
+    const long start = std::ftell(file);
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(CThumbnailSet::kBlockSize));
+    block.resize(std::fread(block.data(), 1, block.size(), file));
+    block.erase(std::find_if(block.rbegin(), block.rend(), [](std::uint8_t byte) { return byte != 0; }).base(),
+                block.end());
+    std::string problem;
+    if (jpeg.Adopt(std::move(block), CRgbImage::kMaxThumbnailPixels, problem))
+        return;
+    // Anything else (a library warning, a stream longer than its block) is decoded from the file
+    // as it always was, showing the warning, and kept decoded. A camera thumbnail fits a 16 KB
+    // block: one that declares a huge picture is refused before its pixels are allocated.
+    if (start < 0 || std::fseek(file, start, SEEK_SET) != 0)
+        throw std::runtime_error("the thumbnail file cannot be read again");
     picture = std::make_unique<CRgbImage>();
-    // A camera thumbnail fits a 16 KB block: one that declares a huge picture is refused before
-    // its pixels are allocated.
     picture->DecodeJpeg(file, CRgbImage::DecodeRules{CRgbImage::kMaxThumbnailPixels, false});
 }
 

@@ -30,7 +30,8 @@ public:
         // thumbnails keeps it, so only what is on screen and near it stays decoded.
         std::weak_ptr<void> decodedCache;
 
-        // Decodes the JPEG stream at the file's current position into a new picture.
+        // Takes the JPEG stream at the file's current position: kept compressed when it decodes
+        // cleanly within its block, else decoded (showing a library warning) into `picture`.
         void LoadJpeg(std::FILE* file);
         int Width() const { return picture ? picture->width : !jpeg.Empty() ? jpeg.width : bitmapWidth; }
         int Height() const { return picture ? picture->height : !jpeg.Empty() ? jpeg.height : bitmapHeight; }

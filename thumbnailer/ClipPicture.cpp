@@ -125,7 +125,9 @@ std::unique_ptr<CRgbImage> CameraThumbnailOf(const std::string& clipPath)
         try {
             CThumbnailSet thumbnails(dataFile, CThumbnailSet::kMaxFolderPixels, slot);
             ThumbnailEntry* entry = thumbnails.GetEntry(slot);
-            return entry != nullptr ? std::move(entry->picture) : nullptr;
+            if (entry == nullptr)
+                return nullptr;
+            return entry->picture ? std::move(entry->picture) : entry->jpeg.Decode();
         } catch (const std::exception&) {
             return nullptr;  // the clip's own block is damaged: the viewer shows no camera picture either
         }

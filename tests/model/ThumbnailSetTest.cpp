@@ -37,9 +37,12 @@ std::vector<std::string> CodedBlocks(int count, int width = 64, int height = 32)
 // The block whose colour the entry's picture shows, or -1.
 int BlockShownBy(const ThumbnailEntry* entry)
 {
-    if (entry == nullptr || !entry->picture)
+    if (entry == nullptr)
         return -1;
-    const CRgbImage& p = *entry->picture;
+    const std::unique_ptr<CRgbImage> decoded = entry->picture ? nullptr : entry->jpeg.Decode();
+    if (!entry->picture && !decoded)
+        return -1;
+    const CRgbImage& p = entry->picture ? *entry->picture : *decoded;
     const std::uint8_t* pixel = p.pixels.get() + p.OffsetOf(p.width / 2, p.height / 2);
     for (int k = 0; k < 512; ++k) {
         const Code c = CodeFor(k);
@@ -179,6 +182,29 @@ TEST_F(ThumbnailSetTest, DataFileProblemsRaiseTheirMessages)
     EXPECT_EQ(LoadError(Tdt()), "AVCHD Exception: Thumbnail file [" + Tdt() +
                                     "] size (16385 bytes) is not a multiple of the thumbnail offset multiple "
                                     "(16384 bytes) as expected.  No thumbnails will be read.");
+}
+
+TEST_F(ThumbnailSetTest, CleanPicturesStayCompressedAndADamagedOneIsDecodedShowingItsWarning)
+{
+    std::vector<std::string> blocks = CodedBlocks(3);
+    const std::string whole = blocks[1];
+    blocks[2].resize(blocks[2].size() - 6);  // cut short: the library warns and fills the rest
+    WriteData(blocks);
+    CThumbnailSet set(Tdt());
+    ASSERT_EQ(set.GetCount(), 3);
+    // A clean picture is held as its own bytes, without the block's padding.
+    const ThumbnailEntry* clean = set.GetEntry(1);
+    EXPECT_FALSE(clean->picture);
+    EXPECT_EQ(std::string(clean->jpeg.bytes.begin(), clean->jpeg.bytes.end()), whole);
+    EXPECT_EQ(clean->Width(), 64);
+    EXPECT_EQ(BlockShownBy(clean), 1);
+    // The damaged one is shown as the library decodes it, after the one box of its warning.
+    const ThumbnailEntry* damaged = set.GetEntry(2);
+    ASSERT_TRUE(damaged->picture);
+    EXPECT_TRUE(damaged->jpeg.Empty());
+    EXPECT_EQ(damaged->Width(), 64);
+    ASSERT_EQ(boxes_.Boxes().size(), 1u);
+    EXPECT_EQ(boxes_.Boxes()[0].caption, "JPEG Error");
 }
 
 TEST_F(ThumbnailSetTest, BadBlockRaisesTheJpegTextAsAPlainException)
