@@ -108,11 +108,11 @@ void CChildView::OnDraw(wxDC& dc, const wxRect& contentClip)
 void CChildView::FillBackground(wxDC& dc, const wxRect& contentClip)
 {
     // Only where no item will be painted: every pixel of the buffer is written once.
-    dc.SetPen(*wxTRANSPARENT_PEN);
-    dc.SetBrush(wxBrush(background_));
     const FmtRect area{contentClip.x, contentClip.y, contentClip.GetRight() + 1, contentClip.GetBottom() + 1};
+    std::vector<wxRect> parts;
     for (const FmtRect& part : layout_.UncoveredParts(area))
-        dc.DrawRectangle(part.left, part.top, part.Width(), part.Height());
+        parts.emplace_back(part.left, part.top, part.Width(), part.Height());
+    FillRectangles(dc, background_, parts);
 }
 
 void CChildView::OnSize(wxSizeEvent& event)

@@ -10,6 +10,7 @@
 
 #include <wx/dc.h>
 #include <wx/dcmemory.h>
+#include <wx/graphics.h>
 
 namespace {
 
@@ -24,6 +25,26 @@ wxRect ToRect(const FmtRect& r)
 }
 
 }  // namespace
+
+void FillRectangles(wxDC& dc, const wxColour& colour, const std::vector<wxRect>& rectangles)
+{
+    if (wxGraphicsContext* context = dc.GetGraphicsContext()) {
+        // The DC's origin is applied to its context's transform, so content coordinates stay.
+        wxGraphicsPath path = context->CreatePath();
+        for (const wxRect& r : rectangles)
+            if (!r.IsEmpty())
+                path.AddRectangle(r.x, r.y, r.width, r.height);
+        context->SetPen(*wxTRANSPARENT_PEN);
+        context->SetBrush(wxBrush(colour));
+        context->FillPath(path);
+        return;
+    }
+    dc.SetPen(*wxTRANSPARENT_PEN);
+    dc.SetBrush(wxBrush(colour));
+    for (const wxRect& r : rectangles)
+        if (!r.IsEmpty())
+            dc.DrawRectangle(r);
+}
 
 CItemPainter::CItemPainter(wxDC& dc, const wxRect& contentClip, CLabelCache& labels, const Fonts& fonts)
     : dc_(dc), clip_(contentClip), labels_(labels), fonts_(fonts)
@@ -81,21 +102,19 @@ void CItemPainter::PaintClip(const CFmtClip& clip)
 
     const wxRect rect = ToRect(clip.GetRect());
     const wxColour fill = Colour(clip.IsSelected() ? view_colours::kSelectedClip : view_colours::kClip);
-    dc_.SetPen(*wxTRANSPARENT_PEN);
-    dc_.SetBrush(wxBrush(fill));
     const wxBitmap* picture = entry != nullptr ? ThumbnailBitmap(*entry) : nullptr;
     const int border = CFmtLayout::kPictureBorder;
     if (picture != nullptr && picture->GetWidth() + 2 * border <= rect.width &&
         picture->GetHeight() + 2 * border <= rect.height) {
         // The cell's colour around the picture only: its pixels are written once.
         const int pw = picture->GetWidth(), ph = picture->GetHeight();
-        dc_.DrawRectangle(rect.x, rect.y, rect.width, border);
-        dc_.DrawRectangle(rect.x, rect.y + border, border, ph);
-        dc_.DrawRectangle(rect.x + border + pw, rect.y + border, rect.width - border - pw, ph);
-        dc_.DrawRectangle(rect.x, rect.y + border + ph, rect.width, rect.height - border - ph);
+        FillRectangles(dc_, fill,
+                       {wxRect(rect.x, rect.y, rect.width, border), wxRect(rect.x, rect.y + border, border, ph),
+                        wxRect(rect.x + border + pw, rect.y + border, rect.width - border - pw, ph),
+                        wxRect(rect.x, rect.y + border + ph, rect.width, rect.height - border - ph)});
         dc_.DrawBitmap(*picture, rect.x + border, rect.y + border, false);
     } else {
-        dc_.DrawRectangle(rect);
+        FillRectangles(dc_, fill, {rect});
         if (picture != nullptr)
             dc_.DrawBitmap(*picture, rect.x + border, rect.y + border, false);
     }

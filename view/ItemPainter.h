@@ -1,4 +1,5 @@
 #pragma once
+#include <vector>
 #include "view/FmtItem.h"
 
 #include <wx/font.h>
@@ -12,6 +13,11 @@ inline const unsigned char kCaption[3] = {255, 255, 128};
 inline const unsigned char kClip[3] = {204, 192, 224};
 inline const unsigned char kSelectedClip[3] = {192, 128, 255};
 }  // namespace view_colours
+
+// Fills rectangles of one colour: through one path and one fill where the DC draws through a
+// graphics context (each fill of its own has a fixed cost that outweighs its pixels), else one
+// rectangle at a time.
+void FillRectangles(wxDC& dc, const wxColour& colour, const std::vector<wxRect>& rectangles);
 
 // Paints caption bars and clip cells on a wxDC whose origin puts content coordinates in place:
 // the paint context of the clip grid.
