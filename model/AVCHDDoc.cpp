@@ -327,7 +327,7 @@ int CAVCHDDoc::GetClipCount() const
 {
     int count = 0;
     for (const auto& directory : directories_)
-        count += directory->clips->GetCount() - directory->clips->ContinuationCount();
+        count += directory->clips->ClipCount();
     return count;
 }
 

@@ -84,7 +84,8 @@ public:
 
     int GetDirectoryCount() const { return static_cast<int>(directories_.size()); }
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;
-    // The clip slots, empty ones included; the files that continue a joined recording are part of its clip.
+    // The clips shown: a numbered list's empty slots are none, and the files that continue a
+    // joined recording are part of its clip.
     int GetClipCount() const;
     // The clips whose cell has no picture yet: neither the camera's nor a generated one.
     int CountClipsWithoutPicture() const;

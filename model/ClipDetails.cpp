@@ -285,6 +285,13 @@ int CClipDetails::ContinuationCount() const
                                           [](const ClipEntry& entry) { return entry.valid && entry.continues >= 0; }));
 }
 
+int CClipDetails::ClipCount() const
+{
+    return static_cast<int>(std::count_if(slots_.begin(), slots_.end(), [this](const ClipEntry& entry) {
+        return entry.valid && !(joined_ && entry.continues >= 0);
+    }));
+}
+
 std::vector<int> CClipDetails::RecordingParts(int index) const
 {
     const ClipEntry* entry = GetEntry(index);

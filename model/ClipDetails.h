@@ -89,6 +89,9 @@ public:
     bool IsContinuation(int index) const;
     // How many slots hold such files.
     int ContinuationCount() const;
+    // How many clips the list shows: the slots that hold a file, less those that continue a
+    // recording (a numbered list's empty slots are no clips).
+    int ClipCount() const;
     // The slots of a clip's files, in order: its own and, for a joined recording, those that
     // continue it. Empty for an empty slot.
     std::vector<int> RecordingParts(int index) const;
