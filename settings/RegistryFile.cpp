@@ -49,11 +49,12 @@ bool NextLogicalLine(std::string_view text, std::size_t& pos, LogicalLine& line)
     // Only hex data continues over lines; a quoted string never does.
     const bool isHexValue = !physical.empty() && physical.front() == '"' &&
                             physical.find("=hex") != std::string_view::npos;
-    while (isHexValue && !TrimBlanks(physical).empty() && TrimBlanks(physical).back() == '\\' &&
-           pos < text.size()) {
+    // A mark on the file's last line continues onto nothing, as onto a blank line: so a line the
+    // writer appends after it (a blank line first) changes nothing of how it reads.
+    while (isHexValue && !TrimBlanks(physical).empty() && TrimBlanks(physical).back() == '\\') {
         std::string_view trimmed = TrimBlanks(physical);
         line.text.append(trimmed.substr(0, trimmed.size() - 1));
-        physical = TrimBlanks(NextPhysicalLine(text, pos));
+        physical = pos < text.size() ? TrimBlanks(NextPhysicalLine(text, pos)) : std::string_view();
     }
     line.text.append(physical);
     line.end = pos;

@@ -262,6 +262,9 @@ TEST(RegistryFileTest, FormatsEachKindOfValue)
 TEST(RegistryFileTest, AValueSetAfterADanglingContinuationReadsBack)
 {
     const std::string text = kKeyLine + "\n\"B\"=hex:01,\\";  // the file ends inside a continued line
+    settings::RegistryValue before;
+    ASSERT_TRUE(settings::FindRegistryValue(text, "B", before));  // continued onto nothing
+    EXPECT_EQ(before.data, "\x01");
     const std::string written = settings::SetRegistryValue(text, "SplitDates", settings::RegistryValue{settings::kRegDword, std::string("\x01\0\0\0", 4)});
     settings::RegistryValue value;
     ASSERT_TRUE(settings::FindRegistryValue(written, "SplitDates", value)) << written;
