@@ -108,9 +108,10 @@ inline double SecondsToFirstPictures(const std::vector<std::string>& command, in
     if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         return -1;
     double seconds = -1;
-    GridGeometry grid;
     while (std::chrono::steady_clock::now() - start < limit) {
-        if (grid.left < 0 && !grid.Find(probe)) {
+        // Found afresh each time: the window may be laid out again as it comes up.
+        GridGeometry grid;
+        if (!grid.Find(probe)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
         }
