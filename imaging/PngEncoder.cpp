@@ -42,10 +42,10 @@ bool IsKeyword(const std::string& keyword)
 // The rows top to bottom, each a filter byte and the difference of every RGB byte from the one
 // of the pixel to its left: photographic pictures deflate about a tenth smaller so, for the
 // cost of one subtraction.
-std::vector<std::uint8_t> FilteredRows(const CRgbImage& picture)
+void FilterRows(const CRgbImage& picture, std::vector<std::uint8_t>& rows)
 {
     const std::size_t rowBytes = static_cast<std::size_t>(picture.width) * 3u;
-    std::vector<std::uint8_t> rows((rowBytes + 1) * static_cast<std::size_t>(picture.height));
+    rows.resize((rowBytes + 1) * static_cast<std::size_t>(picture.height));
     std::uint8_t* target = rows.data();
     for (int y = 0; y < picture.height; ++y) {
         const std::uint8_t* bgr = picture.pixels.get() + picture.OffsetOf(0, y);
@@ -60,7 +60,19 @@ std::vector<std::uint8_t> FilteredRows(const CRgbImage& picture)
             blue = bgr[0];
         }
     }
-    return rows;
+}
+
+// What every encode on a thread reuses. A compressor and the filtered rows are about a megabyte
+// of fresh pages when made for each picture, and faulting those in cost as much as deflating it.
+struct EncoderScratch {
+    std::unique_ptr<libdeflate_compressor, CompressorFree> compressor{libdeflate_alloc_compressor(1)};
+    std::vector<std::uint8_t> rows;
+};
+
+EncoderScratch& ThreadScratch()
+{
+    thread_local EncoderScratch scratch;
+    return scratch;
 }
 
 }  // namespace
@@ -71,17 +83,12 @@ std::vector<std::uint8_t> EncodePng(const CRgbImage& picture, const PngTexts& te
         !std::all_of(texts.begin(), texts.end(), [](const auto& text) { return IsKeyword(text.first); }))
         return {};
     try {
-        const std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(libdeflate_alloc_compressor(1));
-        if (!compressor)
+        EncoderScratch& scratch = ThreadScratch();
+        if (!scratch.compressor)
             return {};
-        const std::vector<std::uint8_t> rows = FilteredRows(picture);
-        std::vector<std::uint8_t> deflated(libdeflate_zlib_compress_bound(compressor.get(), rows.size()));
-        deflated.resize(libdeflate_zlib_compress(compressor.get(), rows.data(), rows.size(), deflated.data(), deflated.size()));
-        if (deflated.empty())
-            return {};
+        FilterRows(picture, scratch.rows);
 
         std::vector<std::uint8_t> file(std::begin(kSignature), std::end(kSignature));
-        file.reserve(deflated.size() + 512);
         std::vector<std::uint8_t> header;
         PutBigEndian(header, static_cast<std::uint32_t>(picture.width));
         PutBigEndian(header, static_cast<std::uint32_t>(picture.height));
@@ -93,7 +100,19 @@ std::vector<std::uint8_t> EncodePng(const CRgbImage& picture, const PngTexts& te
             chunk.insert(chunk.end(), text.begin(), text.end());
             PutChunk(file, "tEXt", chunk.data(), chunk.size());
         }
-        PutChunk(file, "IDAT", deflated.data(), deflated.size());
+        // The image data is deflated straight into its chunk, behind room for its length and type.
+        const std::size_t bound = libdeflate_zlib_compress_bound(scratch.compressor.get(), scratch.rows.size());
+        const std::size_t chunkStart = file.size();
+        file.resize(chunkStart + 8 + bound);
+        const std::size_t size = libdeflate_zlib_compress(scratch.compressor.get(), scratch.rows.data(), scratch.rows.size(),
+                                                          file.data() + chunkStart + 8, bound);
+        if (size == 0)
+            return {};
+        file.resize(chunkStart + 8 + size);
+        for (int i = 0; i < 4; ++i)
+            file[chunkStart + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (24 - 8 * i));
+        std::copy_n("IDAT", 4, file.begin() + static_cast<std::ptrdiff_t>(chunkStart) + 4);
+        PutBigEndian(file, libdeflate_crc32(0, file.data() + chunkStart + 4, size + 4));
         PutChunk(file, "IEND", nullptr, 0);
         return file;
     } catch (const std::bad_alloc&) {
