@@ -236,12 +236,15 @@ bool WriteSharedThumbnail(const std::string& clipPath, const CRgbImage& picture)
     // a normal-density display, which ask only for "large".
     std::string problem;
     for (const auto& [sizeFolder, side] : {std::pair{"x-large", 512}, std::pair{"large", 256}}) {
-        const std::unique_ptr<CRgbImage> fitted = picture.FittedInto(side, side);
+        // A picture that fits already is written as it is, without a scaled copy.
+        const bool fits = picture.HasPicture() && picture.width <= side && picture.height <= side;
+        const std::unique_ptr<CRgbImage> fitted = fits ? nullptr : picture.FittedInto(side, side);
+        const CRgbImage* written = fits ? &picture : fitted.get();
         if (!MakePrivateFolders(folder, sizeFolder))
             problem = std::strerror(errno);
-        else if (!fitted)
+        else if (written == nullptr)
             problem = "the picture could not be scaled";
-        else if (SavePng(*fitted, SharedThumbnailPath(facts.uri, sizeFolder), facts, problem))
+        else if (SavePng(*written, SharedThumbnailPath(facts.uri, sizeFolder), facts, problem))
             continue;
         ReportWriteFailure(folder, problem);
         return false;
