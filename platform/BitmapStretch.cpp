@@ -65,16 +65,17 @@ int UniformCount(const Spans& spans)
 }
 
 // The horizontal pass: each target cell's three channel sums (interleaved) from the per-column
-// sums of its source columns, times their weights.
+// sums of its source columns, times their weights, times the weight the vertical pass left out
+// (`rowScale`, 1 when it weighted each row itself).
 VIEWMERE_WIDEST_VECTORS void AddColumnSpans(const std::uint32_t* __restrict columnSums, std::size_t plane,
                                             const Spans& columns, int uniformCount, int width,
-                                            std::uint64_t* __restrict out)
+                                            std::uint64_t rowScale, std::uint64_t* __restrict out)
 {
     const std::uint32_t* __restrict green = columnSums + plane;
     const std::uint32_t* __restrict red = columnSums + 2 * plane;
     if (uniformCount > 0) {
         // Each weight is the target length: sum first, multiply once.
-        const std::uint64_t weight = static_cast<std::uint64_t>(width);
+        const std::uint64_t weight = static_cast<std::uint64_t>(width) * rowScale;
         const std::size_t count = static_cast<std::size_t>(uniformCount);
         for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x, out += 3) {
             std::uint64_t b = 0, g = 0, r = 0;
@@ -100,9 +101,9 @@ VIEWMERE_WIDEST_VECTORS void AddColumnSpans(const std::uint32_t* __restrict colu
             g += green[first + static_cast<std::size_t>(k)] * weight;
             r += red[first + static_cast<std::size_t>(k)] * weight;
         }
-        out[0] = b;
-        out[1] = g;
-        out[2] = r;
+        out[0] = b * rowScale;
+        out[1] = g * rowScale;
+        out[2] = r * rowScale;
     }
 }
 
@@ -124,13 +125,17 @@ void AverageArea(int sourceWidth, const Spans& columns, const Spans& rows, const
     std::vector<std::uint32_t> columnSums(plane * kChannels);
     std::vector<std::uint64_t> targetSums(static_cast<std::size_t>(width) * kChannels);
     const int uniformCount = UniformCount(columns);
+    // When every source row weighs the same (1080 to 216), rows are added unweighted and the
+    // weight is applied once per target cell: the same sums, without a multiplication per pixel.
+    const bool uniformRows = UniformCount(rows) > 0;
+    const std::uint64_t rowScale = uniformRows ? rows.weights.front() : 1;
     for (int y = 0; y < height; ++y) {
         std::fill(columnSums.begin(), columnSums.end(), 0);
         const std::size_t rowWeights = rows.weightStart[static_cast<std::size_t>(y)];
         for (int k = 0; k < rows.count[static_cast<std::size_t>(y)]; ++k)
-            accumulate(rows.first[static_cast<std::size_t>(y)] + k, rows.weights[rowWeights + static_cast<std::size_t>(k)],
-                       columnSums.data());
-        AddColumnSpans(columnSums.data(), plane, columns, uniformCount, width, targetSums.data());
+            accumulate(rows.first[static_cast<std::size_t>(y)] + k,
+                       uniformRows ? 1u : rows.weights[rowWeights + static_cast<std::size_t>(k)], columnSums.data());
+        AddColumnSpans(columnSums.data(), plane, columns, uniformCount, width, rowScale, targetSums.data());
         emit(y, targetSums.data(), area);
     }
 }
@@ -174,22 +179,34 @@ std::uint32_t Clip(int value)
 
 // Adds a row of pixels converted to RGB, times the weight, into per-channel column sums.
 // Branch-free over arrays that cannot overlap, so the compiler vectorises it.
-VIEWMERE_WIDEST_VECTORS void AddConvertedRow(
+template <bool kWeighted>
+[[gnu::always_inline]] inline void AddConvertedRowBody(
     const std::uint8_t* __restrict luma, const std::int16_t* __restrict cbs, const std::int16_t* __restrict crs,
-    std::size_t width,
-    const Coefficients k, std::uint32_t weight, std::uint32_t* __restrict blue, std::uint32_t* __restrict green,
-    std::uint32_t* __restrict red)
+    std::size_t width, const Coefficients k, std::uint32_t weight, std::uint32_t* __restrict blue,
+    std::uint32_t* __restrict green, std::uint32_t* __restrict red)
 {
+    const std::uint32_t w = kWeighted ? weight : 1;
     for (std::size_t x = 0; x < width; ++x) {
         // GStreamer's 8-bit converter truncates its products and offsets, which leaves its
         // colours about one level below exact arithmetic: the same here, so pictures stay as
         // the converter made them.
         const int l = (luma[x] - k.lumaOffset) * k.luma - 2048;
         const int cb = cbs[x] - 128, cr = crs[x] - 128;
-        blue[x] += Clip((l + k.blueFromCb * cb) >> 12) * weight;
-        green[x] += Clip((l - k.greenFromCb * cb - k.greenFromCr * cr) >> 12) * weight;
-        red[x] += Clip((l + k.redFromCr * cr) >> 12) * weight;
+        blue[x] += Clip((l + k.blueFromCb * cb) >> 12) * w;
+        green[x] += Clip((l - k.greenFromCb * cb - k.greenFromCr * cr) >> 12) * w;
+        red[x] += Clip((l + k.redFromCr * cr) >> 12) * w;
     }
+}
+
+VIEWMERE_WIDEST_VECTORS void AddConvertedRow(const std::uint8_t* __restrict luma, const std::int16_t* __restrict cbs,
+                                             const std::int16_t* __restrict crs, std::size_t width,
+                                             const Coefficients k, std::uint32_t weight, std::uint32_t* __restrict blue,
+                                             std::uint32_t* __restrict green, std::uint32_t* __restrict red)
+{
+    if (weight == 1)
+        AddConvertedRowBody<false>(luma, cbs, crs, width, k, 1, blue, green, red);
+    else
+        AddConvertedRowBody<true>(luma, cbs, crs, width, k, weight, blue, green, red);
 }
 
 // A chroma row between two: (16 - past) sixteenths of the first and past of the second, rounded.
