@@ -163,6 +163,29 @@ grab_protocol::ReadOutcome AwaitRecord(Shared& shared, Slot& slot, grab_protocol
     return outcome;
 }
 
+// Waits for a started worker to say it is ready.
+grab_protocol::ReadOutcome AwaitReady(Shared& shared, Slot& slot)
+{
+    const grab_protocol::ReadOutcome outcome = AwaitRecord(shared, slot, grab_protocol::RecordKind::Ready);
+    slot.ready = outcome == grab_protocol::ReadOutcome::Record;
+    if (slot.ready)
+        shared.startFailuresInARow.store(0);
+    return outcome;
+}
+
+// A worker that failed before it took a clip, with the wait status it ended with.
+void NoteStartFailure(Shared& shared, grab_protocol::ReadOutcome outcome, int status)
+{
+    if (outcome == grab_protocol::ReadOutcome::Cancelled || shared.Cancelled())
+        return;
+    if (outcome == grab_protocol::ReadOutcome::TimedOut)
+        NoteStartFailure(shared, "did not take a clip within " + Seconds(shared.options.startLimit));
+    else if (outcome == grab_protocol::ReadOutcome::Closed)
+        NoteStartFailure(shared, Describe(status) + " before it took a clip");
+    else
+        NoteStartFailure(shared, "sent a malformed answer before it took a clip");
+}
+
 // Gives the clip to the slot's worker, starting one when there is none: the worker must say it is
 // ready and then acknowledge the clip.
 Handover HandOver(Shared& shared, Slot& slot, const std::string& clipPath)
@@ -170,13 +193,7 @@ Handover HandOver(Shared& shared, Slot& slot, const std::string& clipPath)
     if (!slot.worker.Running() && !StartWorker(shared, slot))
         return Handover::NoWorker;
     using grab_protocol::ReadOutcome;
-    ReadOutcome outcome = ReadOutcome::Record;
-    if (!slot.ready) {
-        outcome = AwaitRecord(shared, slot, grab_protocol::RecordKind::Ready);
-        slot.ready = outcome == ReadOutcome::Record;
-        if (slot.ready)
-            shared.startFailuresInARow.store(0);
-    }
+    ReadOutcome outcome = slot.ready ? ReadOutcome::Record : AwaitReady(shared, slot);
     if (outcome == ReadOutcome::Record)
         outcome = grab_protocol::SendRequest(slot.worker.ToChild(), clipPath)
                       ? AwaitRecord(shared, slot, grab_protocol::RecordKind::Acknowledged)
@@ -186,12 +203,7 @@ Handover HandOver(Shared& shared, Slot& slot, const std::string& clipPath)
     const int status = StopWorker(slot);
     if (outcome == ReadOutcome::Cancelled || shared.Cancelled())
         return Handover::Cancelled;
-    if (outcome == ReadOutcome::TimedOut)
-        NoteStartFailure(shared, "did not take a clip within " + Seconds(shared.options.startLimit));
-    else if (outcome == ReadOutcome::Closed)
-        NoteStartFailure(shared, Describe(status) + " before it took a clip");
-    else
-        NoteStartFailure(shared, "sent a malformed answer before it took a clip");
+    NoteStartFailure(shared, outcome, status);
     return Handover::WorkerFailed;
 }
 
@@ -272,12 +284,33 @@ void ReadAnswer(Shared& shared, Slot& slot, const std::string& clipPath)
                                                                           : "the grab worker sent no usable picture"));
 }
 
-void GrabInWorker(Shared& shared, Slot& slot, const std::string& clipPath)
+// A worker still starting would keep the clip it was given until it is ready, while the clips
+// that come on screen meanwhile wait behind it. The clip goes back to the front of the queue
+// instead, and once the worker is ready the slot is given whatever is first by then. False
+// when the clip stays with this slot: a worker is ready, none can start, or the clip's folder
+// was closed.
+bool PutBackUntilWorkerReady(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
 {
+    if (slot.ready || (!slot.worker.Running() && !StartWorker(shared, slot)))
+        return false;
+    if (!shared.queue->PutBack(job))
+        return false;
+    const grab_protocol::ReadOutcome outcome = AwaitReady(shared, slot);
+    if (outcome != grab_protocol::ReadOutcome::Record)
+        NoteStartFailure(shared, outcome, StopWorker(slot));
+    return true;
+}
+
+// Makes the clip's picture in the slot's worker; false when the clip was put back instead.
+bool GrabInWorker(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
+{
+    const std::string& clipPath = job.path;
     // A worker that died between clips is replaced before it is given one.
     int status = 0;
     if (slot.worker.Running() && slot.worker.Ended(status))
         StopWorker(slot);
+    if (PutBackUntilWorkerReady(shared, slot, job))
+        return false;
     // A worker that failed before it took the clip is replaced by a fresh one.
     Handover handover = Handover::WorkerFailed;
     for (int attempt = 0; attempt < kStartFailuresAllowed && handover == Handover::WorkerFailed; ++attempt)
@@ -290,24 +323,27 @@ void GrabInWorker(Shared& shared, Slot& slot, const std::string& clipPath)
         std::lock_guard<std::mutex> one(shared.inProcessGrab);
         GrabWithMediaFramework(*shared.queue, clipPath);
     }
+    return true;
 }
 
-void MakeThumbnail(Shared& shared, Slot& slot, const std::string& clipPath)
+// Makes the clip's thumbnail; false when the clip was put back in the queue instead.
+bool MakeThumbnail(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
 {
+    const std::string& clipPath = job.path;
     if (LoadThumbnailFile(*shared.queue, clipPath))
-        return;
+        return true;
     if (LoadSharedThumbnail(*shared.queue, clipPath))  // a file manager already pictured it
-        return;
+        return true;
     if (settings::UseFFmpeg.Read()) {
         GrabWithFFmpeg(*shared.queue, clipPath);
-        return;
+        return true;
     }
     if (shared.failures.HasFailed(clipPath)) {
         // Logged when it failed; tried again once the clip changes.
         shared.queue->StoreResult(clipPath, ThumbnailResult::Failure("held back after a failure until the clip changes"));
-        return;
+        return true;
     }
-    GrabInWorker(shared, slot, clipPath);
+    return GrabInWorker(shared, slot, job);
 }
 
 void SlotMain(std::shared_ptr<Shared> shared, Slot* slot)
@@ -334,12 +370,14 @@ void SlotMain(std::shared_ptr<Shared> shared, Slot* slot)
             break;
         const ThumbnailQueue::Request job = slot->job;
         guard.unlock();
+        bool done = true;
         try {
-            MakeThumbnail(*shared, *slot, job.path);
+            done = MakeThumbnail(*shared, *slot, job);
         } catch (const std::exception& error) {
             LogEvent("Failed to make thumbnail for [%s]: %s", job.path.c_str(), error.what());
         }
-        shared->queue->Finished(job);
+        if (done)
+            shared->queue->Finished(job);
         guard.lock();
         slot->busy = false;
         shared->changed.notify_all();

@@ -1,5 +1,6 @@
 #include "thumbgen/ThumbnailQueue.h"
 
+#include <algorithm>
 #include <set>
 
 void ThumbnailQueue::Enqueue(const std::string& clipPath)
@@ -15,6 +16,7 @@ void ThumbnailQueue::ClearAll()
     {
         std::lock_guard<std::mutex> guard(lock_);
         pending_.clear();
+        clearedThrough_ = lastId_;
         dropped.swap(results_);
     }
     // The pictures are freed here, outside the lock.
@@ -66,7 +68,7 @@ void ThumbnailQueue::Prioritize(const std::vector<std::string>& clipPaths)
 {
     if (clipPaths.empty())
         return;
-    const std::set<std::string> wanted(clipPaths.begin(), clipPaths.end());
+    std::set<std::string> wanted(clipPaths.begin(), clipPaths.end());
     std::lock_guard<std::mutex> guard(lock_);
     std::multimap<std::string, Request> waiting;
     std::deque<Request> rest;
@@ -86,6 +88,7 @@ void ThumbnailQueue::Prioritize(const std::vector<std::string>& clipPaths)
     for (Request& request : rest)
         reordered.push_back(std::move(request));
     pending_.swap(reordered);
+    onScreen_.swap(wanted);
 }
 
 bool ThumbnailQueue::TakeNext(Request& request)
@@ -96,6 +99,23 @@ bool ThumbnailQueue::TakeNext(Request& request)
     request = std::move(pending_.front());
     pending_.pop_front();
     inFlight_.emplace(request.id, request.path);
+    return true;
+}
+
+bool ThumbnailQueue::PutBack(const Request& request)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (request.id <= clearedThrough_ || inFlight_.erase(request.id) == 0)
+            return false;
+        // Behind the clips on screen, unless it is one of them.
+        auto place = pending_.begin();
+        if (onScreen_.count(request.path) == 0)
+            place = std::find_if(pending_.begin(), pending_.end(),
+                                 [this](const Request& waiting) { return onScreen_.count(waiting.path) == 0; });
+        pending_.insert(place, request);
+    }
+    wake_.Set();
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,10 @@ public:
 
     // Worker side.
     bool TakeNext(Request& request);
+    // Returns a request taken but not begun to the front of the queue (behind the clips last
+    // put first, unless it is one of them), unless ClearAll dropped
+    // the requests of its time; then it stays taken (false), and its maker goes on with it.
+    bool PutBack(const Request& request);
     // The request taken is done, with or without a result.
     void Finished(const Request& request);
     bool HasPending() const;
@@ -66,6 +71,8 @@ private:
     std::deque<Request> pending_;
     std::map<std::uint64_t, std::string> inFlight_;
     std::uint64_t lastId_ = 0;
+    std::uint64_t clearedThrough_ = 0;  // requests up to this one were dropped by ClearAll
+    std::set<std::string> onScreen_;     // the paths last given to Prioritize
     std::map<std::string, ThumbnailResult> results_;
     platform::AutoResetEvent wake_;
     std::atomic<bool> stopRequested_{false};

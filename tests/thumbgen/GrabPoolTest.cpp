@@ -308,3 +308,25 @@ TEST_F(GrabPoolTest, AWorkerGoneBeforeTakingItsClipCostsNoClipAndTwoInARowMeanNo
                                   "viewer's own process"));
     EXPECT_EQ(FailureRecords(), 0);
 }
+
+TEST_F(GrabPoolTest, ClipsComingOnScreenWhileTheWorkerStartsAreMadeBeforeTheOneItWasFirstGiven)
+{
+    std::vector<std::string> clips;
+    for (const char* name : {"00000.MTS", "00001.MTS", "00002.MTS", "00003.MTS"})
+        clips.push_back(CopyClip(name));
+    GrabPoolOptions options = Options({}, 1);
+    options.workerCommand = {"/bin/sh", "-c", "sleep 1; exec \"$0\"", GRAB_WORKER};
+    CThumbnailGenerator generator(options);
+    generator.WarmUp();
+    for (const std::string& clip : clips)
+        generator.Enqueue(clip);
+    std::this_thread::sleep_for(300ms);  // the slot has long taken the first clip
+    generator.Prioritize({clips[3], clips[2]});
+    EXPECT_EQ(Collect(generator, {clips.begin(), clips.end()}), (std::set<std::string>{clips.begin(), clips.end()}));
+    std::vector<std::string> order;
+    for (const std::string& line : TakeLogMessages())
+        for (const std::string& clip : clips)
+            if (line == "Generating thumbnail for [" + clip + "]")
+                order.push_back(clip);
+    EXPECT_EQ(order, (std::vector<std::string>{clips[3], clips[2], clips[0], clips[1]}));
+}

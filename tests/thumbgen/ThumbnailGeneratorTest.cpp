@@ -174,6 +174,33 @@ TEST(ThumbnailQueueTest, RequestsAreCountedAndEndedOneByOneNotByPath)
     EXPECT_EQ(queue.PendingCount(), 0u);
 }
 
+TEST(ThumbnailQueueTest, ARequestPutBackWaitsBehindTheClipsOnScreenAndOneOfAClosedFolderStaysTaken)
+{
+    ThumbnailQueue queue;
+    for (const char* clip : {"/card/00000.MTS", "/card/00001.MTS", "/card/00005.MTS", "/card/00006.MTS"})
+        queue.Enqueue(clip);
+    ThumbnailQueue::Request first, onScreen;
+    ASSERT_TRUE(queue.TakeNext(first));
+    ASSERT_TRUE(queue.TakeNext(onScreen));
+    queue.Prioritize({"/card/00006.MTS", "/card/00005.MTS", "/card/00001.MTS"});
+    EXPECT_TRUE(queue.PutBack(first));
+    EXPECT_TRUE(queue.PutBack(onScreen));  // on screen itself: first of all
+    EXPECT_EQ(queue.PendingCount(), 4u);
+    std::vector<std::string> order;
+    for (ThumbnailQueue::Request request; queue.TakeNext(request);)
+        order.push_back(request.path);
+    EXPECT_EQ(order, (std::vector<std::string>{"/card/00001.MTS", "/card/00006.MTS", "/card/00005.MTS",
+                                               "/card/00000.MTS"}));
+    // Taken before the folder was closed: it stays with its maker, as every taken request does.
+    queue.Enqueue("/old/00000.MTS");
+    ThumbnailQueue::Request old;
+    ASSERT_TRUE(queue.TakeNext(old));
+    queue.ClearAll();
+    EXPECT_FALSE(queue.PutBack(old));
+    EXPECT_FALSE(queue.HasPending());
+    EXPECT_EQ(queue.PendingCount(), 5u);
+}
+
 TEST(ThumbnailGeneratorTest, StopWhileIdleReturnsAtOnce)
 {
     SteeredProducer producer;
