@@ -13,7 +13,7 @@ namespace {
 #if defined(__SANITIZE_THREAD__)
 #define VIEWMERE_WIDEST_VECTORS
 #else
-#define VIEWMERE_WIDEST_VECTORS __attribute__((target_clones("avx2", "default")))
+#define VIEWMERE_WIDEST_VECTORS __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
 
 // For one axis: the source cells each target cell covers and how much of each. Lengths are
@@ -109,8 +109,9 @@ VIEWMERE_WIDEST_VECTORS void AddColumnSpans(const std::uint32_t* __restrict colu
 
 // Area-averages three channels to a target of the spans' size, handing each target row's sums
 // (blue, green, red interleaved, and the area they are over) to `emit`. Vertical pass first, one
-// target row at a time: `accumulate(row, weight, sums)` adds a source row's channels, times the
-// weight, into per-column sums kept one plane a channel (sums[c * sourceWidth + x]), so that
+// target row at a time: `accumulate(row, weight, sums, first)` adds a source row's channels, times
+// the weight, into per-column sums kept one plane a channel (the first row of a target row stores
+// them instead, so the sums are never cleared separately) (sums[c * sourceWidth + x]), so that
 // the pass over every source pixel runs over contiguous memory and vectorises. A column's sum
 // is at most 255 * S_h (times the units): 32 bits; a target cell's is at most 255 * S_h * S_w:
 // 64 bits for any size. Then the horizontal pass.
@@ -130,11 +131,11 @@ void AverageArea(int sourceWidth, const Spans& columns, const Spans& rows, const
     const bool uniformRows = UniformCount(rows) > 0;
     const std::uint64_t rowScale = uniformRows ? rows.weights.front() : 1;
     for (int y = 0; y < height; ++y) {
-        std::fill(columnSums.begin(), columnSums.end(), 0);
         const std::size_t rowWeights = rows.weightStart[static_cast<std::size_t>(y)];
         for (int k = 0; k < rows.count[static_cast<std::size_t>(y)]; ++k)
             accumulate(rows.first[static_cast<std::size_t>(y)] + k,
-                       uniformRows ? 1u : rows.weights[rowWeights + static_cast<std::size_t>(k)], columnSums.data());
+                       uniformRows ? 1u : rows.weights[rowWeights + static_cast<std::size_t>(k)], columnSums.data(),
+                       k == 0);
         AddColumnSpans(columnSums.data(), plane, columns, uniformCount, width, rowScale, targetSums.data());
         emit(y, targetSums.data(), area);
     }
@@ -177,9 +178,10 @@ std::uint32_t Clip(int value)
     return static_cast<std::uint32_t>(std::min(std::max(value, 0), 255));
 }
 
-// Adds a row of pixels converted to RGB, times the weight, into per-channel column sums.
-// Branch-free over arrays that cannot overlap, so the compiler vectorises it.
-template <bool kWeighted>
+// Adds a row of pixels converted to RGB, times the weight, into per-channel column sums (or
+// stores them there, for the first row of a sum). Branch-free over arrays that cannot overlap,
+// so the compiler vectorises it.
+template <bool kWeighted, bool kStore>
 [[gnu::always_inline]] inline void AddConvertedRowBody(
     const std::uint8_t* __restrict luma, const std::int16_t* __restrict cbs, const std::int16_t* __restrict crs,
     std::size_t width, const Coefficients k, std::uint32_t weight, std::uint32_t* __restrict blue,
@@ -192,21 +194,29 @@ template <bool kWeighted>
         // the converter made them.
         const int l = (luma[x] - k.lumaOffset) * k.luma - 2048;
         const int cb = cbs[x] - 128, cr = crs[x] - 128;
-        blue[x] += Clip((l + k.blueFromCb * cb) >> 12) * w;
-        green[x] += Clip((l - k.greenFromCb * cb - k.greenFromCr * cr) >> 12) * w;
-        red[x] += Clip((l + k.redFromCr * cr) >> 12) * w;
+        const std::uint32_t b = Clip((l + k.blueFromCb * cb) >> 12) * w;
+        const std::uint32_t g = Clip((l - k.greenFromCb * cb - k.greenFromCr * cr) >> 12) * w;
+        const std::uint32_t r = Clip((l + k.redFromCr * cr) >> 12) * w;
+        blue[x] = kStore ? b : blue[x] + b;
+        green[x] = kStore ? g : green[x] + g;
+        red[x] = kStore ? r : red[x] + r;
     }
 }
 
 VIEWMERE_WIDEST_VECTORS void AddConvertedRow(const std::uint8_t* __restrict luma, const std::int16_t* __restrict cbs,
                                              const std::int16_t* __restrict crs, std::size_t width,
-                                             const Coefficients k, std::uint32_t weight, std::uint32_t* __restrict blue,
-                                             std::uint32_t* __restrict green, std::uint32_t* __restrict red)
+                                             const Coefficients k, std::uint32_t weight, bool store,
+                                             std::uint32_t* __restrict blue, std::uint32_t* __restrict green,
+                                             std::uint32_t* __restrict red)
 {
-    if (weight == 1)
-        AddConvertedRowBody<false>(luma, cbs, crs, width, k, 1, blue, green, red);
+    if (weight == 1 && store)
+        AddConvertedRowBody<false, true>(luma, cbs, crs, width, k, 1, blue, green, red);
+    else if (weight == 1)
+        AddConvertedRowBody<false, false>(luma, cbs, crs, width, k, 1, blue, green, red);
+    else if (store)
+        AddConvertedRowBody<true, true>(luma, cbs, crs, width, k, weight, blue, green, red);
     else
-        AddConvertedRowBody<true>(luma, cbs, crs, width, k, weight, blue, green, red);
+        AddConvertedRowBody<true, false>(luma, cbs, crs, width, k, weight, blue, green, red);
 }
 
 // A chroma row between two: (16 - past) sixteenths of the first and past of the second, rounded.
@@ -264,13 +274,14 @@ public:
         coefficients_.greenFromCr = fixed(chromaScale * 2.0 * (1.0 - format.kr) * format.kr / kg);
     }
 
-    // Adds luma row y's colours, times the weight, into the per-channel column sums.
-    void Accumulate(int y, std::uint32_t weight, std::uint32_t* sums)
+    // Adds luma row y's colours, times the weight, into the per-channel column sums (stores
+    // them, for the first row of a sum).
+    void Accumulate(int y, std::uint32_t weight, std::uint32_t* sums, bool store)
     {
         ChromaOf(y);
         const std::size_t width = static_cast<std::size_t>(luma_.width);
         AddConvertedRow(luma_.firstRow + static_cast<std::ptrdiff_t>(y) * luma_.stride, blueFull_.data(), redFull_.data(),
-                        width, coefficients_, weight, sums, sums + width, sums + 2 * width);
+                        width, coefficients_, weight, store, sums, sums + width, sums + 2 * width);
     }
 
 private:
@@ -342,11 +353,13 @@ DeviceBitmap StretchHalftone(const PixelView& source, int width, int height)
     if (target.bits.empty())
         return target;
     const std::size_t plane = static_cast<std::size_t>(source.width);
-    auto accumulate = [&](int y, std::uint32_t weight, std::uint32_t* sums) {
+    auto accumulate = [&](int y, std::uint32_t weight, std::uint32_t* sums, bool store) {
         const std::uint8_t* __restrict in = SourceRow(source, y);
         std::uint32_t* __restrict blue = sums;
         std::uint32_t* __restrict green = sums + plane;
         std::uint32_t* __restrict red = sums + 2 * plane;
+        if (store)
+            std::fill(sums, sums + 3 * plane, 0);
         for (std::size_t x = 0; x < plane; ++x) {
             blue[x] += static_cast<std::uint32_t>(in[4 * x]) * weight;
             green[x] += static_cast<std::uint32_t>(in[4 * x + 1]) * weight;
@@ -369,7 +382,9 @@ DeviceBitmap StretchYcbcrHalftone(const PlaneView& luma, const PlaneView& blue, 
         return target;
     RowConverter rows(luma, blue, red, format);
     AverageArea(luma.width, CoverageSpans(luma.width, width), CoverageSpans(luma.height, height),
-                [&](int y, std::uint32_t weight, std::uint32_t* sums) { rows.Accumulate(y, weight, sums); },
+                [&](int y, std::uint32_t weight, std::uint32_t* sums, bool store) {
+                    rows.Accumulate(y, weight, sums, store);
+                },
                 [&](int y, const std::uint64_t* sums, std::uint64_t area) { PutTargetRow(target, y, sums, area); });
     return target;
 }
