@@ -110,9 +110,9 @@ VIEWMERE_WIDEST_VECTORS void AddColumnSpans(const std::uint32_t* __restrict colu
 // Area-averages three channels to a target of the spans' size, handing each target row's sums
 // (blue, green, red interleaved, and the area they are over) to `emit`. Vertical pass first, one
 // target row at a time: `accumulate(row, weight, sums, first)` adds a source row's channels, times
-// the weight, into per-column sums kept one plane a channel (the first row of a target row stores
-// them instead, so the sums are never cleared separately) (sums[c * sourceWidth + x]), so that
-// the pass over every source pixel runs over contiguous memory and vectorises. A column's sum
+// the weight, into per-column sums kept one plane a channel (sums[c * sourceWidth + x]), so that
+// the pass over every source pixel runs over contiguous memory and vectorises; the first row of
+// each target row stores its channels instead, so the sums need no clearing of their own. A column's sum
 // is at most 255 * S_h (times the units): 32 bits; a target cell's is at most 255 * S_h * S_w:
 // 64 bits for any size. Then the horizontal pass.
 template <typename Accumulate, typename Emit>
