@@ -51,9 +51,9 @@ public:
 
     // Worker side.
     bool TakeNext(Request& request);
-    // Returns a request taken but not begun to the front of the queue (behind the clips last
-    // put first, unless it is one of them), unless ClearAll dropped
-    // the requests of its time; then it stays taken (false), and its maker goes on with it.
+    // Returns a request taken but not begun to the front of the queue: behind the clips last
+    // put first, unless it is one of them. A request of a folder that ClearAll dropped stays
+    // taken (false), and its maker goes on with it.
     bool PutBack(const Request& request);
     // The request taken is done, with or without a result.
     void Finished(const Request& request);
