@@ -12,20 +12,8 @@
 #include <exception>
 #include <optional>
 
-namespace {
-
-std::string WithTrailingSlash(const std::string& path)
-{
-    return (path.empty() || path.back() == '/') ? path : path + "/";
-}
-
-// The listing path of a work directory ("/" stays "/", "/a/b/" lists "/a/b").
-std::string WithoutTrailingSlash(const std::string& path)
-{
-    return path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
-}
-
-}  // namespace
+using platform::WithoutTrailingSlash;
+using platform::WithTrailingSlash;
 
 CAVCHDDoc::CAVCHDDoc(CThumbnailGenerator::Producer producer, std::chrono::milliseconds stopLimit)
     : generator_(producer ? CThumbnailGenerator(std::move(producer), stopLimit) : CThumbnailGenerator())

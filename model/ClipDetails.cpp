@@ -83,19 +83,14 @@ bool CClipDetails::IsStreamFileName(std::string_view name)
 void CClipDetails::Load(const std::string& directory)
 {
     std::vector<platform::DirEntry> listing;
-    std::string listed = directory;
-    if (listed.size() > 1 && listed.back() == '/')
-        listed.pop_back();
-    platform::ListDirectory(listed, listing, IsStreamFileName);
+    platform::ListDirectory(platform::WithoutTrailingSlash(directory), listing, IsStreamFileName);
     Load(directory, listing);
 }
 
 void CClipDetails::Load(const std::string& directory, const std::vector<platform::DirEntry>& listing)
 {
     slots_.clear();
-    directory_ = directory;
-    if (directory_.size() > 1 && directory_.back() == '/')
-        directory_.pop_back();
+    directory_ = platform::WithoutTrailingSlash(directory);
 
     // One listing serves both patterns; each pattern keeps the listing order.
     std::vector<ClipEntry> unplaced;
@@ -275,14 +270,6 @@ bool CClipDetails::IsContinuation(int index) const
 {
     const ClipEntry* entry = GetEntry(index);
     return joined_ && entry != nullptr && entry->continues >= 0;
-}
-
-int CClipDetails::ContinuationCount() const
-{
-    if (!joined_)
-        return 0;
-    return static_cast<int>(std::count_if(slots_.begin(), slots_.end(),
-                                          [](const ClipEntry& entry) { return entry.valid && entry.continues >= 0; }));
 }
 
 int CClipDetails::ClipCount() const

@@ -84,11 +84,8 @@ public:
     bool ApplyPlaylist(const CardPlaylist& playlist, std::string& problem);
     // Whether the files of a split recording are shown as one clip.
     void SetJoinedRecordings(bool joined) { joined_ = joined; }
-    bool JoinsRecordings() const { return joined_; }
     // A file that continues a recording shown in its first file's slot: not a clip of its own.
     bool IsContinuation(int index) const;
-    // How many slots hold such files.
-    int ContinuationCount() const;
     // How many clips the list shows: the slots that hold a file, less those that continue a
     // recording (a numbered list's empty slots are no clips).
     int ClipCount() const;

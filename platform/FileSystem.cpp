@@ -298,6 +298,35 @@ int OpenRegularBlocking(const std::string& path)
 
 }  // namespace
 
+std::string WithTrailingSlash(const std::string& path)
+{
+    return path.empty() || path.back() == '/' ? path : path + "/";
+}
+
+std::string WithoutTrailingSlash(const std::string& path)
+{
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.pop_back();
+    return trimmed;
+}
+
+std::size_t ReadAt(int fd, void* buffer, std::size_t wanted, std::uint64_t offset, bool& failed)
+{
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::size_t got = 0;
+    while (got < wanted) {
+        const ssize_t n = pread(fd, bytes + got, wanted - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        failed = failed || n < 0;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 FilePtr OpenRegularFile(const std::string& path)
 {
     const int fd = OpenRegularBlocking(path);

@@ -68,6 +68,10 @@ const DirEntry* FindDirectoryIgnoreCase(const std::vector<DirEntry>& entries, st
 // An exact match is tried first, so the common case costs one stat and no listing.
 std::optional<std::string> FindChildIgnoreCase(const std::string& directory, std::string_view name);
 
+// A folder's path with one "/" at its end ("" stays ""), and without it ("/" stays "/").
+std::string WithTrailingSlash(const std::string& path);
+std::string WithoutTrailingSlash(const std::string& path);
+
 // directory + "/" + name, without doubling a separator that the directory already ends with.
 std::string JoinPath(const std::string& directory, std::string_view name);
 
@@ -94,6 +98,10 @@ FilePtr CreateFileForWriting(const std::string& path);
 // Creates or truncates a file and writes all the bytes; false, with errno set, when it cannot be
 // created, written completely or closed (a full disk).
 bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Reads up to `wanted` bytes at `offset`, as many reads as it takes; fewer only at the end of
+// the file or on an error, which sets `failed` (a card pulled mid-read). The bytes read.
+std::size_t ReadAt(int fd, void* buffer, std::size_t wanted, std::uint64_t offset, bool& failed);
 
 bool FileExists(const std::string& path);
 // Copies a file to a new name; never replaces an existing file (false then). A copy that fails
