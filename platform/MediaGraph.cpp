@@ -576,6 +576,12 @@ DeviceBitmap MediaGraph::StretchCurrentImage(int width, int height) const
     return impl_->frame ? impl_->Stretch(width, height) : DeviceBitmap{};
 }
 
+void MediaGraph::ReleaseFile()
+{
+    if (impl_->pipeline)
+        gst_element_set_state(impl_->pipeline.get(), GST_STATE_READY);
+}
+
 std::string MediaGraph::FailureReason() const
 {
     std::lock_guard<std::mutex> guard(impl_->padLock);
