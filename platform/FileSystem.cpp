@@ -343,39 +343,6 @@ FileDescriptor OpenRegularDescriptor(const std::string& path)
     return FileDescriptor(OpenRegularNonBlocking(path));
 }
 
-FilePtr CreateFileForWriting(const std::string& path)
-{
-    return FilePtr(std::fopen(path.c_str(), "wbe"));
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
-    FilePtr file = CreateFileForWriting(path);
-    if (!file)
-        return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    const bool closed = std::fclose(file.release()) == 0;
-    if (written && !closed)
-        return false;
-    if (!written && errno == 0)
-        errno = EIO;
-    return written && closed;
-}
-
-bool CopyFileReplacing(const std::string& from, const std::string& to)
-{
-    const std::string partial = to + ".part";
-    unlink(partial.c_str());  // left by a copy that was interrupted
-    if (!CopyFileNoReplace(from, partial))
-        return false;
-    if (rename(partial.c_str(), to.c_str()) == 0)
-        return true;
-    const int error = errno;
-    unlink(partial.c_str());
-    errno = error;
-    return false;
-}
-
 bool CopyFileNoReplace(const std::string& from, const std::string& to)
 {
     const int in = OpenRegularBlocking(from);
