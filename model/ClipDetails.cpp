@@ -75,6 +75,11 @@ CClipDetails::CClipDetails(bool numbered, const std::string& directory,
     Load(directory, listing);
 }
 
+std::optional<int> CClipDetails::NumberedSlotOf(const std::string& name)
+{
+    return LeadingSlotNumber(name);
+}
+
 bool CClipDetails::IsStreamFileName(std::string_view name)
 {
     return platform::MatchesPattern(name, kPatterns[0]) || platform::MatchesPattern(name, kPatterns[1]);

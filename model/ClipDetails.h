@@ -60,6 +60,9 @@ public:
 
     // True for the names a clip list takes: *.MTS and *.m2ts in any case.
     static bool IsStreamFileName(std::string_view name);
+    // The slot a numbered list gives a file of this name (the number it starts with), or
+    // nothing when its number is no slot.
+    static std::optional<int> NumberedSlotOf(const std::string& name);
     int GetCount() const { return static_cast<int>(slots_.size()); }
     bool GetClipPath(int index, std::string& path) const;
     bool FormatCaption(int index, std::string& caption) const;
