@@ -103,11 +103,11 @@ std::string SafePathPart(const std::string& part)
     }
     while (!safe.empty() && safe.front() == ' ')
         safe.erase(0, 1);
+    if (safe.empty() || safe == "." || safe == "..")
+        return "_";
     // Windows drops a trailing dot or space, so two names could become one there.
     while (!safe.empty() && (safe.back() == '.' || safe.back() == ' '))
         safe.back() = '_';
-    if (safe.empty() || safe == "." || safe == "..")
-        return "_";
     if (IsDeviceName(safe))
         safe = "_" + safe;
     return CutTo(safe, kMaxPartBytes);
