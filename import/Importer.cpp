@@ -46,19 +46,6 @@ bool IsFileOfSize(const std::string& path, std::uint64_t size)
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == size;
 }
 
-// The free bytes where a folder is, or will be made: its nearest existing ancestor's file system.
-std::optional<std::uint64_t> FreeSpaceAt(std::string folder)
-{
-    for (;;) {
-        struct statvfs info {};
-        if (statvfs(folder.c_str(), &info) == 0)
-            return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
-        if (errno != ENOENT || folder == "/" || folder == ".")
-            return std::nullopt;
-        folder = ParentOf(folder);
-    }
-}
-
 // The files of a recording are gone (the card was pulled), as opposed to one that cannot be read.
 bool SourceGone(const RecordingImport& item, const std::string& source)
 {
@@ -452,6 +439,18 @@ std::optional<ImportRecord> FindImport(CImportCatalog& catalog, CardRecording& r
         if (IsFileOfSize(record.destination, record.size))
             return std::move(record);
     return std::nullopt;
+}
+
+std::optional<std::uint64_t> FreeSpaceAt(std::string folder)
+{
+    for (;;) {
+        struct statvfs info {};
+        if (statvfs(folder.c_str(), &info) == 0)
+            return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+        if (errno != ENOENT || folder == "/" || folder == ".")
+            return std::nullopt;
+        folder = ParentOf(folder);
+    }
 }
 
 std::string FormatBytes(std::uint64_t bytes)

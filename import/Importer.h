@@ -81,6 +81,9 @@ std::string ImportNamePattern();
 // Reads the recording's time, and its ends when the database holds a recording of its size.
 std::optional<ImportRecord> FindImport(CImportCatalog& catalog, CardRecording& recording);
 
+// The free bytes where a folder is, or would be made (its nearest existing folder's file system).
+std::optional<std::uint64_t> FreeSpaceAt(std::string folder);
+
 // "1.2 GB", "350.0 MB", "12 KB".
 std::string FormatBytes(std::uint64_t bytes);
 // "412.0 MB of 1.2 GB, 35.2 MB/s, 0:23 left" for a progress after `seconds`.
