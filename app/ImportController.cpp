@@ -4,6 +4,7 @@
 #include "import/Importer.h"
 #include "model/ClipDetails.h"
 #include "platform/Format.h"
+#include "platform/MessageBox.h"
 #include "platform/Utf8.h"
 #include "view/ChildView.h"
 
@@ -213,10 +214,9 @@ void CImportController::Finish()
     if (whenDone_)
         whenDone_(complete_);
     whenDone_ = {};
-    wxMessageBox(Shown(report.Message()), "Import Recordings",
-                 wxOK | (report.Count(ImportOutcome::Failed) + report.Count(ImportOutcome::NotTried) > 0 ? wxICON_EXCLAMATION
-                                                                                                        : wxICON_INFORMATION),
-                 frame_);
+    const bool anyFailed = report.Count(ImportOutcome::Failed) + report.Count(ImportOutcome::NotTried) > 0;
+    platform::ShowMessageBox(report.Message(), "Import Recordings",
+                             anyFailed ? platform::MessageBoxIcon::Warning : platform::MessageBoxIcon::None);
 }
 
 void CImportController::UpdateNote()

@@ -202,9 +202,9 @@ void CMainFrame::SetNote(const std::string& note)
 {
     if (note == note_)
         return;
-    const bool showingReady = GetStatusBar() != nullptr && GetStatusBar()->GetStatusText(0) == ReadyText();
     note_ = note;
-    if (showingReady)
+    // Over a clip the pane tells about the clip; anywhere else the note replaces what was there.
+    if (!showingClip_)
         SetStatusText(ReadyText(), 0);
 }
 
@@ -302,6 +302,7 @@ void CMainFrame::UpdateStatusText(int remaining, int folders, int clips)
 
 void CMainFrame::ShowClipDetails(const std::string& text)
 {
+    showingClip_ = !text.empty();
     SetStatusText(text.empty() ? ReadyText() : wxString::FromUTF8(platform::DisplayUtf8(text)), 0);
 }
 

@@ -99,6 +99,7 @@ private:
     std::unique_ptr<platform::VolumeMonitor> volumes_;
     std::unique_ptr<CImportController> import_;
     std::string note_;
+    bool showingClip_ = false;  // the message pane tells about the clip under the pointer
     wxTimer indicatorTimer_;
     int promptTool_ = wxID_NONE;
 };
