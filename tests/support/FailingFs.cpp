@@ -167,10 +167,11 @@ FailingFs::~FailingFs()
         return;
     Release();
     fuse_exit(state_->session);
-    // The kernel ends the connection when it is unmounted, which ends the loop's wait.
+    // The kernel ends the connection when it is unmounted, which ends the loop's wait; only then
+    // is the connection's descriptor closed, so the loop never reads a closed one.
     umount2(state_->mountPoint.c_str(), MNT_DETACH);
-    fuse_unmount(state_->session);
     state_->loop.join();
+    fuse_unmount(state_->session);
     fuse_destroy(state_->session);
 }
 
