@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr const char* kSchema =
@@ -86,6 +88,22 @@ std::unique_ptr<CImportCatalog> CImportCatalog::Open(const std::string& path, st
         problem = catalog->problem_;
         return nullptr;
     }
+    return catalog;
+}
+
+std::unique_ptr<CImportCatalog> CImportCatalog::OpenForLookup(const std::string& path, std::string& problem)
+{
+    if (path.empty() || access(path.c_str(), F_OK) != 0)
+        return nullptr;
+    std::unique_ptr<CImportCatalog> catalog(new CImportCatalog);
+    sqlite3* database = nullptr;
+    const int opened = sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr);
+    catalog->database_.reset(database);
+    if (opened != SQLITE_OK) {
+        problem = database != nullptr ? sqlite3_errmsg(database) : sqlite3_errstr(opened);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(database, kBusyMilliseconds);
     return catalog;
 }
 

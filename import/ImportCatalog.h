@@ -32,6 +32,9 @@ public:
     // Opens the database, creating it and its folder when missing; null with the reason in
     // `problem` when it cannot be opened or is not this program's database.
     static std::unique_ptr<CImportCatalog> Open(const std::string& path, std::string& problem);
+    // Opens the database to look things up only: null, with `problem` left empty, when there
+    // is none yet (nothing was ever imported), so that looking creates nothing.
+    static std::unique_ptr<CImportCatalog> OpenForLookup(const std::string& path, std::string& problem);
     ~CImportCatalog();
 
     // The records of recordings with this identity, newest first.

@@ -83,8 +83,8 @@ void CImportLookup::Start(std::vector<std::pair<Token, CardRecording>> recording
     thread_ = std::thread([state = state_, recordings = std::move(recordings), catalogPath = std::move(catalogPath)]() mutable {
         std::string problem;
         const std::string path = catalogPath.empty() ? CImportCatalog::DefaultPath() : catalogPath;
-        std::unique_ptr<CImportCatalog> catalog = CImportCatalog::Open(path, problem);
-        if (!catalog)
+        std::unique_ptr<CImportCatalog> catalog = CImportCatalog::OpenForLookup(path, problem);
+        if (!catalog && !problem.empty())
             LogEvent("Imported recordings cannot be looked up: %s", problem.c_str());
         for (auto& [token, recording] : recordings) {
             if (!catalog || state->stop.load())
