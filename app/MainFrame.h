@@ -15,6 +15,7 @@ class VolumeMonitor;
 }
 class CCardBar;
 class CChildView;
+class CImportController;
 class CMissingPicturesBar;
 class CEventLogDlg;
 class wxAuiToolBar;
@@ -44,6 +45,10 @@ public:
     CCardBar* CardBar() const { return cardBar_; }
     CMissingPicturesBar* MissingPicturesBar() const { return picturesBar_; }
     CEventLogDlg* EventLog() const { return eventLog_; }
+    CImportController* Import() const { return import_.get(); }
+    // A standing line for the message pane, shown whenever no prompt or clip is ("" for none):
+    // an import's progress, or that the card can be formatted.
+    void SetNote(const std::string& note);
     wxAuiToolBar* ToolBar() const { return toolBar_; }
     wxAuiManager& Aui() { return aui_; }
 
@@ -66,6 +71,11 @@ private:
     // With generation off, the open folder's clips without a picture are offered to be made.
     void OfferMissingPictures();
     void MakeMissingPictures();
+    void OnFolderShown();
+    void ImportFromCard(const std::string& root);
+    void OnImport(wxCommandEvent& event);
+    void OnUpdateImport(wxUpdateUIEvent& event);
+    wxString ReadyText() const;
     void OnToggleEventLog(wxCommandEvent& event);
     void OnUpdateEventLog(wxUpdateUIEvent& event);
     void OnEventLogDestroyed(wxWindowDestroyEvent& event);
@@ -87,6 +97,9 @@ private:
     CCardBar* cardBar_ = nullptr;
     CMissingPicturesBar* picturesBar_ = nullptr;
     std::unique_ptr<platform::VolumeMonitor> volumes_;
+    std::unique_ptr<CImportController> import_;
+    std::string note_;
+    bool showingClip_ = false;  // the message pane tells about the clip under the pointer
     wxTimer indicatorTimer_;
     int promptTool_ = wxID_NONE;
 };

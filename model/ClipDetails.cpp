@@ -210,6 +210,14 @@ bool CClipDetails::SetPictureProblem(int index, std::string why)
     return true;
 }
 
+bool CClipDetails::SetImportedTo(int index, std::string file)
+{
+    if (GetEntry(index) == nullptr)
+        return false;
+    Slot(index).importedTo = std::move(file);
+    return true;
+}
+
 int CClipDetails::PreviousFile(int index) const
 {
     for (int slot = index - 1; slot >= 0; --slot)
@@ -366,5 +374,7 @@ std::string CClipDetails::FormatDetails(int index) const
                                                  files, files == 1 ? "" : "s", when.c_str());
     if (!entry->pictureProblem.empty())
         details += "; no picture: " + entry->pictureProblem;
+    if (!entry->importedTo.empty())
+        details += "; imported as " + entry->importedTo;
     return details;
 }

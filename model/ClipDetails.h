@@ -42,6 +42,8 @@ public:
         std::vector<int> continuations;
         // Why no picture of the clip could be made, once that is known.
         std::string pictureProblem;
+        // The file the clip's recording was imported to, once that is known.
+        std::string importedTo;
 
         std::uint64_t Size() const { return static_cast<std::uint64_t>(sizeHigh) << 32 | sizeLow; }
     };
@@ -79,6 +81,8 @@ public:
     bool SetStreamDuration(int index, double seconds);
     // Says why no picture of a clip could be made ("missing decoder for video/x-h265").
     bool SetPictureProblem(int index, std::string why);
+    // Says which file the clip's recording was imported to ("" for none).
+    bool SetImportedTo(int index, std::string file);
 
     // Takes from the folder's playlist which files continue a recording, and every named
     // file's duration. Nothing is taken when the playlist and the folder disagree (a file it
@@ -106,7 +110,8 @@ public:
     std::pair<int, int> PartOfRecording(int index) const;
     // What hovering over a clip tells: its duration, its files and its time, with the zone
     // where the camera gave one ("00003.MTS: 22:41, 2 files, recorded 23:16:24 31-Dec-2008
-    // UTC+01:00"), and why it has no picture where none could be made. Empty for an empty slot.
+    // UTC+01:00"), why it has no picture where none could be made, and the file it was imported
+    // to. Empty for an empty slot.
     std::string FormatDetails(int index) const;
 
     // "22:41", or "1:02:05" from an hour on; seconds rounded.

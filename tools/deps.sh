@@ -32,6 +32,9 @@ packages=(
   # the Debian package: built with CPack (dpkg-shlibdeps from dpkg-dev, fakeroot) and checked
   # with lintian; the desktop's thumbnail factory that runs the thumbnailer and reads the cache
   dpkg-dev fakeroot file lintian python3-gi gir1.2-gnomedesktop-3.0
+  # importing recordings: the database of what was imported (SQLite), SHA-256 (libcrypto), and a
+  # file system in the tests that fails mid-read as a pulled card does (FUSE)
+  libsqlite3-dev libssl-dev libfuse3-dev fuse3
 )
 
 missing=()

@@ -25,9 +25,30 @@ wxString COfferBar::Text() const
     return text_->GetLabel();
 }
 
+wxButton* COfferBar::AddAction(const wxString& label)
+{
+    auto* button = new wxButton(this, wxID_ANY, label);
+    GetSizer()->Insert(static_cast<std::size_t>(2 + more_.size()), button, 0, wxTOP | wxBOTTOM | wxRIGHT, 4);
+    more_.push_back(button);
+    SetSizerAndFit(GetSizer(), false);
+    return button;
+}
+
+void COfferBar::PresentNotice(const wxString& text)
+{
+    Present(text);
+    action_->Hide();
+    for (wxButton* button : more_)
+        button->Hide();
+    Layout();
+}
+
 void COfferBar::Present(const wxString& text)
 {
     offering_ = true;
+    action_->Show();
+    for (wxButton* button : more_)
+        button->Show();
     text_->SetLabel(text);
     Layout();
     showOrHide_(true);
