@@ -21,12 +21,17 @@ void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath,
 // process.
 void GrabWithMediaFramework(ThumbnailQueue& queue, const std::string& clipPath);
 
+// How long the media framework may take to the first frame of a clip (a slow card, a clip that
+// is slow to decode) before the grab gives up with its own reason.
+inline constexpr std::chrono::milliseconds kFirstFrameLimit{10000};
+
 // The media-framework grab without storing anything: logs its steps and gives the 384 x 216
 // picture, or null, with the reason in `why` when one is given. A grab worker process runs
 // this for each clip it is sent.
 std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPath,
                                                        const std::function<bool()>& cancelled,
-                                                       std::string* why = nullptr);
+                                                       std::string* why = nullptr,
+                                                       std::chrono::milliseconds limit = kFirstFrameLimit);
 
 inline constexpr int kGrabbedThumbnailWidth = 384;
 inline constexpr int kGrabbedThumbnailHeight = 216;

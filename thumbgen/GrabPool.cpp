@@ -22,6 +22,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 namespace {
@@ -58,12 +59,18 @@ std::string Describe(int waitStatus)
 
 // A worker ended by a signal that asks a program to end (a logout or shutdown sends it to every
 // process of the session): someone else ended it, the clip did not.
-bool EndedFromOutside(int waitStatus)
+bool AskedToEnd(int waitStatus)
 {
     if (!WIFSIGNALED(waitStatus))
         return false;
     const int signal = WTERMSIG(waitStatus);
     return signal == SIGTERM || signal == SIGINT || signal == SIGHUP;
+}
+
+// Ended by someone else: asked to, or killed outright (a user's kill, the out-of-memory killer).
+bool EndedFromOutside(int waitStatus)
+{
+    return AskedToEnd(waitStatus) || (WIFSIGNALED(waitStatus) && WTERMSIG(waitStatus) == SIGKILL);
 }
 
 std::string Seconds(std::chrono::milliseconds limit)
@@ -97,6 +104,8 @@ struct CGrabPool::Shared {
     std::atomic<int> startFailuresInARow{0};
     std::atomic<bool> workersBroken{false};  // none is started any more
     std::mutex inProcessGrab;  // without worker processes, one grab at a time
+    // Clips whose worker was ended from outside once already: guarded by `lock`.
+    std::set<std::string> endedFromOutside;
 
     Shared(std::shared_ptr<ThumbnailQueue> q, GrabPoolOptions o)
         : queue(std::move(q)), options(std::move(o)), failures(options.failureFolder)
@@ -216,7 +225,7 @@ void ReplaceWorker(Shared& shared, Slot& slot, const std::string& clipPath, cons
     if (shared.Cancelled())
         return;
     shared.queue->StoreResult(clipPath, ThumbnailResult::Failure("the grab worker " + what));
-    if (EndedFromOutside(status)) {
+    if (AskedToEnd(status)) {
         LogEvent("Grab worker %s while making the thumbnail of [%s]; the clip is not held against", what.c_str(),
                  clipPath.c_str());
     } else {
@@ -235,9 +244,33 @@ void StorePicture(Shared& shared, const std::string& clipPath, CJpegPicture pict
     shared.queue->StoreResult(clipPath, ThumbnailResult(std::move(picture)));
 }
 
-// The answer of a worker that acknowledged the clip, within the grab limit from then.
-void ReadAnswer(Shared& shared, Slot& slot, const std::string& clipPath)
+// A worker ended from outside while on a clip costs the clip nothing: the clip goes back in the
+// queue for a fresh worker. Ended from outside on it again, before it was answered (the
+// out-of-memory killer may end a worker for what the clip makes it do), it is handled as any
+// worker that ended on it.
+enum class OutsideEnd { No, PutBack, FolderClosed };
+OutsideEnd PutBackAfterOutsideEnd(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job, int status)
 {
+    if (!EndedFromOutside(status) || shared.Cancelled())
+        return OutsideEnd::No;
+    {
+        std::lock_guard<std::mutex> guard(shared.lock);
+        if (!shared.endedFromOutside.insert(job.path).second)
+            return OutsideEnd::No;
+    }
+    StopWorker(slot);
+    const bool putBack = shared.queue->PutBack(job);
+    LogEvent("Grab worker %s while making the thumbnail of [%s]; the clip is not held against%s",
+             Describe(status).c_str(), job.path.c_str(), putBack ? " and is made again" : "");
+    StartWorker(shared, slot);
+    return putBack ? OutsideEnd::PutBack : OutsideEnd::FolderClosed;
+}
+
+// The answer of a worker that acknowledged the clip, within the grab limit from then; false when
+// the clip was put back in the queue instead.
+bool ReadAnswer(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
+{
+    const std::string& clipPath = job.path;
     const auto deadline = std::chrono::steady_clock::now() + shared.options.grabLimit;
     std::vector<std::uint8_t> picture;
     std::string why;
@@ -248,19 +281,27 @@ void ReadAnswer(Shared& shared, Slot& slot, const std::string& clipPath)
             break;
         case grab_protocol::ReadOutcome::Cancelled:
             StopWorker(slot);  // stopping: the clip is not held against
-            return;
+            return true;
         case grab_protocol::ReadOutcome::TimedOut:
             ReplaceWorker(shared, slot, clipPath,
                           "took more than " + Seconds(shared.options.grabLimit) + " and was killed");
-            return;
+            return true;
         case grab_protocol::ReadOutcome::Closed: {
             const int status = slot.worker.Kill();
-            ReplaceWorker(shared, slot, clipPath, Describe(status), status);
-            return;
+            switch (PutBackAfterOutsideEnd(shared, slot, job, status)) {
+            case OutsideEnd::PutBack:
+                return false;
+            case OutsideEnd::FolderClosed:
+                return true;
+            case OutsideEnd::No:
+                ReplaceWorker(shared, slot, clipPath, Describe(status), status);
+                return true;
+            }
+            return true;
         }
         case grab_protocol::ReadOutcome::Malformed:
             ReplaceWorker(shared, slot, clipPath, "sent a malformed answer");
-            return;
+            return true;
         }
         if (record.kind == grab_protocol::RecordKind::LogLine) {
             const std::string line(record.payload.begin(), record.payload.end());
@@ -272,7 +313,7 @@ void ReadAnswer(Shared& shared, Slot& slot, const std::string& clipPath)
             break;
         } else {
             ReplaceWorker(shared, slot, clipPath, "sent a malformed answer");
-            return;
+            return true;
         }
     }
     CJpegPicture accepted;
@@ -282,6 +323,7 @@ void ReadAnswer(Shared& shared, Slot& slot, const std::string& clipPath)
         shared.queue->StoreResult(clipPath, ThumbnailResult::Failure(picture.empty() && !why.empty()
                                                                           ? why
                                                                           : "the grab worker sent no usable picture"));
+    return true;
 }
 
 // A worker still starting would keep the clip it was given until it is ready, while the clips
@@ -317,8 +359,13 @@ bool GrabInWorker(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job
         handover = HandOver(shared, slot, clipPath);
     if (handover == Handover::Taken) {
         slot.onAClip.store(true);
-        ReadAnswer(shared, slot, clipPath);
+        const bool answered = ReadAnswer(shared, slot, job);
         slot.onAClip.store(false);
+        if (answered) {
+            std::lock_guard<std::mutex> guard(shared.lock);
+            shared.endedFromOutside.erase(clipPath);  // its next try starts afresh
+        }
+        return answered;
     } else if (handover != Handover::Cancelled) {
         std::lock_guard<std::mutex> one(shared.inProcessGrab);
         GrabWithMediaFramework(*shared.queue, clipPath);

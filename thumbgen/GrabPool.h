@@ -1,4 +1,5 @@
 #pragma once
+#include "thumbgen/FrameGrab.h"
 #include "thumbgen/ThumbnailQueue.h"
 
 #include <chrono>
@@ -14,8 +15,10 @@ struct GrabPoolOptions {
     // Clips made at once; 0 means one per core, at most 4.
     int slots = 0;
     // How long a worker may take over one clip, from its acknowledgement, before it is killed
-    // and replaced.
-    std::chrono::milliseconds grabLimit{10000};
+    // and replaced: a backstop well after the worker's own limit to the first frame, so a clip
+    // that is only slow (or a slow card) ends with the worker's reason and is tried again at the
+    // next visit; only a worker that stopped answering (a decoder stuck) is killed for it.
+    std::chrono::milliseconds grabLimit = kFirstFrameLimit + std::chrono::milliseconds(10000);
     // How long a new worker may take to say it is ready (the media framework's first look at its
     // plugins after an upgrade takes seconds), and a ready one to acknowledge a clip.
     std::chrono::milliseconds startLimit{30000};

@@ -12,6 +12,8 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -21,6 +23,7 @@ struct WorkerOptions {
     std::string crashOn;
     std::string hangOn;
     bool exitAtStart = false;
+    std::chrono::milliseconds firstFrameLimit = kFirstFrameLimit;
 };
 
 bool ParseOptions(int argc, char** argv, WorkerOptions& options)
@@ -37,6 +40,8 @@ bool ParseOptions(int argc, char** argv, WorkerOptions& options)
             options.crashOn = argv[++i];
         else if (option == "--hang-on")
             options.hangOn = argv[++i];
+        else if (option == "--first-frame-limit")
+            options.firstFrameLimit = std::chrono::milliseconds(std::max(1, std::atoi(argv[++i])));
         else
             return false;
     }
@@ -82,7 +87,7 @@ bool Serve(int out, const WorkerOptions& options, const std::string& clipPath)
         for (;;)
             pause();
     std::string why;
-    std::unique_ptr<platform::DeviceBitmap> frame = GrabFirstFrame(clipPath, {}, &why);
+    std::unique_ptr<platform::DeviceBitmap> frame = GrabFirstFrame(clipPath, {}, &why, options.firstFrameLimit);
     if (frame && !SendPicture(out, *frame))
         return false;
     // Without a picture, the end says why.
@@ -96,7 +101,7 @@ int RunGrabWorker(int argc, char** argv)
     WorkerOptions options;
     if (!ParseOptions(argc, argv, options)) {
         static const char usage[] =
-            "usage: viewmere-grab-worker [--crash-on TEXT] [--hang-on TEXT] [--exit-at-start]\n";
+            "usage: viewmere-grab-worker [--crash-on TEXT] [--hang-on TEXT] [--exit-at-start] [--first-frame-limit MS]\n";
         (void)!write(2, usage, sizeof usage - 1);
         return 2;
     }

@@ -9,6 +9,7 @@
 //   --crash-on TEXT   raise SIGFPE when a clip path contains TEXT (a decoder that crashes)
 //   --hang-on TEXT    never answer when a clip path contains TEXT (a decoder that hangs)
 //   --exit-at-start   exit with status 127 before saying it is ready (a library that is missing)
+//   --first-frame-limit MS   give up on a clip's first frame after MS milliseconds (10 s)
 int RunGrabWorker(int argc, char** argv);
 
 // The worker program's file name, installed beside the viewer.

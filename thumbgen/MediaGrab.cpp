@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr std::chrono::milliseconds kFirstFrameLimit{10000};
-
 // Logs the frame steps and gives the held frame stretched to the thumbnail size; null when the
 // frame cannot be had.
 std::unique_ptr<platform::DeviceBitmap> StretchFrame(platform::MediaGraph& graph)
@@ -67,7 +65,8 @@ void ReleaseThreadGraph()
 }  // namespace
 
 std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPath,
-                                                       const std::function<bool()>& cancelled, std::string* why)
+                                                       const std::function<bool()>& cancelled, std::string* why,
+                                                       std::chrono::milliseconds limit)
 {
     LogEvent("Generating thumbnail for [%s]", clipPath.c_str());
     const std::uint32_t start = platform::GetTickCount();
@@ -80,7 +79,7 @@ std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPa
         LogEvent("Created GraphBuilder");
         LogEvent("Created VideoWindow & MediaControl");
         graph->RenderFile(clipPath);
-        graph->Pause(kFirstFrameLimit, cancelled);
+        graph->Pause(limit, cancelled);
         if (graph->HasVideo()) {
             thumbnail = StretchFrame(*graph);
             LogEvent("Releasing basic video");
