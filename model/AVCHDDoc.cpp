@@ -50,6 +50,8 @@ void CAVCHDDoc::OpenDirectory(const std::string& path)
     QueueRecordingTimes();
     if (settings::GenerateThumbnails.Read())
         QueueMissingThumbnails();
+    else
+        QueueStoredThumbnails();
 }
 
 void CAVCHDDoc::ScanFolder(const std::string& path)
@@ -189,6 +191,16 @@ void CAVCHDDoc::ScanDirectory(const std::string& path, platform::FileDescriptor 
 
 void CAVCHDDoc::QueueMissingThumbnails()
 {
+    QueueThumbnails(false);
+}
+
+void CAVCHDDoc::QueueStoredThumbnails()
+{
+    QueueThumbnails(true);
+}
+
+void CAVCHDDoc::QueueThumbnails(bool storedOnly)
+{
     for (const boost::shared_ptr<VideoDirectory>& directory : directories_) {
         const CThumbnailSet* thumbnails = directory->thumbnails.get();
         for (int slot = 0; slot < directory->clips->GetCount(); ++slot) {
@@ -200,10 +212,12 @@ void CAVCHDDoc::QueueMissingThumbnails()
             if (!directory->clips->GetClipPath(slot, clipPath))
                 continue;
             const auto [request, added] = requests_.try_emplace(clipPath, ThumbnailRequest{directory, slot});
-            if (!added && request->second.queued)
+            // A clip looked up for a kept picture only is asked for again once generation is on.
+            if (!added && request->second.queued && (storedOnly || !request->second.storedOnly))
                 continue;
             request->second.queued = true;
-            generator_.Enqueue(clipPath);
+            request->second.storedOnly = storedOnly;
+            generator_.Enqueue(clipPath, storedOnly);
         }
     }
 }
