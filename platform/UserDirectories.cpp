@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <vector>
 
 namespace platform {
@@ -32,6 +33,30 @@ std::string UserCacheDirectory()
         return cache;
     const std::string home = HomeDirectory();
     return home.empty() ? std::string() : home + "/.cache";
+}
+
+std::string UserVideosDirectory()
+{
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const std::string home = HomeDirectory();
+    const std::string folder = config != nullptr && config[0] == '/' ? config : home.empty() ? "" : home + "/.config";
+    if (folder.empty())
+        return {};
+    // Lines such as XDG_VIDEOS_DIR="$HOME/Videos": a path relative to the home folder, or an
+    // absolute one. The home folder itself means the desktop has no such folder.
+    std::ifstream dirs(folder + "/user-dirs.dirs");
+    const std::string key = "XDG_VIDEOS_DIR=\"";
+    for (std::string line; std::getline(dirs, line);) {
+        if (line.rfind(key, 0) != 0 || line.size() < key.size() + 1 || line.back() != '"')
+            continue;
+        std::string value = line.substr(key.size(), line.size() - key.size() - 1);
+        if (value.rfind("$HOME", 0) == 0)
+            value = home.empty() ? "" : home + value.substr(5);
+        while (value.size() > 1 && value.back() == '/')
+            value.pop_back();
+        return value.empty() || value[0] != '/' || value == home ? std::string() : value;
+    }
+    return {};
 }
 
 bool MakeDirectories(const std::string& path, unsigned mode)
