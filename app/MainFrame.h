@@ -51,6 +51,7 @@ public:
     static int FittedWidth(int frameBorder, int scrollBar, int screen);
     // The status texts.
     static std::string StatusText(int remaining, int folders, int clips);
+    static std::string PulledCardText(int folders, int clips);
 
 protected:
     bool TryBefore(wxEvent& event) override;
@@ -59,12 +60,15 @@ protected:
 private:
     void CreateToolBar();
     void CreateStatusPanes();
+    void SetStatusPaneWidths(const wxString& statusText);
     void CreateCardBar();
     void CreateMissingPicturesBar();
     void AddBarPane(wxWindow* bar, const char* name, int row);
     void ShowBar(wxWindow* bar, bool shown);
-    // With generation off, the open folder's clips without a picture are offered to be made.
+    // With generation off, the open folder's clips without a picture anywhere (once the pictures
+    // kept for them are read) are offered to be made.
     void OfferMissingPictures();
+    void OnFolderShown();
     void MakeMissingPictures();
     void OnToggleEventLog(wxCommandEvent& event);
     void OnUpdateEventLog(wxUpdateUIEvent& event);

@@ -25,10 +25,15 @@ wxString COfferBar::Text() const
     return text_->GetLabel();
 }
 
-void COfferBar::Present(const wxString& text)
+void COfferBar::Present(const wxString& text, bool withAction)
 {
+    // Offered again as it stands (the counts are offered whenever they may have changed): the
+    // window is left as it is.
+    if (offering_ && text_->GetLabel() == text && action_->IsShown() == withAction)
+        return;
     offering_ = true;
     text_->SetLabel(text);
+    action_->Show(withAction);
     Layout();
     showOrHide_(true);
 }

@@ -19,8 +19,8 @@ public:
 protected:
     // `showOrHide` lays the bar in or out of its window.
     COfferBar(wxWindow* parent, const wxString& actionLabel, std::function<void(bool shown)> showOrHide);
-    // Shows the bar with the text.
-    void Present(const wxString& text);
+    // Shows the bar with the text, and the action's button unless the bar only tells.
+    void Present(const wxString& text, bool withAction = true);
     void Close();
     // The action's button was pressed; the bar is still shown.
     virtual void OnAction() = 0;
