@@ -330,6 +330,51 @@ bool CAVCHDDoc::HoldsClipTree(const std::string& root)
     return folder(folder(top, "PRIVATE"), "AVCHD") || folder(top, "AVCHD") || folder(folder(top, "BDMV"), "STREAM");
 }
 
+namespace {
+
+std::string ParentOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// The folder a scan of `root` takes its clips from: down PRIVATE, AVCHDL or AVCHD, BDMV and
+// STREAM where each is there, as ScanDirectory goes.
+std::string ClipFolderScannedFrom(const std::string& root)
+{
+    std::string folder = root;
+    auto descend = [&](const char* name) {
+        const std::optional<std::string> child = platform::FindChildIgnoreCase(folder, name);
+        if (child && platform::IsDirectory(*child)) {
+            folder = *child;
+            return true;
+        }
+        return false;
+    };
+    descend("PRIVATE");
+    if (!descend("AVCHDL"))
+        descend("AVCHD");
+    descend("BDMV");
+    descend("STREAM");
+    return folder;
+}
+
+}  // namespace
+
+std::string CAVCHDDoc::FolderShowingClip(const std::string& clipPath)
+{
+    const std::string own = ParentOf(clipPath);
+    // The card's root lies at most four folders up (PRIVATE/AVCHD/BDMV/STREAM); the highest
+    // folder whose scan reaches the clip's is it.
+    std::vector<std::string> candidates{own};
+    for (int up = 0; up < 4 && candidates.back().size() > 1; ++up)
+        candidates.push_back(ParentOf(candidates.back()));
+    for (auto folder = candidates.rbegin(); folder != candidates.rend(); ++folder)
+        if (ClipFolderScannedFrom(*folder) == own)
+            return *folder;
+    return own;
+}
+
 boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::GetDirectory(int index) const
 {
     if (index < 0 || index >= GetDirectoryCount())

@@ -86,6 +86,9 @@ public:
     // Whether a folder is the root of a camcorder's clip tree: PRIVATE/AVCHD, AVCHD or
     // BDMV/STREAM right below it, names matched without regard to case.
     static bool HoldsClipTree(const std::string& root);
+    // The folder to open to show a clip file with its card: the root of the camcorder's clip
+    // tree it lies in (so the camera's thumbnails and playlist are read), else its own folder.
+    static std::string FolderShowingClip(const std::string& clipPath);
 
     int GetDirectoryCount() const { return static_cast<int>(directories_.size()); }
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;
