@@ -17,9 +17,11 @@ run=(
   # the demo's clips
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-bad gstreamer1.0-libav ffmpeg
-  # the GUI toolkit and its own calls, fonts (Liberation Sans in Arial's place), opening files
-  # with the desktop's programs
-  libwxgtk3.2-dev libgtk-3-dev fonts-liberation xdg-utils libfile-mimeinfo-perl shared-mime-info
+  # the GUI toolkit and its own calls, the X server's input events (a drag that copies whatever
+  # modifier is held), fonts (Liberation Sans in Arial's place), opening files with the desktop's
+  # programs
+  libwxgtk3.2-dev libgtk-3-dev libx11-dev libxi-dev fonts-liberation xdg-utils libfile-mimeinfo-perl
+  shared-mime-info
   # the desktop's programs, mounts and thumbnail cache (GIO, GdkPixbuf)
   libglib2.0-dev libgdk-pixbuf-2.0-dev
 )
@@ -40,8 +42,6 @@ test=(
   # real input for the GUI tests (pointer and keys through the X server), and another program's
   # view of the clipboard
   xdotool xclip
-  # the card benchmark watches the screen through the X server
-  libx11-dev
   # the Debian package: built with CPack (dpkg-shlibdeps from dpkg-dev, fakeroot) and checked
   # with lintian; the desktop's thumbnail factory that runs the thumbnailer and reads the cache
   dpkg-dev fakeroot file lintian python3-gi gir1.2-gnomedesktop-3.0

@@ -1,10 +1,11 @@
 #pragma once
 
 // Keeps a copy-only drag going whatever modifier the person holds. The toolkit turns Shift into
-// "move" and Shift+Control into "link" and refuses the drag when the source offers only copy,
-// so nothing would arrive: while this object lives, the toolkit's drag loop sees pointer events
-// without Shift and Control, and of the keys only those that end the drag (Escape, Return,
-// Space), since any other key makes it read the modifiers afresh.
+// "move" and Shift+Control into "link" and refuses the drop when the source offers only copy,
+// so nothing would arrive. The toolkit's drag handles the pointer and keys itself, ahead of any
+// handler of the program's: so while this object lives, the X events themselves reach the
+// toolkit without Shift and Control, and of the keys only those that end a drag (Escape, Return,
+// Space) reach it at all, since any other key makes it read the modifiers afresh from the server.
 class CCopyOnlyDrag {
 public:
     CCopyOnlyDrag();
