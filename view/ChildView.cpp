@@ -326,30 +326,32 @@ void CChildView::OnLeftDown(wxMouseEvent& event)
 {
     SetFocus();
     clipToSelect_.clear();  // the person chooses now
-    const bool shift = event.ShiftDown();
-    const bool control = event.ControlDown();
     IFmtItem* item = ItemAt(event.GetPosition());
     const auto* clip = dynamic_cast<const CFmtClip*>(item);
     pendingClick_.reset();
-    if (clip != nullptr && clip->IsSelected() && !shift) {
-        pendingClick_ = PendingClick{clip->Clips(), clip->Index(), control};
-    } else {
-        if (!shift && !control)
-            layout_.DeselectAll(this);
-        if (item != nullptr) {
-            const bool select = !(control && item->IsSelected());
-            if (shift)
-                layout_.SelectRange(item, select, this);
-            else
-                layout_.SetSelected(item, this, select, false);
-        }
-    }
+    if (clip != nullptr && clip->IsSelected())
+        pendingClick_ = PendingClick{clip->Clips(), clip->Index(), event.ShiftDown(), event.ControlDown()};
+    else
+        Click(item, event.ShiftDown(), event.ControlDown());
     dragArmed_ = false;
     if (layout_.AnySelected()) {
         dragPending_ = true;
         dragTimer_.StartOnce(500);
         dragStart_ = event.GetPosition();
     }
+}
+
+void CChildView::Click(IFmtItem* item, bool shift, bool control)
+{
+    if (!shift && !control)
+        layout_.DeselectAll(this);
+    if (item == nullptr)
+        return;
+    const bool select = !(control && item->IsSelected());
+    if (shift)
+        layout_.SelectRange(item, select, this);
+    else
+        layout_.SetSelected(item, this, select, false);
 }
 
 void CChildView::OnMotion(wxMouseEvent& event)
@@ -399,16 +401,9 @@ void CChildView::OnLeftUp(wxMouseEvent& event)
 {
     // Released without a drag: the press on a selected clip was a click after all. Found again
     // by its clip: the grid may have been laid out anew while the button was down.
-    if (pendingClick_ && dragPending_) {
-        if (CFmtClip* item = layout_.FindClip(pendingClick_->clips, pendingClick_->index)) {
-            if (pendingClick_->control) {
-                layout_.SetSelected(item, this, false, false);
-            } else {
-                layout_.DeselectAll(this);
-                layout_.SetSelected(item, this, true, false);
-            }
-        }
-    }
+    if (pendingClick_ && dragPending_)
+        if (CFmtClip* item = layout_.FindClip(pendingClick_->clips, pendingClick_->index))
+            Click(item, pendingClick_->shift, pendingClick_->control);
     pendingClick_.reset();
     dragPending_ = false;
     dragArmed_ = false;

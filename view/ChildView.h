@@ -101,6 +101,8 @@ private:
     void UpdateStatus();
     void OnDragTimer(wxTimerEvent& event);
     void OnLeftDown(wxMouseEvent& event);
+    // What a click with these modifiers does to the selection.
+    void Click(IFmtItem* item, bool shift, bool control);
     void OnMotion(wxMouseEvent& event);
     void OnLeftUp(wxMouseEvent& event);
     void OnLeftDoubleClick(wxMouseEvent& event);
@@ -144,10 +146,12 @@ private:
     bool dragArmed_ = false;    // the press was held for 500 ms: any motion starts the drag
     wxPoint dragStart_;
     // A press on a clip that was selected already keeps the selection for a drag; released
-    // without one, the click does what it asked: that clip alone, or with Control, that clip off.
+    // without one, the click does what it asked (that clip alone, that clip off with Control,
+    // a range with Shift).
     struct PendingClick {
         const CClipDetails* clips = nullptr;
         std::uint32_t index = 0;
+        bool shift = false;
         bool control = false;
     };
     std::optional<PendingClick> pendingClick_;
