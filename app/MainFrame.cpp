@@ -111,13 +111,7 @@ void CMainFrame::CreateCardBar()
         this, [this](const std::string& root) { view_->OpenFolderAt(root); },
         [this](bool shown) { ShowBar(cardBar_, shown); });
     AddBarPane(cardBar_, "cardbar", 0);
-    view_->SetMountedCardsQuery([this] {
-        std::vector<std::string> cards;
-        for (const platform::MountPoint& mount : volumes_->Mounts())
-            if (CAVCHDDoc::HoldsClipTree(mount.root))
-                cards.push_back(mount.root);
-        return cards;
-    });
+    view_->SetMountedCardsQuery([this] { return std::vector<std::string>(cards_.begin(), cards_.end()); });
     volumes_ = std::make_unique<platform::VolumeMonitor>([this](const platform::MountPoint& m) { MountAdded(m); },
                                                          [this](const platform::MountPoint& m) { MountRemoved(m); });
     // A card that was already in the reader when the program started is offered the same way.
@@ -187,17 +181,20 @@ void CMainFrame::MakeMissingPictures()
 void CMainFrame::MountAdded(const platform::MountPoint& mount)
 {
     if (view_->VolumeReturned(mount.root)) {
+        cards_.insert(mount.root);
         cardBar_->Withdraw(mount.root);
         return;  // the open folder's card is back and open again: nothing to offer
     }
     if (!CAVCHDDoc::HoldsClipTree(mount.root))
         return;
+    cards_.insert(mount.root);
     LogEvent("Camcorder card [%s] inserted at [%s]", mount.name.c_str(), mount.root.c_str());
     cardBar_->Offer(mount.name, mount.root);
 }
 
 void CMainFrame::MountRemoved(const platform::MountPoint& mount)
 {
+    cards_.erase(mount.root);
     cardBar_->Withdraw(mount.root);
     if (view_->VolumeRemoved(mount.root))
         cardBar_->TellRemoved(mount.name, mount.root);

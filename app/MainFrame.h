@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace platform {
@@ -91,6 +92,7 @@ private:
     CCardBar* cardBar_ = nullptr;
     CMissingPicturesBar* picturesBar_ = nullptr;
     std::unique_ptr<platform::VolumeMonitor> volumes_;
+    std::set<std::string> cards_;  // the roots of the camcorder cards mounted now
     wxTimer indicatorTimer_;
     int promptTool_ = wxID_NONE;
 };
