@@ -675,20 +675,44 @@ TEST(RealInputTest, KeysScrollTheGridRightAfterTheWindowOpensWithoutAClick)
     EXPECT_TRUE(SelectedSlots(f).empty());
 }
 
-TEST(RealInputTest, ASelectionDragsWholeWhateverModifierIsHeldAndAClickOnItSelectsItAlone)
+TEST(RealInputTest, TheSelectionIsDraggedWithAnyModifierCopiedForAFileManagerAndPlayedByKeys)
 {
     FrameFixture f;
-    OpenColouredClips(f, 6);
+    RecordingDesktop desktop(f.dir);
+    f.view->useDesktop = true;
     f.view->realDrag = true;
+    const std::string folder = "clips & \"co\" \xc3\xa9";  // an address must escape each of these
+    OpenColouredClips(f, 6, 200, 120, folder);
     auto* target = new DropWindow;
     Pump(300ms);
     RealInput input;
-    input.ClickAt(f.view, PictureOf(f.view, 0));
-    input.ClickAt(f.view, PictureOf(f.view, 5), wxMOD_SHIFT);
-    ASSERT_EQ(Borders(f, 6, "111111"), "111111");
     std::vector<std::string> all;
     for (int slot = 0; slot < 6; ++slot)
-        all.push_back(ClipPath(f, slot));
+        all.push_back(ClipPath(f, slot, folder));
+    auto pasted = [&](const std::string& format) {  // the files another program gets from the clipboard
+        BackgroundCommand xclip("xclip -o -selection clipboard -t " + format + " > " + ShellQuote(f.dir / "pasted"));
+        Pump(5s, [&] { return xclip.Finished(); });
+        std::string text = ReadFile(f.dir / "pasted");
+        if (format != "text/uri-list")  // GNOME's: "copy", then an address a line
+            text = text.rfind("copy\n", 0) == 0 ? text.substr(5) : "";
+        std::vector<std::string> files;
+        gchar** uris = g_uri_list_extract_uris(text.c_str());
+        for (gchar** uri = uris; *uri != nullptr; ++uri) {
+            gchar* file = g_filename_from_uri(*uri, nullptr, nullptr);
+            files.push_back(file != nullptr ? file : "?");
+            g_free(file);
+        }
+        g_strfreev(uris);
+        return files;
+    };
+
+    input.PointAt(f.view, wxPoint(f.view->GetClientSize().x - 20, f.view->GetClientSize().y - 20));
+    input.Key('A', wxMOD_CONTROL);
+    ASSERT_EQ(Borders(f, 6, "111111"), "111111");
+    input.Key('C', wxMOD_CONTROL);
+    EXPECT_EQ(pasted("text/uri-list"), all);
+    EXPECT_EQ(pasted("x-special/gnome-copied-files"), all);
+
     // Pressed on a selected clip with no modifier, with Shift (a move to the toolkit) or with
     // Shift and Control (a link), the drag gives every selected file, and the selection stays.
     const wxPoint from = f.view->ClientToScreen(PictureOf(f.view, 5)), into = CentreOnScreen(target);
@@ -702,61 +726,22 @@ TEST(RealInputTest, ASelectionDragsWholeWhateverModifierIsHeldAndAClickOnItSelec
         EXPECT_EQ(target->dropped, all) << keys;
         EXPECT_EQ(Borders(f, 6, "111111"), "111111") << keys;
     }
-    // Released where it was pressed, a press on a selected clip is a click: that clip alone.
+    target->Destroy();
+
+    // Released where it was pressed, a press on a selected clip is a click: that clip alone. The
+    // toolbar's Copy takes the selection as it now is; Return plays it.
     input.ClickAt(f.view, PictureOf(f.view, 2));
     EXPECT_EQ(Borders(f, 6, "001000"), "001000");
-    target->Destroy();
-}
-
-TEST(RealInputTest, KeysSelectAllPlayAndCopyFilesThatAnotherProgramPastes)
-{
-    FrameFixture f;
-    RecordingDesktop desktop(f.dir);
-    f.view->useDesktop = true;
-    const std::string folder = "clips & \"co\" \xe9";  // a name that is not UTF-8
-    OpenColouredClips(f, 4, 200, 120, folder);
-    RealInput input;
-    // What another program gets from the clipboard in a format, as the files it names.
-    auto pasted = [&](const std::string& format) {
-        const std::string out = f.dir / "pasted";
-        std::remove(out.c_str());
-        BackgroundCommand xclip("xclip -o -selection clipboard -t " + format + " > " + ShellQuote(out));
-        Pump(5s, [&] { return xclip.Finished(); });
-        std::string text = ReadFile(out);
-        if (format == "x-special/gnome-copied-files")  // "copy", then one address a line
-            text = text.rfind("copy\n", 0) == 0 ? text.substr(5) : "";
-        std::vector<std::string> files;
-        gchar** uris = g_uri_list_extract_uris(text.c_str());
-        for (gchar** uri = uris; *uri != nullptr; ++uri) {
-            gchar* file = g_filename_from_uri(*uri, nullptr, nullptr);
-            files.push_back(file != nullptr ? file : "?");
-            g_free(file);
-        }
-        g_strfreev(uris);
-        return files;
-    };
-    std::vector<std::string> all;
-    for (int slot = 0; slot < 4; ++slot)
-        all.push_back(ClipPath(f, slot, folder));
-
-    input.PointAt(f.view, wxPoint(f.view->GetClientSize().x - 20, f.view->GetClientSize().y - 20));
-    input.Key('A', wxMOD_CONTROL);
-    EXPECT_EQ(Borders(f, 4, "1111"), "1111");
-    input.Key('C', wxMOD_CONTROL);
-    EXPECT_EQ(pasted("text/uri-list"), all);
-    EXPECT_EQ(pasted("x-special/gnome-copied-files"), all);
-
-    // The toolbar's Copy takes the selection as it now is; Return plays it.
-    input.ClickAt(f.view, PictureOf(f.view, 1));
-    input.ClickAt(f.view, PictureOf(f.view, 3), wxMOD_CONTROL);
+    input.ClickAt(f.view, PictureOf(f.view, 4), wxMOD_CONTROL);
     wxAuiToolBar* tools = f.frame->ToolBar();
     Pump(2s, [&] { return tools->GetToolEnabled(wxID_COPY); });
-    const wxRect copy = tools->GetToolRect(wxID_COPY);
-    input.ClickAt(tools, copy.GetPosition() + copy.GetSize() / 2);
-    EXPECT_EQ(pasted("text/uri-list"), (std::vector<std::string>{all[1], all[3]}));
+    input.ClickAt(tools, tools->GetToolRect(wxID_COPY).GetPosition() + wxPoint(8, 8));
+    EXPECT_EQ(pasted("text/uri-list"), (std::vector<std::string>{all[2], all[4]}));
     input.PointAt(f.view, PictureOf(f.view, 0));
-    input.Key(WXK_RETURN);  // the names cannot stand in a playlist: the player gets the clips
-    EXPECT_EQ(desktop.WaitForRecord(), all[1] + "\n" + all[3] + "\n");
+    input.Key(WXK_RETURN);
+    const std::string playlist = f.dir / ("tmp/viewmere-" + std::to_string(getuid()) + "/AVCHD.wpl");
+    EXPECT_EQ(desktop.WaitForRecord(), playlist + "\n");
+    EXPECT_EQ(ReadFile(playlist), MakePlaylistText({all[2], all[4]}));
 }
 
 TEST(RealInputTest, ResizingKeepsTheClipAtTheTopLeftOnTheTopRow)
@@ -770,24 +755,21 @@ TEST(RealInputTest, ResizingKeepsTheClipAtTheTopLeftOnTheTopRow)
         for (int y = 2; y < 200 && row.empty(); y += 3)
             if (SlotOfColour(ClientPixel(v, wxPoint(12, y)), kClips) >= 0)
                 for (int x = 12; x < v->GetClientSize().x; x += 210)  // a cell and the gap after it
-                    if (const int slot = SlotOfColour(ClientPixel(v, wxPoint(x, y)), kClips); slot >= 0)
-                        row.push_back(slot);
+                    row.push_back(SlotOfColour(ClientPixel(v, wxPoint(x, y)), kClips));
         return row;
     };
     auto onTopRow = [&](int slot) {
         const std::vector<int> row = topRow();
-        return std::find(row.begin(), row.end(), slot) != row.end();
+        return std::count(row.begin(), row.end(), slot) == 1;
     };
     v->ScrollTo(wxVERTICAL, v->GridLayout().FindClipOfFile(ClipPath(f, 128))->GetRect().top - CFmtLayout::kMargin);
-    Pump(3s, [&] { return !topRow().empty() && topRow().front() == 128; });
-    ASSERT_EQ(topRow().front(), 128);
-    // The window made narrower, wider and narrower again through the X server, as a window
-    // manager does it.
+    Pump(3s, [&] { return onTopRow(128); });
+    ASSERT_TRUE(onTopRow(128));
+    // Narrower, wider and narrower again, through the X server as a window manager does it.
     const std::string window = std::to_string(gdk_x11_window_get_xid(gtk_widget_get_window(f.frame->GetHandle())));
     for (int width : {900, 1400, 700}) {
         ASSERT_EQ(Shell("xdotool windowsize " + window + " " + std::to_string(width) + " 650"), 0);
         Pump(3s, [&] { return f.frame->GetSize().x == width && onTopRow(128); });
-        EXPECT_EQ(f.frame->GetSize().x, width);
-        EXPECT_TRUE(onTopRow(128)) << width << ": " << ::testing::PrintToString(topRow());
+        EXPECT_TRUE(f.frame->GetSize().x == width && onTopRow(128)) << width << ": " << ::testing::PrintToString(topRow());
     }
 }
