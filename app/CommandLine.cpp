@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/AboutDlg.h"
+#include "import/ImportCommand.h"
 #include "model/ClipListing.h"
 #include "res/Resources.h"
 
@@ -15,6 +16,7 @@ constexpr const char* kUsage =
     "Usage: viewmere [FOLDER]\n"
     "       viewmere CLIP\n"
     "       viewmere --list FOLDER\n"
+    "       viewmere --import FOLDER [DEST]\n"
     "       viewmere --help | --version\n"
     "\n"
     "Shows the clips of AVCHD camcorders found below FOLDER (or below the folder opened last)\n"
@@ -32,6 +34,18 @@ constexpr const char* kUsage =
     "                 recording: \"1/1\" for a recording of one file, \"1/2\" and \"2/2\" for\n"
     "                 the two files of a recording the camera split at the card's size limit.\n"
     "                 Exit status 0, or 2 when FOLDER cannot be read.\n"
+    "  --import FOLDER [DEST]\n"
+    "                 import every recording below FOLDER into DEST (by default the import\n"
+    "                 folder of the settings, \"Camcorder\" in the videos folder): each one\n"
+    "                 whole (a recording the camera split across files is joined), named by\n"
+    "                 its recording time, verified by reading it back from the disk, listed\n"
+    "                 in its folder's SHA256SUMS and remembered, so that it is never imported\n"
+    "                 twice. One line per recording: \"imported\", \"already\" or \"failed\",\n"
+    "                 the destination path (escaped as --list escapes it), the bytes, the\n"
+    "                 SHA-256 (\"-\" when not imported) and the number of files, separated by\n"
+    "                 tabs. Progress goes to standard error when it is a terminal.\n"
+    "                 Exit status 0 when every recording is imported or already was, 1 when\n"
+    "                 any failed, 2 for bad arguments.\n"
     "  --help         show this text and exit\n"
     "  --version      show the version and exit\n";
 
@@ -69,6 +83,13 @@ std::optional<int> RunCommandLineOption(int argc, char** argv)
         if (argc != 3)
             return UsageError("--list takes one folder");
         return ListClips(argv[2], std::cout, std::cerr);
+    }
+    if (option == "--import") {
+        if (argc != 3 && argc != 4) {
+            UsageError("--import takes a folder and, optionally, a destination");
+            return 2;
+        }
+        return ImportFromCommandLine(argv[2], argc == 4 ? std::optional<std::string>(argv[3]) : std::nullopt);
     }
     return std::nullopt;
 }

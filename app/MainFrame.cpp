@@ -1,5 +1,6 @@
 #include "app/MainFrame.h"
 
+#include "app/ImportController.h"
 #include "app/ViewmereApp.h"
 #include "log/EventLog.h"
 #include "log/EventLogDlg.h"
@@ -42,6 +43,8 @@ CMainFrame::CMainFrame(ViewFactory makeView)
     CreateStatusPanes();
     CreateCardBar();
     CreateMissingPicturesBar();
+    import_ = std::make_unique<CImportController>(this, view_, [this](const std::string& note) { SetNote(note); });
+    view_->SetFolderShownHandler([this] { OnFolderShown(); });
     aui_.Update();
 
     Bind(wxEVT_MENU, &CMainFrame::OnToggleEventLog, this, res::kCmdToggleEventLog);
@@ -51,6 +54,8 @@ CMainFrame::CMainFrame(ViewFactory makeView)
     Bind(wxEVT_MENU, &CMainFrame::OnViewStatusBar, this, res::kCmdViewStatusBar);
     Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewStatusBar, this, res::kCmdViewStatusBar);
     Bind(wxEVT_MENU, &CMainFrame::OnExit, this, wxID_EXIT);
+    Bind(wxEVT_MENU, &CMainFrame::OnImport, this, res::kCmdImport);
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateImport, this, res::kCmdImport);
     Bind(wxEVT_SET_FOCUS, &CMainFrame::OnSetFocus, this);
     Bind(wxEVT_TIMER, &CMainFrame::OnIndicatorTimer, this);
     indicatorTimer_.Start(250);
@@ -62,6 +67,7 @@ CMainFrame::CMainFrame(ViewFactory makeView)
 
 CMainFrame::~CMainFrame()
 {
+    import_.reset();  // a running import is cancelled and its temporary file removed
     volumes_.reset();
     indicatorTimer_.Stop();
     if (eventLog_ != nullptr)  // it is destroyed with the frame, after this object is gone
@@ -80,6 +86,7 @@ void CMainFrame::CreateToolBar()
         toolBar_->SetToolLongHelp(id, wxString::FromUTF8(prompt.prompt));
     };
     add(wxID_OPEN, wxART_FOLDER_OPEN);
+    add(res::kCmdImport, wxART_GO_DOWN);
     toolBar_->AddSeparator();
     add(wxID_CUT, wxART_CUT);
     add(wxID_COPY, wxART_COPY);
@@ -110,6 +117,7 @@ void CMainFrame::CreateCardBar()
     cardBar_ = new CCardBar(
         this, [this](const std::string& root) { view_->OpenFolderAt(root); },
         [this](bool shown) { ShowBar(cardBar_, shown); });
+    cardBar_->SetImportHandler([this](const std::string& root) { ImportFromCard(root); });
     AddBarPane(cardBar_, "cardbar", 0);
     view_->SetMountedCardsQuery([this] { return std::vector<std::string>(cards_.begin(), cards_.end()); });
     volumes_ = std::make_unique<platform::VolumeMonitor>([this](const platform::MountPoint& m) { MountAdded(m); },
@@ -152,7 +160,6 @@ void CMainFrame::CreateMissingPicturesBar()
     picturesBar_ = new CMissingPicturesBar(
         this, [this] { MakeMissingPictures(); }, [this](bool shown) { ShowBar(picturesBar_, shown); });
     AddBarPane(picturesBar_, "picturesbar", 1);
-    view_->SetFolderShownHandler([this] { OnFolderShown(); });
 }
 
 void CMainFrame::OnFolderShown()
@@ -161,6 +168,48 @@ void CMainFrame::OnFolderShown()
     SetTitle(folder.empty() ? wxString(res::kAppTitle)
                             : wxString::FromUTF8(platform::DisplayUtf8(folder)) + " - " + res::kAppTitle);
     OfferMissingPictures();
+    import_->FolderShown();
+}
+
+void CMainFrame::ImportFromCard(const std::string& root)
+{
+    if (import_->Importing())
+        return;
+    view_->OpenFolderAt(root);
+    import_->ChooseAndImport([this, root](bool complete) {
+        if (complete)
+            cardBar_->ShowFormattable(root);
+    });
+}
+
+void CMainFrame::OnImport(wxCommandEvent&)
+{
+    const std::string root = cardBar_->OfferedRoot();
+    const bool fromOfferedCard = cardBar_->Offering() && view_->OpenedFolder() == root;
+    import_->ChooseAndImport([this, root, fromOfferedCard](bool complete) {
+        if (complete && fromOfferedCard)
+            cardBar_->ShowFormattable(root);
+    });
+}
+
+void CMainFrame::OnUpdateImport(wxUpdateUIEvent& event)
+{
+    event.Enable(import_ != nullptr && import_->CanImport());
+}
+
+wxString CMainFrame::ReadyText() const
+{
+    return note_.empty() ? wxString(res::kReady) : wxString::FromUTF8(platform::DisplayUtf8(note_));
+}
+
+void CMainFrame::SetNote(const std::string& note)
+{
+    if (note == note_)
+        return;
+    note_ = note;
+    // Over a clip the pane tells about the clip; anywhere else the note replaces what was there.
+    if (!showingClip_)
+        SetStatusText(ReadyText(), 0);
 }
 
 void CMainFrame::OfferMissingPictures()
@@ -234,7 +283,7 @@ bool CMainFrame::TryBefore(wxEvent& event)
 bool CMainFrame::IsHandledHere(int id) const
 {
     return id == res::kCmdToggleEventLog || id == res::kCmdViewToolbar || id == res::kCmdViewStatusBar ||
-           id == wxID_EXIT;
+           id == wxID_EXIT || id == res::kCmdImport;
 }
 
 bool CMainFrame::TryAfter(wxEvent& event)
@@ -285,7 +334,8 @@ void CMainFrame::UpdateStatusText(int remaining, int folders, int clips)
 
 void CMainFrame::ShowClipDetails(const std::string& text)
 {
-    SetStatusText(text.empty() ? wxString(res::kReady) : wxString::FromUTF8(platform::DisplayUtf8(text)), 0);
+    showingClip_ = !text.empty();
+    SetStatusText(text.empty() ? ReadyText() : wxString::FromUTF8(platform::DisplayUtf8(text)), 0);
 }
 
 int CMainFrame::FittedWidth(int frameBorder, int scrollBar, int screen)
@@ -389,7 +439,7 @@ void CMainFrame::OnToolBarMotion(wxMouseEvent& event)
     if (id != promptTool_) {
         promptTool_ = id;
         const std::string prompt = id != wxID_NONE ? res::PromptFor(id).prompt : std::string();
-        SetStatusText(prompt.empty() ? wxString(res::kReady) : wxString::FromUTF8(prompt), 0);
+        SetStatusText(prompt.empty() ? ReadyText() : wxString::FromUTF8(prompt), 0);
     }
     event.Skip();
 }
@@ -397,6 +447,6 @@ void CMainFrame::OnToolBarMotion(wxMouseEvent& event)
 void CMainFrame::OnToolBarLeave(wxMouseEvent& event)
 {
     promptTool_ = wxID_NONE;
-    SetStatusText(res::kReady, 0);
+    SetStatusText(ReadyText(), 0);
     event.Skip();
 }

@@ -16,6 +16,7 @@ class VolumeMonitor;
 }
 class CCardBar;
 class CChildView;
+class CImportController;
 class CMissingPicturesBar;
 class CEventLogDlg;
 class wxAuiToolBar;
@@ -45,6 +46,10 @@ public:
     CCardBar* CardBar() const { return cardBar_; }
     CMissingPicturesBar* MissingPicturesBar() const { return picturesBar_; }
     CEventLogDlg* EventLog() const { return eventLog_; }
+    CImportController* Import() const { return import_.get(); }
+    // A standing line for the message pane, shown whenever no prompt or clip is ("" for none):
+    // an import's progress, or that the card can be formatted.
+    void SetNote(const std::string& note);
     wxAuiToolBar* ToolBar() const { return toolBar_; }
     wxAuiManager& Aui() { return aui_; }
 
@@ -69,8 +74,12 @@ private:
     // With generation off, the open folder's clips without a picture anywhere (once the pictures
     // kept for them are read) are offered to be made.
     void OfferMissingPictures();
-    void OnFolderShown();
     void MakeMissingPictures();
+    void OnFolderShown();
+    void ImportFromCard(const std::string& root);
+    void OnImport(wxCommandEvent& event);
+    void OnUpdateImport(wxUpdateUIEvent& event);
+    wxString ReadyText() const;
     void OnToggleEventLog(wxCommandEvent& event);
     void OnUpdateEventLog(wxUpdateUIEvent& event);
     void OnEventLogDestroyed(wxWindowDestroyEvent& event);
@@ -93,6 +102,9 @@ private:
     CMissingPicturesBar* picturesBar_ = nullptr;
     std::unique_ptr<platform::VolumeMonitor> volumes_;
     std::set<std::string> cards_;  // the roots of the camcorder cards mounted now
+    std::unique_ptr<CImportController> import_;
+    std::string note_;
+    bool showingClip_ = false;  // the message pane tells about the clip under the pointer
     wxTimer indicatorTimer_;
     int promptTool_ = wxID_NONE;
 };

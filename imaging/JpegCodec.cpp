@@ -2,8 +2,10 @@
 // only the library: after a jump its locals are undefined, so no C++ object lives there.
 #include "imaging/JPEGException.h"
 #include "imaging/JpegErrorManager.h"
+#include "imaging/JpegPicture.h"
 #include "imaging/RgbImage.h"
 #include "platform/FileSystem.h"
+#include "platform/ReplacingFile.h"
 
 #include <cstring>
 #include <new>
@@ -270,10 +272,8 @@ bool CRgbImage::EncodeJpeg(std::FILE* stream) const
 
 bool CRgbImage::SaveJpegFile(const std::string& path) const
 {
-    platform::FilePtr file = platform::CreateFileForWriting(path);
-    if (!file)
-        return false;
-    const bool encoded = EncodeJpeg(file.get());
-    // A write that fails on close (a full disk) is a failure too.
-    return std::fclose(file.release()) == 0 && encoded;
+    // Written whole under a fresh name and renamed: a link planted at the name is replaced, not
+    // followed, and a failed write (a full disk) leaves no half file.
+    CJpegPicture compressed;
+    return compressed.Compress(*this) && platform::ReplaceFileWith(path, compressed.bytes);
 }

@@ -64,9 +64,22 @@ void FilterRows(const CRgbImage& picture, std::vector<std::uint8_t>& rows)
 
 // What every encode on a thread reuses. A compressor and the filtered rows are about a megabyte
 // of fresh pages when made for each picture, and faulting those in cost as much as deflating it.
+// Rows beyond what the grid's pictures need (a camera's large picture for the desktop) are let go
+// after their encode, so one large picture does not stay on the thread for good.
 struct EncoderScratch {
+    static constexpr std::size_t kKeptRowBytes = 1024 * 1024;
     std::unique_ptr<libdeflate_compressor, CompressorFree> compressor{libdeflate_alloc_compressor(1)};
     std::vector<std::uint8_t> rows;
+};
+
+// Lets go of rows larger than the kept size when the encode ends, on every path.
+struct LargeRowsRelease {
+    std::vector<std::uint8_t>& rows;
+    ~LargeRowsRelease()
+    {
+        if (rows.capacity() > EncoderScratch::kKeptRowBytes)
+            std::vector<std::uint8_t>().swap(rows);
+    }
 };
 
 EncoderScratch& ThreadScratch()
@@ -86,6 +99,7 @@ std::vector<std::uint8_t> EncodePng(const CRgbImage& picture, const PngTexts& te
         EncoderScratch& scratch = ThreadScratch();
         if (!scratch.compressor)
             return {};
+        const LargeRowsRelease release{scratch.rows};
         FilterRows(picture, scratch.rows);
 
         std::vector<std::uint8_t> file(std::begin(kSignature), std::end(kSignature));

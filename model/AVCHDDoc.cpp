@@ -12,20 +12,8 @@
 #include <exception>
 #include <optional>
 
-namespace {
-
-std::string WithTrailingSlash(const std::string& path)
-{
-    return (path.empty() || path.back() == '/') ? path : path + "/";
-}
-
-// The listing path of a work directory ("/" stays "/", "/a/b/" lists "/a/b").
-std::string WithoutTrailingSlash(const std::string& path)
-{
-    return path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
-}
-
-}  // namespace
+using platform::WithoutTrailingSlash;
+using platform::WithTrailingSlash;
 
 CAVCHDDoc::CAVCHDDoc(CThumbnailGenerator::Producer producer, std::chrono::milliseconds stopLimit)
     : generator_(producer ? CThumbnailGenerator(std::move(producer), stopLimit) : CThumbnailGenerator())
@@ -102,16 +90,19 @@ bool CAVCHDDoc::DescendIfPresent(WorkDirectory& work, const char* name)
     return true;
 }
 
-void CAVCHDDoc::LoadCameraThumbnails(WorkDirectory& avchd, VideoDirectory& record)
+void CAVCHDDoc::LoadCameraThumbnails(WorkDirectory& avchd, VideoDirectory& record, const ClipFolderRead& how)
 {
     try {
         // The listing is made here once and serves the step into BDMV too.
         const std::string file = CThumbnailSet::FindDataFile(avchd.path, &ListingOf(avchd));
-        record.thumbnails = !file.empty() ? boost::make_shared<CThumbnailSet>(file) : boost::make_shared<CThumbnailSet>();
+        record.thumbnails = !file.empty()
+                                ? boost::make_shared<CThumbnailSet>(file, CThumbnailSet::kMaxFolderPixels, how.onlyThumbnailSlot)
+                                : boost::make_shared<CThumbnailSet>();
     } catch (const std::exception& error) {
         record.thumbnails.reset();
-        platform::ShowMessageBox(platform::FormatString("Failed to load thumbnails (%s)", error.what()), "Viewmere",
-                                 platform::MessageBoxIcon::None);
+        if (how.showProblems)
+            platform::ShowMessageBox(platform::FormatString("Failed to load thumbnails (%s)", error.what()), "Viewmere",
+                                     platform::MessageBoxIcon::None);
     }
 }
 
@@ -150,6 +141,43 @@ bool CAVCHDDoc::FirstVisit(const platform::FileDescriptor& directory)
     return visited_.insert({device, inode}).second;
 }
 
+bool CAVCHDDoc::ReadClipFolder(WorkDirectory& work, VideoDirectory& record, const ClipFolderRead& how)
+{
+    DescendIfPresent(work, "PRIVATE");
+    if (!DescendIfPresent(work, "AVCHDL"))
+        DescendIfPresent(work, "AVCHD");
+    LoadCameraThumbnails(work, record, how);
+
+    const bool inBdmv = DescendIfPresent(work, "BDMV");
+    const std::string bdmv = WithoutTrailingSlash(work.path);
+    // Found in the listing the step into STREAM makes anyway.
+    const platform::DirEntry* playlists = inBdmv ? platform::FindDirectoryIgnoreCase(ListingOf(work), "PLAYLIST") : nullptr;
+    const std::string playlistFolder = playlists != nullptr && playlists->isDirectory ? work.path + playlists->name : "";
+    const bool inStream = DescendIfPresent(work, "STREAM");
+
+    const bool numbered = record.thumbnails && record.thumbnails->GetCount() > 0;
+    auto clips = boost::make_shared<CClipDetails>(numbered, work.path, ListingOf(work));
+    if (clips->GetCount() == 0)
+        return false;
+    if (inBdmv && inStream)
+        TakePlaylist(bdmv, playlistFolder, *clips);
+    clips->SetJoinedRecordings(how.joinRecordings);
+    record.clips = clips;
+    return true;
+}
+
+boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::ReadClipTree(const std::string& root, const ClipFolderRead& how)
+{
+    WorkDirectory work;
+    work.path = WithTrailingSlash(root);
+    work.directory = std::make_shared<const platform::FileDescriptor>(platform::OpenDirectory(WithoutTrailingSlash(root)));
+    if (!*work.directory)
+        return nullptr;
+    auto record = boost::make_shared<VideoDirectory>();
+    record->path = root;
+    return ReadClipFolder(work, *record, how) ? record : nullptr;
+}
+
 void CAVCHDDoc::ScanDirectory(const std::string& path, platform::FileDescriptor directory)
 {
     if (!FirstVisit(directory))
@@ -160,25 +188,9 @@ void CAVCHDDoc::ScanDirectory(const std::string& path, platform::FileDescriptor 
     WorkDirectory work;
     work.path = WithTrailingSlash(path);
     work.directory = std::make_shared<const platform::FileDescriptor>(std::move(directory));
-    DescendIfPresent(work, "PRIVATE");
-    if (!DescendIfPresent(work, "AVCHDL"))
-        DescendIfPresent(work, "AVCHD");
-    LoadCameraThumbnails(work, *record);
-
-    const bool inBdmv = DescendIfPresent(work, "BDMV");
-    const std::string bdmv = WithoutTrailingSlash(work.path);
-    // Found in the listing the step into STREAM makes anyway.
-    const platform::DirEntry* playlists = inBdmv ? platform::FindDirectoryIgnoreCase(ListingOf(work), "PLAYLIST") : nullptr;
-    const std::string playlistFolder = playlists != nullptr && playlists->isDirectory ? work.path + playlists->name : "";
-    const bool inStream = DescendIfPresent(work, "STREAM");
-
-    const bool numbered = record->thumbnails && record->thumbnails->GetCount() > 0;
-    auto clips = boost::make_shared<CClipDetails>(numbered, work.path, ListingOf(work));
-    if (clips->GetCount() > 0) {
-        if (inBdmv && inStream)
-            TakePlaylist(bdmv, playlistFolder, *clips);
-        clips->SetJoinedRecordings(joinRecordings_);
-        record->clips = clips;
+    ClipFolderRead how;
+    how.joinRecordings = joinRecordings_;
+    if (ReadClipFolder(work, *record, how)) {
         directories_.push_back(record);
         return;  // the subdirectories of a directory with clips are never searched
     }

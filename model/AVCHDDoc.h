@@ -90,6 +90,19 @@ public:
     // tree it lies in (so the camera's thumbnails and playlist are read), else its own folder.
     static std::string FolderShowingClip(const std::string& clipPath);
 
+    // How one folder of clips is read.
+    struct ClipFolderRead {
+        bool joinRecordings = true;  // the JoinSplitRecordings setting
+        bool showProblems = true;    // a camera thumbnail file that fails to load shows a box
+        int onlyThumbnailSlot = CThumbnailSet::kAllSlots;  // the camera's pictures of one slot only
+    };
+    // The clip folder that the scan finds from `root` without searching further down: the
+    // folder itself, or the STREAM folder below its PRIVATE, AVCHD(L) and BDMV steps, with the
+    // camera's thumbnails and the playlist's split recordings as the scan reads them. Null when
+    // that folder holds no clips. For readers of one clip outside the viewer (the desktop's
+    // thumbnailer), so that they see the clip as the grid does.
+    static boost::shared_ptr<VideoDirectory> ReadClipTree(const std::string& root, const ClipFolderRead& how);
+
     int GetDirectoryCount() const { return static_cast<int>(directories_.size()); }
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;
     // The clips shown: a numbered list's empty slots are none, and the files that continue a
@@ -113,12 +126,14 @@ private:
 
     // `directory` is the folder at `path` held open.
     void ScanDirectory(const std::string& path, platform::FileDescriptor directory);
-    bool DescendIfPresent(WorkDirectory& work, const char* name);
-    const Listing& ListingOf(WorkDirectory& work);
-    void LoadCameraThumbnails(WorkDirectory& avchd, VideoDirectory& record);
+    // Reads the clip folder at or below the work directory into the record; false without clips.
+    static bool ReadClipFolder(WorkDirectory& work, VideoDirectory& record, const ClipFolderRead& how);
+    static bool DescendIfPresent(WorkDirectory& work, const char* name);
+    static const Listing& ListingOf(WorkDirectory& work);
+    static void LoadCameraThumbnails(WorkDirectory& avchd, VideoDirectory& record, const ClipFolderRead& how);
     // Takes the split recordings and durations from the playlist in a card's BDMV folder (its
     // PLAYLIST folder, "" when it has none).
-    void TakePlaylist(const std::string& bdmv, const std::string& playlistFolder, CClipDetails& clips);
+    static void TakePlaylist(const std::string& bdmv, const std::string& playlistFolder, CClipDetails& clips);
     bool FirstVisit(const platform::FileDescriptor& directory);
     void QueueThumbnails(bool storedOnly);
     void QueueRecordingTimes();

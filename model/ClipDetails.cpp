@@ -75,6 +75,11 @@ CClipDetails::CClipDetails(bool numbered, const std::string& directory,
     Load(directory, listing);
 }
 
+std::optional<int> CClipDetails::NumberedSlotOf(const std::string& name)
+{
+    return LeadingSlotNumber(name);
+}
+
 bool CClipDetails::IsStreamFileName(std::string_view name)
 {
     return platform::MatchesPattern(name, kPatterns[0]) || platform::MatchesPattern(name, kPatterns[1]);
@@ -83,19 +88,14 @@ bool CClipDetails::IsStreamFileName(std::string_view name)
 void CClipDetails::Load(const std::string& directory)
 {
     std::vector<platform::DirEntry> listing;
-    std::string listed = directory;
-    if (listed.size() > 1 && listed.back() == '/')
-        listed.pop_back();
-    platform::ListDirectory(listed, listing, IsStreamFileName);
+    platform::ListDirectory(platform::WithoutTrailingSlash(directory), listing, IsStreamFileName);
     Load(directory, listing);
 }
 
 void CClipDetails::Load(const std::string& directory, const std::vector<platform::DirEntry>& listing)
 {
     slots_.clear();
-    directory_ = directory;
-    if (directory_.size() > 1 && directory_.back() == '/')
-        directory_.pop_back();
+    directory_ = platform::WithoutTrailingSlash(directory);
 
     // One listing serves both patterns; each pattern keeps the listing order.
     std::vector<ClipEntry> unplaced;
@@ -210,6 +210,14 @@ bool CClipDetails::SetPictureProblem(int index, std::string why)
     return true;
 }
 
+bool CClipDetails::SetImportedTo(int index, std::string file)
+{
+    if (GetEntry(index) == nullptr)
+        return false;
+    Slot(index).importedTo = std::move(file);
+    return true;
+}
+
 int CClipDetails::PreviousFile(int index) const
 {
     for (int slot = index - 1; slot >= 0; --slot)
@@ -275,14 +283,6 @@ bool CClipDetails::IsContinuation(int index) const
 {
     const ClipEntry* entry = GetEntry(index);
     return joined_ && entry != nullptr && entry->continues >= 0;
-}
-
-int CClipDetails::ContinuationCount() const
-{
-    if (!joined_)
-        return 0;
-    return static_cast<int>(std::count_if(slots_.begin(), slots_.end(),
-                                          [](const ClipEntry& entry) { return entry.valid && entry.continues >= 0; }));
 }
 
 int CClipDetails::ClipCount() const
@@ -374,5 +374,7 @@ std::string CClipDetails::FormatDetails(int index) const
                                                  files, files == 1 ? "" : "s", when.c_str());
     if (!entry->pictureProblem.empty())
         details += "; no picture: " + entry->pictureProblem;
+    if (!entry->importedTo.empty())
+        details += "; imported as " + entry->importedTo;
     return details;
 }

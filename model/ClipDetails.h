@@ -42,6 +42,8 @@ public:
         std::vector<int> continuations;
         // Why no picture of the clip could be made, once that is known.
         std::string pictureProblem;
+        // The file the clip's recording was imported to, once that is known.
+        std::string importedTo;
 
         std::uint64_t Size() const { return static_cast<std::uint64_t>(sizeHigh) << 32 | sizeLow; }
     };
@@ -60,6 +62,9 @@ public:
 
     // True for the names a clip list takes: *.MTS and *.m2ts in any case.
     static bool IsStreamFileName(std::string_view name);
+    // The slot a numbered list gives a file of this name (the number it starts with), or
+    // nothing when its number is no slot.
+    static std::optional<int> NumberedSlotOf(const std::string& name);
     int GetCount() const { return static_cast<int>(slots_.size()); }
     bool GetClipPath(int index, std::string& path) const;
     bool FormatCaption(int index, std::string& caption) const;
@@ -76,6 +81,8 @@ public:
     bool SetStreamDuration(int index, double seconds);
     // Says why no picture of a clip could be made ("missing decoder for video/x-h265").
     bool SetPictureProblem(int index, std::string why);
+    // Says which file the clip's recording was imported to ("" for none).
+    bool SetImportedTo(int index, std::string file);
 
     // Takes from the folder's playlist which files continue a recording, and every named
     // file's duration. Nothing is taken when the playlist and the folder disagree (a file it
@@ -84,11 +91,8 @@ public:
     bool ApplyPlaylist(const CardPlaylist& playlist, std::string& problem);
     // Whether the files of a split recording are shown as one clip.
     void SetJoinedRecordings(bool joined) { joined_ = joined; }
-    bool JoinsRecordings() const { return joined_; }
     // A file that continues a recording shown in its first file's slot: not a clip of its own.
     bool IsContinuation(int index) const;
-    // How many slots hold such files.
-    int ContinuationCount() const;
     // How many clips the list shows: the slots that hold a file, less those that continue a
     // recording (a numbered list's empty slots are no clips).
     int ClipCount() const;
@@ -106,7 +110,8 @@ public:
     std::pair<int, int> PartOfRecording(int index) const;
     // What hovering over a clip tells: its duration, its files and its time, with the zone
     // where the camera gave one ("00003.MTS: 22:41, 2 files, recorded 23:16:24 31-Dec-2008
-    // UTC+01:00"), and why it has no picture where none could be made. Empty for an empty slot.
+    // UTC+01:00"), why it has no picture where none could be made, and the file it was imported
+    // to. Empty for an empty slot.
     std::string FormatDetails(int index) const;
 
     // "22:41", or "1:02:05" from an hour on; seconds rounded.

@@ -7,8 +7,6 @@
 #include <cstring>
 #include <ostream>
 
-namespace {
-
 // A path in C escapes, always: a backslash is doubled, so a name holding a backslash and a "t"
 // never reads as one holding a tab, and no byte can break the line or the columns.
 std::string EscapedPath(const std::string& path)
@@ -31,6 +29,8 @@ std::string EscapedPath(const std::string& path)
     }
     return escaped;
 }
+
+namespace {
 
 std::string StreamTime(const RecordingTime& time)
 {

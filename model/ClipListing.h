@@ -12,3 +12,6 @@
 // "\r", any other control byte as "\" and three octal digits; every other byte as it is. Returns the exit status: 0, 2 when the folder cannot be read, 1 when the listing
 // could not be written; a failure is told in one line on `errors`.
 int ListClips(const std::string& folder, std::ostream& out, std::ostream& errors);
+
+// A path as the listing writes it, escaped as above.
+std::string EscapedPath(const std::string& path);

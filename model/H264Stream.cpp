@@ -46,14 +46,21 @@ private:
     bool failed_ = false;
 };
 
-void SkipScalingList(BitReader& bits, int size)
+// A scaling list's steps lie between -128 and 127; a larger one is no set of a real stream (and
+// would overflow the sum).
+bool SkipScalingList(BitReader& bits, int size)
 {
     int last = 8, next = 8;
     for (int j = 0; j < size && !bits.Failed(); ++j) {
-        if (next != 0)
-            next = (last + bits.Signed() + 256) % 256;
+        if (next != 0) {
+            const std::int32_t delta = bits.Signed();
+            if (delta < -128 || delta > 127)
+                return false;
+            next = (last + delta + 256) % 256;
+        }
         last = next == 0 ? last : next;
     }
+    return true;
 }
 
 bool HasChromaFields(std::uint32_t profile)
@@ -79,8 +86,8 @@ bool SkipToVui(BitReader& bits)
         bits.Flag();
         if (bits.Flag())
             for (int i = 0; i < (chroma != 3 ? 8 : 12) && !bits.Failed(); ++i)
-                if (bits.Flag())
-                    SkipScalingList(bits, i < 6 ? 16 : 64);
+                if (bits.Flag() && !SkipScalingList(bits, i < 6 ? 16 : 64))
+                    return false;
     }
     bits.Unsigned();  // log2 of the largest frame number
     const std::uint32_t orderType = bits.Unsigned();

@@ -3,7 +3,7 @@
 #include "log/EventLog.h"
 #include "model/H264Stream.h"
 #include "model/StreamDuration.h"
-#include "model/TransportStream.h"
+#include "platform/TransportStream.h"
 #include "platform/FileSystem.h"
 
 #include <sys/stat.h>
@@ -234,22 +234,6 @@ RecordingTimeScan ScanTransportStream(Bytes bytes, const ts::PacketLayout& layou
     return units.Finish(video);
 }
 
-// The bytes read before the end of the file; `failed` is set when a read fails (an I/O error).
-std::size_t ReadUpTo(int fd, std::uint8_t* buffer, std::size_t wanted, bool& failed)
-{
-    std::size_t got = 0;
-    while (got < wanted) {
-        const ssize_t n = read(fd, buffer + got, wanted - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        failed = failed || n < 0;
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    return got;
-}
-
 }  // namespace
 
 platform::CalendarFields RecordingTime::WallClock() const
@@ -289,14 +273,14 @@ ClipStreamFacts ReadClipStreamFacts(const std::string& clipPath, bool withDurati
     const int fd = file.Get();
     bool failed = false;
     std::vector<std::uint8_t> bytes(kFirstRead);
-    std::size_t got = ReadUpTo(fd, bytes.data(), bytes.size(), failed);
+    std::size_t got = platform::ReadAt(fd, bytes.data(), bytes.size(), 0, failed);
     RecordingTimeScan scan = ScanRecordingTime({bytes.data(), got});
     std::optional<VideoStart> start = withDuration ? FindVideoStart({bytes.data(), got}) : std::nullopt;
     // A file that starts in the middle of a picture (the second file of a split recording) may
     // show its first PES header only further in.
     if (!failed && (!scan.settled || (withDuration && !start)) && got == kFirstRead) {
         bytes.resize(kRecordingTimeReadLimit);
-        got += ReadUpTo(fd, bytes.data() + got, bytes.size() - got, failed);
+        got += platform::ReadAt(fd, bytes.data() + got, bytes.size() - got, got, failed);
         if (!scan.settled)
             scan = ScanRecordingTime({bytes.data(), got});
         if (withDuration && !start)

@@ -1,12 +1,9 @@
 #include "model/StreamDuration.h"
 
-#include <unistd.h>
-
 #include "model/H264Stream.h"
+#include "platform/FileSystem.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -41,18 +38,14 @@ std::uint64_t Elapsed(std::uint64_t from, std::uint64_t to)
     return (to + kTimeStampWrap - from) % kTimeStampWrap;
 }
 
-bool ReadAt(int fd, std::uint8_t* buffer, std::size_t wanted, std::uint64_t offset)
+// The piece buffer of this thread, kept between calls (a fresh one would be mapped and faulted in
+// at every clip) but sized by each call: one file's packets may be larger than the last's.
+std::uint8_t* PieceBuffer(std::size_t bytes)
 {
-    std::size_t got = 0;
-    while (got < wanted) {
-        const ssize_t n = pread(fd, buffer + got, wanted - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
+    thread_local std::vector<std::uint8_t> piece;
+    if (piece.size() < bytes)
+        piece.resize(bytes);
+    return piece.data();
 }
 
 }  // namespace
@@ -127,16 +120,15 @@ std::optional<double> ReadStreamDuration(int fd, std::uint64_t fileSize, const V
     std::uint64_t endPacket = (fileSize - layout.first - ts::kPacketBytes) / layout.stride + 1;
     VideoEnd end;
     const std::size_t pieceBytes = static_cast<std::size_t>((kPiecePackets - 1) * layout.stride + ts::kPacketBytes);
-    // One buffer a thread, kept: a fresh one of this size would be mapped and faulted in at
-    // every clip.
-    thread_local const auto piece = std::make_unique_for_overwrite<std::uint8_t[]>(pieceBytes);
+    std::uint8_t* const piece = PieceBuffer(pieceBytes);
     auto known = [&] { return end.Complete() || (end.last && start.pictureTicks); };
     for (std::size_t read = 0; !known() && endPacket > 0 && read < kMaxTailBytes;) {
         const std::uint64_t beginPacket = endPacket > kPiecePackets ? endPacket - kPiecePackets : 0;
         const std::size_t bytes = static_cast<std::size_t>((endPacket - beginPacket - 1) * layout.stride + ts::kPacketBytes);
-        if (!ReadAt(fd, piece.get(), bytes, layout.first + beginPacket * layout.stride))
+        bool failed = false;
+        if (platform::ReadAt(fd, piece, bytes, layout.first + beginPacket * layout.stride, failed) != bytes)
             return std::nullopt;
-        ScanVideoEnd({piece.get(), bytes}, start, end);
+        ScanVideoEnd({piece, bytes}, start, end);
         read += bytes;
         endPacket = beginPacket;
     }

@@ -1,5 +1,5 @@
 #pragma once
-#include "model/TransportStream.h"
+#include "platform/TransportStream.h"
 
 #include <cstddef>
 #include <cstdint>

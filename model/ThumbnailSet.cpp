@@ -74,8 +74,7 @@ std::string CThumbnailSet::FindDataFile(const std::string& avchdFolder, const st
     // Names and types are all that is wanted: no entry needs its size or time.
     const platform::DetailFilter noDetails = [](std::string_view) { return false; };
     auto list = [&](const std::string& folder, std::vector<platform::DirEntry>& listing) {
-        platform::ListDirectory(folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder,
-                                listing, noDetails);
+        platform::ListDirectory(platform::WithoutTrailingSlash(folder), listing, noDetails);
     };
     std::string folder = avchdFolder;
     std::vector<platform::DirEntry> listing;

@@ -1,20 +1,49 @@
 #include "platform/BitmapStretch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <vector>
 
 namespace platform {
 namespace {
 
-// The loops over every pixel are made for the machine's widest vectors where it has them. The
-// clone for the machine is picked by the loader, before ThreadSanitizer's runtime is up: its
-// instrumented chooser would crash every program of such a build at start, so that build has one.
-#if defined(__SANITIZE_THREAD__)
-#define VIEWMERE_WIDEST_VECTORS
-#else
-#define VIEWMERE_WIDEST_VECTORS __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#endif
+// The loops over every pixel are built three times, for AVX-512 (x86-64-v4), for AVX2 and for
+// any x86-64, and the widest the processor runs is chosen at the first stretch. The body of each
+// is written once and inlined into its three builds, so all three give the same pixels (a test
+// runs each that the processor can).
+#define VIEWMERE_PIXEL_LOOP [[gnu::always_inline]] inline
+#define VIEWMERE_CLONES(name, parameters, arguments)                                               \
+    __attribute__((target("arch=x86-64-v4"))) void name##Avx512 parameters { name arguments; }   \
+    __attribute__((target("avx2"))) void name##Avx2 parameters { name arguments; }               \
+    void name##Default parameters { name arguments; }                                            \
+    auto name##Built()                                                                           \
+    {                                                                                            \
+        const StretchVectors level = ChosenVectors();                                            \
+        return level == StretchVectors::Avx512 ? name##Avx512 : level == StretchVectors::Avx2 ? name##Avx2 \
+                                                                                             : name##Default; \
+    }
+
+std::atomic<int> chosenVectors{-1};
+
+StretchVectors WidestVectorsThisProcessorRuns()
+{
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl"))
+        return StretchVectors::Avx512;
+    return __builtin_cpu_supports("avx2") ? StretchVectors::Avx2 : StretchVectors::Default;
+}
+
+StretchVectors ChosenVectors()
+{
+    int level = chosenVectors.load(std::memory_order_relaxed);
+    if (level < 0) {
+        level = static_cast<int>(WidestVectorsThisProcessorRuns());
+        chosenVectors.store(level, std::memory_order_relaxed);
+    }
+    return static_cast<StretchVectors>(level);
+}
 
 // For one axis: the source cells each target cell covers and how much of each. Lengths are
 // counted in units of 1/T of a source cell (T the target length), so target cell t covers the
@@ -67,7 +96,7 @@ int UniformCount(const Spans& spans)
 // The horizontal pass: each target cell's three channel sums (interleaved) from the per-column
 // sums of its source columns, times their weights, times the weight the vertical pass left out
 // (`rowScale`, 1 when it weighted each row itself).
-VIEWMERE_WIDEST_VECTORS void AddColumnSpans(const std::uint32_t* __restrict columnSums, std::size_t plane,
+VIEWMERE_PIXEL_LOOP void AddColumnSpans(const std::uint32_t* __restrict columnSums, std::size_t plane,
                                             const Spans& columns, int uniformCount, int width,
                                             std::uint64_t rowScale, std::uint64_t* __restrict out)
 {
@@ -106,6 +135,8 @@ VIEWMERE_WIDEST_VECTORS void AddColumnSpans(const std::uint32_t* __restrict colu
         out[2] = r * rowScale;
     }
 }
+VIEWMERE_CLONES(AddColumnSpans, (const std::uint32_t* __restrict columnSums, std::size_t plane, const Spans& columns, int uniformCount, int width, std::uint64_t rowScale, std::uint64_t* __restrict out), (columnSums, plane, columns, uniformCount, width, rowScale, out))
+
 
 // Area-averages three channels to a target of the spans' size, handing each target row's sums
 // (blue, green, red interleaved, and the area they are over) to `emit`. Vertical pass first, one
@@ -129,6 +160,7 @@ void AverageArea(int sourceWidth, const Spans& columns, const Spans& rows, const
     // When every source row weighs the same (1080 to 216), rows are added unweighted and the
     // weight is applied once per target cell: the same sums, without a multiplication per pixel.
     const bool uniformRows = UniformCount(rows) > 0;
+    const auto addColumnSpans = AddColumnSpansBuilt();
     const std::uint64_t rowScale = uniformRows ? rows.weights.front() : 1;
     for (int y = 0; y < height; ++y) {
         const std::size_t rowWeights = rows.weightStart[static_cast<std::size_t>(y)];
@@ -136,7 +168,7 @@ void AverageArea(int sourceWidth, const Spans& columns, const Spans& rows, const
             accumulate(rows.first[static_cast<std::size_t>(y)] + k,
                        uniformRows ? 1u : rows.weights[rowWeights + static_cast<std::size_t>(k)], columnSums.data(),
                        k == 0);
-        AddColumnSpans(columnSums.data(), plane, columns, uniformCount, width, rowScale, targetSums.data());
+        addColumnSpans(columnSums.data(), plane, columns, uniformCount, width, rowScale, targetSums.data());
         emit(y, targetSums.data(), area);
     }
 }
@@ -203,7 +235,7 @@ template <bool kWeighted, bool kStore>
     }
 }
 
-VIEWMERE_WIDEST_VECTORS void AddConvertedRow(const std::uint8_t* __restrict luma, const std::int16_t* __restrict cbs,
+VIEWMERE_PIXEL_LOOP void AddConvertedRow(const std::uint8_t* __restrict luma, const std::int16_t* __restrict cbs,
                                              const std::int16_t* __restrict crs, std::size_t width,
                                              const Coefficients k, std::uint32_t weight, bool store,
                                              std::uint32_t* __restrict blue, std::uint32_t* __restrict green,
@@ -218,19 +250,23 @@ VIEWMERE_WIDEST_VECTORS void AddConvertedRow(const std::uint8_t* __restrict luma
     else
         AddConvertedRowBody<true, false>(luma, cbs, crs, width, k, weight, blue, green, red);
 }
+VIEWMERE_CLONES(AddConvertedRow, (const std::uint8_t* __restrict luma, const std::int16_t* __restrict cbs, const std::int16_t* __restrict crs, std::size_t width, const Coefficients k, std::uint32_t weight, bool store, std::uint32_t* __restrict blue, std::uint32_t* __restrict green, std::uint32_t* __restrict red), (luma, cbs, crs, width, k, weight, store, blue, green, red))
+
 
 // A chroma row between two: (16 - past) sixteenths of the first and past of the second, rounded.
-VIEWMERE_WIDEST_VECTORS void BlendChromaRows(const std::uint8_t* __restrict first, const std::uint8_t* __restrict second,
+VIEWMERE_PIXEL_LOOP void BlendChromaRows(const std::uint8_t* __restrict first, const std::uint8_t* __restrict second,
                                              int past, std::size_t count, std::int16_t* __restrict out)
 {
     const int keep = 16 - past;
     for (std::size_t k = 0; k < count; ++k)
         out[k] = static_cast<std::int16_t>((keep * first[k] + past * second[k] + 8) >> 4);
 }
+VIEWMERE_CLONES(BlendChromaRows, (const std::uint8_t* __restrict first, const std::uint8_t* __restrict second, int past, std::size_t count, std::int16_t* __restrict out), (first, second, past, count, out))
+
 
 // A chroma line at full width: each sample on its even column, the odd columns between two
 // interpolated (or repeated), the last odd column repeated.
-VIEWMERE_WIDEST_VECTORS void SpreadChromaLine(const std::int16_t* __restrict in, std::size_t chroma, bool interpolate,
+VIEWMERE_PIXEL_LOOP void SpreadChromaLine(const std::int16_t* __restrict in, std::size_t chroma, bool interpolate,
                                               std::int16_t* __restrict out, std::size_t width)
 {
     const std::size_t pairs = std::min(chroma, width / 2);
@@ -248,6 +284,8 @@ VIEWMERE_WIDEST_VECTORS void SpreadChromaLine(const std::int16_t* __restrict in,
     for (std::size_t x = pairs > 0 ? 2 * pairs - 2 : 0; x < width; ++x)
         out[x] = in[std::min(x / 2, chroma - 1)];  // the last pair, and columns past the chroma
 }
+VIEWMERE_CLONES(SpreadChromaLine, (const std::int16_t* __restrict in, std::size_t chroma, bool interpolate, std::int16_t* __restrict out, std::size_t width), (in, chroma, interpolate, out, width))
+
 
 // Turns luma rows of a planar YCbCr picture into blue, green and red, one row at a time, the chroma
 // brought to full size first as GStreamer's converter brings it: horizontally sited on the even
@@ -280,7 +318,7 @@ public:
     {
         ChromaOf(y);
         const std::size_t width = static_cast<std::size_t>(luma_.width);
-        AddConvertedRow(luma_.firstRow + static_cast<std::ptrdiff_t>(y) * luma_.stride, blueFull_.data(), redFull_.data(),
+        AddConvertedRowBuilt()(luma_.firstRow + static_cast<std::ptrdiff_t>(y) * luma_.stride, blueFull_.data(), redFull_.data(),
                         width, coefficients_, weight, store, sums, sums + width, sums + 2 * width);
     }
 
@@ -323,12 +361,12 @@ private:
             return;
         made_ = source;
         const std::size_t chroma = static_cast<std::size_t>(blue_.width);
-        BlendChromaRows(ChromaRowAt(blue_, source.first), ChromaRowAt(blue_, source.second), source.past, chroma,
+        BlendChromaRowsBuilt()(ChromaRowAt(blue_, source.first), ChromaRowAt(blue_, source.second), source.past, chroma,
                         line_.data());
-        SpreadChromaLine(line_.data(), chroma, format_.interlaced, blueFull_.data(), blueFull_.size());
-        BlendChromaRows(ChromaRowAt(red_, source.first), ChromaRowAt(red_, source.second), source.past, chroma,
+        SpreadChromaLineBuilt()(line_.data(), chroma, format_.interlaced, blueFull_.data(), blueFull_.size());
+        BlendChromaRowsBuilt()(ChromaRowAt(red_, source.first), ChromaRowAt(red_, source.second), source.past, chroma,
                         line_.data());
-        SpreadChromaLine(line_.data(), chroma, format_.interlaced, redFull_.data(), redFull_.size());
+        SpreadChromaLineBuilt()(line_.data(), chroma, format_.interlaced, redFull_.data(), redFull_.size());
     }
 
     PlaneView luma_, blue_, red_;
@@ -400,6 +438,22 @@ DeviceBitmap StretchHalftone(const DeviceBitmap& source, int width, int height)
     view.height = source.height;
     view.topRowFirst = false;
     return StretchHalftone(view, width, height);
+}
+
+std::vector<StretchVectors> StretchVectorsThisProcessorRuns()
+{
+    std::vector<StretchVectors> runs;
+    for (int level = 0; level <= static_cast<int>(WidestVectorsThisProcessorRuns()); ++level)
+        runs.push_back(static_cast<StretchVectors>(level));
+    return runs;
+}
+
+bool UseStretchVectors(StretchVectors vectors)
+{
+    if (vectors > WidestVectorsThisProcessorRuns())
+        return false;
+    chosenVectors.store(static_cast<int>(vectors), std::memory_order_relaxed);
+    return true;
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace platform {
 
@@ -50,5 +51,14 @@ struct YcbcrFormat {
 // the chroma planes differ in size, or the target size is not positive.
 DeviceBitmap StretchYcbcrHalftone(const PlaneView& luma, const PlaneView& blue, const PlaneView& red,
                                   const YcbcrFormat& format, int width, int height);
+
+// The vector widths the stretch's per-pixel loops are built for. The widest this processor runs
+// is used; all give the same pixels.
+enum class StretchVectors { Default, Avx2, Avx512 };
+// Every width this processor runs, narrowest first.
+std::vector<StretchVectors> StretchVectorsThisProcessorRuns();
+// Uses the given width from now on (for tests that compare them); false, changing nothing, for a
+// width this processor does not run.
+bool UseStretchVectors(StretchVectors vectors);
 
 }  // namespace platform

@@ -26,6 +26,17 @@ AppInfo ProgramFor(const std::string& mimeType)
     return AppInfo(g_app_info_get_default_for_type(contentType ? contentType.get() : mimeType.c_str(), FALSE));
 }
 
+// Whether a program takes several files in one run: its command line's %F or %U. GIO starts a
+// program with %f or %u once for every file it is given.
+bool TakesSeveral(GAppInfo* program)
+{
+    const char* command = g_app_info_get_commandline(program);
+    if (command == nullptr)
+        return false;
+    const std::string line = command;
+    return line.find("%F") != std::string::npos || line.find("%U") != std::string::npos;
+}
+
 }  // namespace
 
 std::string FileUri(const std::string& path)
@@ -54,6 +65,12 @@ bool HasProgramFor(const std::string& mimeType)
     return ProgramFor(mimeType) != nullptr;
 }
 
+bool TakesSeveralFiles(const std::string& mimeType)
+{
+    const AppInfo program = ProgramFor(mimeType);
+    return program && TakesSeveral(program.get());
+}
+
 DesktopLaunch OpenWithProgramFor(const std::string& mimeType, const std::vector<std::string>& paths)
 {
     DesktopLaunch launch;
@@ -64,6 +81,10 @@ DesktopLaunch OpenWithProgramFor(const std::string& mimeType, const std::vector<
     std::vector<std::string> uris;
     for (const std::string& path : paths)
         uris.push_back(FileUri(path));
+    if (uris.size() > 1 && !TakesSeveral(program.get())) {
+        uris.resize(1);
+        launch.firstFileOnly = true;
+    }
     GList* list = nullptr;
     for (auto uri = uris.rbegin(); uri != uris.rend(); ++uri)
         list = g_list_prepend(list, const_cast<char*>(uri->c_str()));

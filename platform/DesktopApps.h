@@ -13,6 +13,7 @@ struct DesktopLaunch {
     bool started = false;
     std::string program;  // the program's name as the desktop shows it; "" when none is registered
     std::string error;    // why it could not be started
+    bool firstFileOnly = false;  // the program takes one file a run: it was given the first only
 };
 
 // A file's URI ("file:///a/b%20c.MTS") with every byte of its name kept, so the very file is
@@ -28,8 +29,12 @@ std::string MimeTypeOfName(const std::string& path);
 // lists it.
 bool HasProgramFor(const std::string& mimeType);
 
-// Hands all the files at once to that program, as a file manager does with a multi-selection
-// (one program run with every file, where the program takes several).
+// Whether the program for the type takes several files in one run (its entry's %F or %U).
+bool TakesSeveralFiles(const std::string& mimeType);
+
+// Hands all the files at once to that program, as a file manager does with a multi-selection.
+// A program that takes one file a run (its entry's %f or %u) would be started once for every
+// file, all playing at once: it is started once, with the first file.
 DesktopLaunch OpenWithProgramFor(const std::string& mimeType, const std::vector<std::string>& paths);
 
 }  // namespace platform

@@ -298,6 +298,35 @@ int OpenRegularBlocking(const std::string& path)
 
 }  // namespace
 
+std::string WithTrailingSlash(const std::string& path)
+{
+    return path.empty() || path.back() == '/' ? path : path + "/";
+}
+
+std::string WithoutTrailingSlash(const std::string& path)
+{
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.pop_back();
+    return trimmed;
+}
+
+std::size_t ReadAt(int fd, void* buffer, std::size_t wanted, std::uint64_t offset, bool& failed)
+{
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::size_t got = 0;
+    while (got < wanted) {
+        const ssize_t n = pread(fd, bytes + got, wanted - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        failed = failed || n < 0;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 FilePtr OpenRegularFile(const std::string& path)
 {
     const int fd = OpenRegularBlocking(path);
@@ -312,39 +341,6 @@ FilePtr OpenRegularFile(const std::string& path)
 FileDescriptor OpenRegularDescriptor(const std::string& path)
 {
     return FileDescriptor(OpenRegularNonBlocking(path));
-}
-
-FilePtr CreateFileForWriting(const std::string& path)
-{
-    return FilePtr(std::fopen(path.c_str(), "wbe"));
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
-    FilePtr file = CreateFileForWriting(path);
-    if (!file)
-        return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    const bool closed = std::fclose(file.release()) == 0;
-    if (written && !closed)
-        return false;
-    if (!written && errno == 0)
-        errno = EIO;
-    return written && closed;
-}
-
-bool CopyFileReplacing(const std::string& from, const std::string& to)
-{
-    const std::string partial = to + ".part";
-    unlink(partial.c_str());  // left by a copy that was interrupted
-    if (!CopyFileNoReplace(from, partial))
-        return false;
-    if (rename(partial.c_str(), to.c_str()) == 0)
-        return true;
-    const int error = errno;
-    unlink(partial.c_str());
-    errno = error;
-    return false;
 }
 
 bool CopyFileNoReplace(const std::string& from, const std::string& to)

@@ -68,6 +68,10 @@ const DirEntry* FindDirectoryIgnoreCase(const std::vector<DirEntry>& entries, st
 // An exact match is tried first, so the common case costs one stat and no listing.
 std::optional<std::string> FindChildIgnoreCase(const std::string& directory, std::string_view name);
 
+// A folder's path with one "/" at its end ("" stays ""), and without it ("/" stays "/").
+std::string WithTrailingSlash(const std::string& path);
+std::string WithoutTrailingSlash(const std::string& path);
+
 // directory + "/" + name, without doubling a separator that the directory already ends with.
 std::string JoinPath(const std::string& directory, std::string_view name);
 
@@ -89,19 +93,15 @@ FilePtr OpenRegularFile(const std::string& path);
 // none (errno EINVAL for a file that is not regular). It stays non-blocking, which changes
 // nothing for a regular file.
 FileDescriptor OpenRegularDescriptor(const std::string& path);
-// Creates or truncates a file for writing, close-on-exec.
-FilePtr CreateFileForWriting(const std::string& path);
-// Creates or truncates a file and writes all the bytes; false, with errno set, when it cannot be
-// created, written completely or closed (a full disk).
-bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Reads up to `wanted` bytes at `offset`, as many reads as it takes; fewer only at the end of
+// the file or on an error, which sets `failed` (a card pulled mid-read). The bytes read.
+std::size_t ReadAt(int fd, void* buffer, std::size_t wanted, std::uint64_t offset, bool& failed);
 
 bool FileExists(const std::string& path);
 // Copies a file to a new name; never replaces an existing file (false then). A copy that fails
 // part way is removed, so no half file is left. Only a regular file is copied.
 bool CopyFileNoReplace(const std::string& from, const std::string& to);
-// Copies a file through "<to>.part" and a rename, so `to` is either the old file or the whole
-// new one. A stale "<to>.part" is replaced. False, with errno set, when any step fails.
-bool CopyFileReplacing(const std::string& from, const std::string& to);
 bool IsDirectory(const std::string& path);
 // True for a regular file, links followed (not a FIFO, device or folder).
 bool IsRegularFile(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include "platform/BitmapStretch.h"
 #include "platform/FileSystem.h"
+#include "platform/TransportStream.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -94,16 +95,14 @@ GstElement* MakeFrameSink()
     return sink;
 }
 
-// The first bytes of an MPEG transport stream: sync bytes every 188 bytes, or every 192 after
-// the 4-byte arrival time of an M2TS file (every AVCHD clip).
+// The first bytes of an MPEG transport stream, laid out as the clip readers find them.
 bool LooksLikeTransportStream(const std::string& path)
 {
-    const FilePtr file = OpenRegularFile(path);
-    std::uint8_t bytes[2 * 192 + 8] = {};
-    if (!file || std::fread(bytes, 1, sizeof bytes, file.get()) != sizeof bytes)
-        return false;
-    return (bytes[0] == 0x47 && bytes[188] == 0x47 && bytes[376] == 0x47) ||
-           (bytes[4] == 0x47 && bytes[196] == 0x47 && bytes[388] == 0x47);
+    const FileDescriptor file = OpenRegularDescriptor(path);
+    std::uint8_t bytes[3 * 192] = {};
+    bool failed = false;
+    const std::size_t got = file ? ReadAt(file.Get(), bytes, sizeof bytes, 0, failed) : 0;
+    return !failed && ts::DetectLayout({bytes, got}).has_value();
 }
 
 }  // namespace
@@ -575,6 +574,12 @@ std::uint32_t MediaGraph::GetCurrentImage(int& size, std::uint8_t* buffer) const
 DeviceBitmap MediaGraph::StretchCurrentImage(int width, int height) const
 {
     return impl_->frame ? impl_->Stretch(width, height) : DeviceBitmap{};
+}
+
+void MediaGraph::ReleaseFile()
+{
+    if (impl_->pipeline)
+        gst_element_set_state(impl_->pipeline.get(), GST_STATE_READY);
 }
 
 std::string MediaGraph::FailureReason() const

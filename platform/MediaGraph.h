@@ -54,6 +54,10 @@ public:
     // The held frame scaled to the given size by area averaging, as a bottom-up bitmap, read
     // straight from the decoder's planes (StretchYcbcrHalftone); empty when there is no frame.
     DeviceBitmap StretchCurrentImage(int width, int height) const;
+    // Lets go of the file: the pipeline is taken back to READY, which closes it, and kept with
+    // its elements for the next file. The held frame stays. A card whose pictures are taken is
+    // then free to be unmounted.
+    void ReleaseFile();
     // Why the last Pause failed, for the log ("" when it did not).
     std::string FailureReason() const;
 

@@ -15,11 +15,7 @@ namespace platform {
 bool PrivateTempDirectory(std::string& path)
 {
     const char* base = std::getenv("TMPDIR");
-    std::string dir = (base != nullptr && base[0] == '/') ? base : "/tmp";
-    while (dir.size() > 1 && dir.back() == '/')
-        dir.pop_back();
-    if (dir != "/")
-        dir += '/';
+    std::string dir = WithTrailingSlash(WithoutTrailingSlash((base != nullptr && base[0] == '/') ? base : "/tmp"));
     dir += "viewmere-" + std::to_string(getuid());
 
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)

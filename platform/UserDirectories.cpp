@@ -35,28 +35,38 @@ std::string UserCacheDirectory()
     return home.empty() ? std::string() : home + "/.cache";
 }
 
+namespace {
+
+// The value of one line of user-dirs.dirs: XDG_VIDEOS_DIR="$HOME/Videos" or an absolute path in
+// quotes, as the file's own header says it must be written. Anything else is not taken.
+std::string UserDirsValue(const std::string& line, const std::string& key, const std::string& home)
+{
+    const std::string prefix = key + "=\"";
+    if (line.rfind(prefix, 0) != 0 || line.size() < prefix.size() + 1 || line.back() != '"')
+        return {};
+    std::string value = line.substr(prefix.size(), line.size() - prefix.size() - 1);
+    if (value.rfind("$HOME", 0) == 0 && (value.size() == 5 || value[5] == '/'))
+        value = home + value.substr(5);
+    if (value.empty() || value[0] != '/' || value.find('\\') != std::string::npos)
+        return {};
+    // "$HOME/" alone means the home folder itself: videos would be put straight into it.
+    return value == home || value == home + "/" ? std::string() : value;
+}
+
+}  // namespace
+
 std::string UserVideosDirectory()
 {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
     const std::string home = HomeDirectory();
-    const std::string folder = config != nullptr && config[0] == '/' ? config : home.empty() ? "" : home + "/.config";
-    if (folder.empty())
+    if (home.empty())
         return {};
-    // Lines such as XDG_VIDEOS_DIR="$HOME/Videos": a path relative to the home folder, or an
-    // absolute one. The home folder itself means the desktop has no such folder.
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const std::string folder = config != nullptr && config[0] == '/' ? config : home + "/.config";
     std::ifstream dirs(folder + "/user-dirs.dirs");
-    const std::string key = "XDG_VIDEOS_DIR=\"";
-    for (std::string line; std::getline(dirs, line);) {
-        if (line.rfind(key, 0) != 0 || line.size() < key.size() + 1 || line.back() != '"')
-            continue;
-        std::string value = line.substr(key.size(), line.size() - key.size() - 1);
-        if (value.rfind("$HOME", 0) == 0)
-            value = home.empty() ? "" : home + value.substr(5);
-        while (value.size() > 1 && value.back() == '/')
-            value.pop_back();
-        return value.empty() || value[0] != '/' || value == home ? std::string() : value;
-    }
-    return {};
+    for (std::string line; std::getline(dirs, line);)
+        if (std::string value = UserDirsValue(line, "XDG_VIDEOS_DIR", home); !value.empty())
+            return value;
+    return home + "/Videos";
 }
 
 bool MakeDirectories(const std::string& path, unsigned mode)

@@ -16,6 +16,9 @@ CommandPrompt PromptFor(int id)
         return {"Show the options dialog.", "Options"};
     case wxID_OPEN:
         return {"", "Open Folder"};
+    case kCmdImport:
+        return {"Copy the recordings of the open folder to the import folder, each one whole and verified.",
+                "Import Recordings"};
     case wxID_EXIT:
         return {"Quit the application; prompts to save documents", "Exit"};
     case wxID_UNDO:
@@ -50,6 +53,7 @@ wxMenuBar* CreateMainMenu()
 {
     auto* file = new wxMenu;
     Append(file, wxID_OPEN, "Open Folder...\tCtrl+O");
+    Append(file, kCmdImport, "&Import Recordings...\tCtrl+I");
     file->AppendSeparator();
     Append(file, wxID_EXIT, "E&xit");
 

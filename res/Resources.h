@@ -26,6 +26,7 @@ enum CommandId : int {
     kCmdPlayAll = 12784,         // popup: Play All
     kCmdViewToolbar = 12792,     // View > Toolbar
     kCmdViewStatusBar = 12793,   // View > Status Bar
+    kCmdImport = 12794,          // File > Import Recordings... (Ctrl+I)
     kCmdNextPane = 12880,        // F6: nothing in a single-pane window
     kCmdPreviousPane = 12881,    // Shift+F6
 };

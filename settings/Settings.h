@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-// The program's ten persistent settings. Each is read at every use and never cached, so a
+// The program's twelve persistent settings. Each is read at every use and never cached, so a
 // change made by one part of the program is seen by the very next read anywhere, on any thread.
 // Every failure is silent: a read that fails leaves the caller's default, a write that fails is lost.
 
@@ -58,6 +58,10 @@ inline constexpr StringSetting FFmpegParams{"FFmpegParams", "-i \"%IN%\" -vframe
 inline constexpr BoolSetting ShareThumbnails{"ShareThumbnails", true};
 // A recording that the camera split across files (its card's playlist says so) is one clip.
 inline constexpr BoolSetting JoinSplitRecordings{"JoinSplitRecordings", true};
+// Where recordings are imported to; empty: "Camcorder" in the user's videos folder.
+inline constexpr StringSetting ImportFolder{"ImportFolder", ""};
+// How an imported recording is named: strftime fields of its recording time, "/" between folders.
+inline constexpr StringSetting ImportNames{"ImportNames", "%Y/%Y-%m-%d/%Y-%m-%d %H-%M-%S"};
 
 // Longest stored string, terminating NUL included, that a read accepts.
 inline constexpr std::size_t kMaxStringBytes = 1023;

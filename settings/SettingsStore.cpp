@@ -1,5 +1,6 @@
 #include "settings/SettingsStore.h"
 
+#include "platform/ReplacingFile.h"
 #include "platform/UserDirectories.h"
 
 #include <fcntl.h>
@@ -72,19 +73,6 @@ bool ReadWholeFile(const std::string& path, std::string& text)
     }
 }
 
-bool WriteAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t put = ::write(fd, data.data(), data.size());
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data.remove_prefix(static_cast<std::size_t>(put));
-    }
-    return true;
-}
-
 bool MakeFolders(const std::string& folder)
 {
     for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
@@ -98,24 +86,12 @@ bool MakeFolders(const std::string& folder)
     return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Writes `text` under a temporary name in `folder`, syncs it and renames it to `path`.
-bool ReplaceFile(const std::string& folder, const std::string& path, std::string_view text)
+// Writes `text` under a fresh temporary name beside `path`, syncs it and renames it over `path`;
+// the rename is made durable too.
+bool ReplaceFile(const std::string& path, std::string_view text)
 {
-    std::string tempName = folder + "/.settings.reg.XXXXXX";
-    FileHandle temp(::mkostemp(tempName.data(), O_CLOEXEC));
-    if (!temp.Valid())
-        return false;
-    const bool written = WriteAll(temp.Get(), text) && ::fsync(temp.Get()) == 0;
-    temp.Reset();
-    if (!written || ::rename(tempName.c_str(), path.c_str()) != 0) {
-        ::unlink(tempName.c_str());
-        return false;
-    }
-    // Make the rename itself durable; a failure here loses nothing that was already visible.
-    FileHandle dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Valid())
-        ::fsync(dir.Get());
-    return true;
+    platform::ReplacingFile file(path, 0600);
+    return file.Opened() && file.Write(text) && file.Commit(true);
 }
 
 }  // namespace
@@ -141,7 +117,7 @@ bool WriteRegistryValue(std::string_view name, const RegistryValue& value)
     if (folder.empty() || !MakeFolders(folder))
         return false;
     const std::string lockPath = folder + std::string(kLockName);
-    FileHandle lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    FileHandle lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!lock.Valid())
         return false;
     while (::flock(lock.Get(), LOCK_EX) != 0)
@@ -152,7 +128,7 @@ bool WriteRegistryValue(std::string_view name, const RegistryValue& value)
     std::string text;
     if (!ReadWholeFile(path, text) && errno != ENOENT)
         return false;  // never replace a file we could not read: its other values would be lost
-    return ReplaceFile(folder, path, SetRegistryValue(text, name, value));
+    return ReplaceFile(path, SetRegistryValue(text, name, value));
     // The lock is released when `lock` closes.
 }
 

@@ -85,11 +85,11 @@ void GrabWithFFmpeg(ThumbnailQueue& queue, const std::string& clipPath, std::chr
     CJpegPicture picture = ReadPicture(output);
     if (!picture.Empty()) {
         ShareGrabbedThumbnail(clipPath, picture);
-        queue.StoreResult(clipPath, ThumbnailResult(std::move(picture)));
         LogEvent("Successfully generated thumbnail for [%s] in %u ms using ffmpeg", clipPath.c_str(),
                  static_cast<unsigned>(platform::GetTickCount() - start));
         if (GetWriteThumbnails())
-            CopyThumbnailFile(output, clipPath);
+            WriteThumbnailFile(clipPath, picture);
+        queue.StoreResult(clipPath, ThumbnailResult(std::move(picture)));
     } else {
         LogEvent("Failed to read thumbnail JPEG created by ffmpeg. Command line: %s", command.text.c_str());
         queue.StoreResult(clipPath, ThumbnailResult::Failure("ffmpeg made no readable picture"));

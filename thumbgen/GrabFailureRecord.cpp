@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
+#include "platform/ReplacingFile.h"
 #include "platform/UserDirectories.h"
 
 #include <fcntl.h>
@@ -92,17 +93,8 @@ bool CGrabFailureRecord::Add(const std::string& clipPath, const std::string& rea
     if (folder_.empty() || key.empty() || !platform::MakeDirectories(folder_, 0700))
         return false;
     const std::string content = key + "reason " + reason + "\n";
-    const std::string record = RecordPath(clipPath);
-    const std::string partial = record + ".part";
-    const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return false;
-    const bool written = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
-    const bool closed = close(fd) == 0;
-    if (written && closed && std::rename(partial.c_str(), record.c_str()) == 0)
-        return true;
-    unlink(partial.c_str());
-    return false;
+    return platform::ReplaceFileWith(RecordPath(clipPath),
+                                     {reinterpret_cast<const std::uint8_t*>(content.data()), content.size()}, 0600);
 }
 
 void CGrabFailureRecord::Forget(const std::string& clipPath) const

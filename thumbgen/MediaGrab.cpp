@@ -89,7 +89,10 @@ std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPa
         }
         LogEvent("Releasing video window & media control");
         LogEvent("Releasing graph builder");
-        if (!thumbnail)
+        // The graph is kept for the next clip, but never the clip's file.
+        if (thumbnail)
+            graph->ReleaseFile();
+        else
             ReleaseThreadGraph();  // a graph that failed is not trusted with the next clip
     }
     LogEvent("Generated thumbnail in %u ms", static_cast<unsigned>(platform::GetTickCount() - start));

@@ -7,6 +7,7 @@
 #include "platform/DesktopApps.h"
 #include "platform/FileSystem.h"
 #include "platform/GLibOwners.h"
+#include "platform/ReplacingFile.h"
 #include "platform/UserDirectories.h"
 #include "settings/Settings.h"
 #include "thumbgen/FrameGrab.h"
@@ -171,22 +172,9 @@ bool WritePngFile(const CRgbImage& picture, const std::string& target,
         problem = "the picture could not be encoded";
         return false;
     }
-    std::string temporary = target + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());  // mode 0600, a name nobody else holds
-    if (fd < 0) {
-        problem = std::strerror(errno);
-        return false;
-    }
-    std::FILE* out = ::fdopen(fd, "wb");
-    if (out == nullptr)
-        ::close(fd);
-    const bool written = out != nullptr && std::fwrite(png.data(), 1, png.size(), out) == png.size();
-    const int writeError = errno;
-    const bool closed = out != nullptr && std::fclose(out) == 0;
-    if (written && closed && ::rename(temporary.c_str(), target.c_str()) == 0)
+    if (platform::ReplaceFileWith(target, png, 0600))  // the cache's files are the user's alone
         return true;
-    problem = std::strerror(written ? errno : writeError);
-    ::unlink(temporary.c_str());
+    problem = std::strerror(errno);
     return false;
 }
 

@@ -1,21 +1,27 @@
 #include "thumbgen/ThumbnailFile.h"
 
+#include "imaging/JpegComment.h"
 #include "imaging/JpegPicture.h"
 #include "log/EventLog.h"
 #include "platform/FileSystem.h"
+#include "platform/ReplacingFile.h"
 #include "settings/Settings.h"
 #include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailQueue.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <utility>
+#include <vector>
 
 namespace {
 constexpr const char* kSuffix = ".viewmere.jpg";
@@ -54,15 +60,73 @@ std::string ThumbnailFilePath(const std::string& clipPath, bool createDirectory)
 
 namespace {
 
-// A thumbnail file last written before its clip was: the clip was replaced under the same name
-// (a card formatted in the camera starts again at 00000.MTS), so the picture is another clip's.
-bool OlderThanItsClip(const std::string& fileName, const std::string& clipPath)
+// A thumbnail file records the clip it pictures, its size and time when the picture was made, in
+// a JPEG comment: the file keeps its name and stays readable by every other program.
+constexpr const char* kClipRecordFormat = "Viewmere clip: size %llu, modified %lld";
+
+// Cards keep the camera's clock, and a FAT card read without a zone option reads local time as
+// UTC: the same clip shows times that differ by a whole zone offset between computers, up to a
+// day and two hours apart.
+constexpr std::int64_t kLargestClockOffset = 26 * 3600;
+constexpr std::int64_t kZoneStep = 15 * 60;
+
+struct ClipState {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;  // seconds
+};
+
+std::optional<ClipState> StateOf(const std::string& path)
 {
-    struct stat file {}, clip {};
-    if (stat(fileName.c_str(), &file) != 0 || stat(clipPath.c_str(), &clip) != 0)
-        return false;
-    return file.st_mtim.tv_sec < clip.st_mtim.tv_sec ||
-           (file.st_mtim.tv_sec == clip.st_mtim.tv_sec && file.st_mtim.tv_nsec < clip.st_mtim.tv_nsec);
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return ClipState{static_cast<std::uint64_t>(info.st_size), static_cast<std::int64_t>(info.st_mtim.tv_sec)};
+}
+
+std::optional<ClipState> RecordedClip(const CJpegPicture& picture)
+{
+    for (const std::string& comment : imaging::Comments(picture.bytes)) {
+        unsigned long long size = 0;
+        long long modified = 0;
+        if (std::sscanf(comment.c_str(), kClipRecordFormat, &size, &modified) == 2)
+            return ClipState{size, modified};
+    }
+    return std::nullopt;
+}
+
+// The same clip: its size unchanged and its time unchanged, or moved by a whole zone offset.
+bool SameClip(const ClipState& recorded, const ClipState& now)
+{
+    const std::int64_t moved = now.modified - recorded.modified;
+    return recorded.size == now.size &&
+           (moved == 0 || (std::llabs(moved) <= kLargestClockOffset && moved % kZoneStep == 0));
+}
+
+// Why a thumbnail file does not picture the clip now under its name ("" when it does). A clip is
+// replaced under the same name when a card formatted in the camera starts again at 00000.MTS.
+// A file without the record (an older version's, another program's) is judged by its time:
+// stale only when older than its clip by more than any clock offset explains.
+std::string StaleBecause(const std::string& fileName, const CJpegPicture& picture, const std::string& clipPath)
+{
+    const std::optional<ClipState> clip = StateOf(clipPath);
+    if (!clip)
+        return {};
+    if (const std::optional<ClipState> recorded = RecordedClip(picture))
+        return SameClip(*recorded, *clip) ? std::string() : "it pictures another clip of that name";
+    const std::optional<ClipState> file = StateOf(fileName);
+    return file && file->modified + kLargestClockOffset < clip->modified ? "it is older than its clip" : std::string();
+}
+
+// The picture's bytes with the clip's record, as they go into its thumbnail file.
+std::vector<std::uint8_t> WithClipRecord(const std::string& clipPath, const std::vector<std::uint8_t>& jpeg)
+{
+    const std::optional<ClipState> clip = StateOf(clipPath);
+    if (!clip)
+        return jpeg;
+    char record[96];
+    std::snprintf(record, sizeof record, kClipRecordFormat, static_cast<unsigned long long>(clip->size),
+                  static_cast<long long>(clip->modified));
+    return imaging::WithComment(jpeg, record);
 }
 
 }  // namespace
@@ -72,13 +136,14 @@ bool ReadThumbnailFile(const std::string& clipPath, CJpegPicture& picture, std::
     fileName = ThumbnailFilePath(clipPath, false);
     if (!platform::IsRegularFile(fileName))
         return false;
-    if (OlderThanItsClip(fileName, clipPath)) {
-        LogEvent("Ignored thumbnail file [%s]: it is older than its clip", fileName.c_str());
-        return false;
-    }
     std::string problem;
     if (!picture.ReadFile(fileName, CRgbImage::kMaxThumbnailPixels, problem)) {
         LogEvent("Ignored thumbnail file [%s]: %s", fileName.c_str(), problem.c_str());
+        return false;
+    }
+    if (const std::string stale = StaleBecause(fileName, picture, clipPath); !stale.empty()) {
+        LogEvent("Ignored thumbnail file [%s]: %s", fileName.c_str(), stale.c_str());
+        picture = CJpegPicture();
         return false;
     }
     return true;
@@ -103,35 +168,22 @@ bool LoadStoredThumbnail(ThumbnailQueue& queue, const std::string& clipPath)
 
 bool WriteThumbnailFile(const std::string& clipPath, const CRgbImage& picture)
 {
-    const std::string fileName = ThumbnailFilePath(clipPath, true);
-    const std::string partial = fileName + ".part";
-    errno = 0;
-    if (picture.SaveJpegFile(partial) && std::rename(partial.c_str(), fileName.c_str()) == 0)
-        return true;
-    const int error = errno;
-    std::remove(partial.c_str());
-    ReportWriteFailure(fileName, error);
-    return false;
+    CJpegPicture compressed;
+    if (!compressed.Compress(picture)) {
+        ReportWriteFailure(ThumbnailFilePath(clipPath, false), 0);
+        return false;
+    }
+    return WriteThumbnailFile(clipPath, compressed);
 }
 
 bool WriteThumbnailFile(const std::string& clipPath, const CJpegPicture& picture)
 {
     const std::string fileName = ThumbnailFilePath(clipPath, true);
-    const std::string partial = fileName + ".part";
     errno = 0;
-    if (platform::WriteWholeFile(partial, picture.bytes) && std::rename(partial.c_str(), fileName.c_str()) == 0)
+    if (platform::ReplaceFileWith(fileName, WithClipRecord(clipPath, picture.bytes))) {
+        ::unlink((fileName + ".part").c_str());  // what an older version left when interrupted
         return true;
-    const int error = errno;
-    std::remove(partial.c_str());
-    ReportWriteFailure(fileName, error);
-    return false;
-}
-
-bool CopyThumbnailFile(const std::string& jpegPath, const std::string& clipPath)
-{
-    const std::string fileName = ThumbnailFilePath(clipPath, true);
-    if (platform::CopyFileReplacing(jpegPath, fileName))
-        return true;
+    }
     ReportWriteFailure(fileName, errno);
     return false;
 }

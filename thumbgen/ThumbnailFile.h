@@ -11,7 +11,11 @@ class ThumbnailQueue;
 std::string ThumbnailFilePath(const std::string& clipPath, bool createDirectory);
 
 // Reads a clip's thumbnail file into `picture` (its name into `fileName`): true when it is a
-// regular file, no older than its clip, that decodes cleanly; why not is logged otherwise.
+// regular file that decodes cleanly and pictures the clip now under that name; why not is
+// logged otherwise. A file records the size and time of its clip when it was written (in a JPEG
+// comment); one made of an earlier clip of that name is stale. A file without the record (an
+// older version's, another program's) is stale only when older than its clip by more than any
+// clock offset between a camera and a computer explains (26 hours).
 bool ReadThumbnailFile(const std::string& clipPath, CJpegPicture& picture, std::string& fileName);
 
 // Serves a clip from its thumbnail file: true when the file was read and its picture stored.
@@ -26,9 +30,8 @@ bool LoadThumbnailFile(ThumbnailQueue& queue, const std::string& clipPath);
 // whether generation is on or off. True when one was stored.
 bool LoadStoredThumbnail(ThumbnailQueue& queue, const std::string& clipPath);
 
-// Write a clip's thumbnail file through "<file>.part" and a rename, replacing a damaged one.
-// A failure is logged once per folder and reason; the thumbnail itself is kept in memory by the
-// caller all the same.
+// Writes a clip's thumbnail file, with the clip's record, under a fresh temporary name and a
+// rename, replacing a damaged or stale one. A failure is logged once per folder and reason; the
+// thumbnail itself is kept in memory by the caller all the same.
 bool WriteThumbnailFile(const std::string& clipPath, const CRgbImage& picture);
 bool WriteThumbnailFile(const std::string& clipPath, const CJpegPicture& picture);
-bool CopyThumbnailFile(const std::string& jpegPath, const std::string& clipPath);

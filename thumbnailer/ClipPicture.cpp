@@ -1,16 +1,14 @@
 #include "thumbnailer/ClipPicture.h"
 
 #include "imaging/JpegPicture.h"
-#include "model/CardPlaylist.h"
-#include "model/ClipDetails.h"
-#include "model/ThumbnailSet.h"
+#include "model/AVCHDDoc.h"
 #include "platform/FileSystem.h"
+#include "settings/Settings.h"
 #include "thumbgen/FrameGrab.h"
 #include "thumbgen/ThumbnailFile.h"
 
 #include <array>
 #include <cstdint>
-#include <exception>
 #include <optional>
 #include <utility>
 
@@ -24,6 +22,11 @@ std::string ParentOf(const std::string& folder)
     return slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
 }
 
+std::string NameOf(const std::string& path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
 bool SameFolder(const std::string& a, const std::string& b)
 {
     std::uint64_t deviceA = 0, inodeA = 0, deviceB = 0, inodeB = 0;
@@ -31,62 +34,57 @@ bool SameFolder(const std::string& a, const std::string& b)
            deviceA == deviceB && inodeA == inodeB;
 }
 
-// The clip folder the viewer's scan reaches from an AVCHD folder: its BDMV, then STREAM, each
-// step taken where that folder is present.
-std::string ClipFolderBelow(const std::string& avchd)
-{
-    std::string folder = avchd;
-    for (const char* name : {"BDMV", "STREAM"})
-        if (const auto child = platform::FindChildIgnoreCase(folder, name); child && platform::IsDirectory(*child))
-            folder = *child;
-    return folder;
-}
+// The clip as the viewer's grid holds it: its folder's record and its slot there.
+struct GridClip {
+    boost::shared_ptr<CAVCHDDoc::VideoDirectory> folder;
+    int slot = -1;
+};
 
-// The slot of a clip in its folder's numbered clip list, or -1.
-int NumberedSlotOf(const std::string& clipFolder, const std::string& name)
+// The slot of the file named `name` in a folder's clip list, or -1.
+int SlotOf(const CClipDetails& clips, const std::string& name)
 {
-    const CClipDetails clips(true, clipFolder);
     for (int slot = 0; slot < clips.GetCount(); ++slot)
         if (const CClipDetails::ClipEntry* entry = clips.GetEntry(slot); entry != nullptr && entry->name == name)
             return slot;
     return -1;
 }
 
-// The first file of the recording a clip belongs to: the clip itself, unless its card's playlist
-// says it continues a recording the camera split across files (as the viewer joins them).
-std::string RecordingStartOf(const std::string& clipPath)
+// Reads the clip's folder as the viewer's scan does from the top of its card: the outermost of
+// the clip's folder and the four above it (a card's PRIVATE/AVCHD/BDMV/STREAM) whose scan reaches
+// the clip's folder. Only the camera's picture of the clip's own number is decoded.
+GridClip FindGridClip(const std::string& clipPath)
 {
-    const std::string clipFolder = ParentOf(clipPath);
-    const std::string bdmv = ParentOf(clipFolder);
-    const std::string name = clipPath.substr(clipPath.rfind('/') + 1);
-    const std::optional<std::string> playlists = platform::FindChildIgnoreCase(bdmv, "PLAYLIST");
-    if (!platform::EqualsIgnoreCase(clipFolder.substr(clipFolder.rfind('/') + 1), "STREAM") ||
-        !platform::EqualsIgnoreCase(bdmv.substr(bdmv.rfind('/') + 1), "BDMV") || !playlists)
-        return clipPath;
-    CardPlaylist playlist;
-    std::string file, problem;
-    CClipDetails clips(false, clipFolder);
-    if (ReadCardPlaylist(*playlists, playlist, file, problem) != PlaylistRead::Read ||
-        !clips.ApplyPlaylist(playlist, problem))
-        return clipPath;
-    for (int slot = 0; slot < clips.GetCount(); ++slot) {
-        const CClipDetails::ClipEntry* entry = clips.GetEntry(slot);
-        std::string start;
-        if (entry != nullptr && entry->name == name && entry->continues >= 0 && clips.GetClipPath(entry->continues, start))
-            return start;
+    const std::string clipFolder = ParentOf(clipPath), name = NameOf(clipPath);
+    std::array<std::string, 5> roots;
+    roots[0] = clipFolder;
+    for (std::size_t up = 1; up < roots.size(); ++up)
+        roots[up] = ParentOf(roots[up - 1]);
+    CAVCHDDoc::ClipFolderRead how;
+    how.joinRecordings = settings::JoinSplitRecordings.Read();
+    how.showProblems = false;  // a damaged thumbnail file gives no camera picture, as in the grid
+    how.onlyThumbnailSlot = CClipDetails::NumberedSlotOf(name).value_or(CThumbnailSet::kAllSlots);
+    for (auto root = roots.rbegin(); root != roots.rend(); ++root) {
+        if (root != roots.rbegin() && *root == *std::prev(root))
+            continue;  // the top of the file system, reached early
+        const boost::shared_ptr<CAVCHDDoc::VideoDirectory> folder = CAVCHDDoc::ReadClipTree(*root, how);
+        if (!folder || !SameFolder(folder->clips->GetDirectory(), clipFolder))
+            continue;
+        if (const int slot = SlotOf(*folder->clips, name); slot >= 0)
+            return GridClip{folder, slot};
     }
-    return clipPath;
+    return {};
 }
 
-std::unique_ptr<CRgbImage> FromCamera(const std::string& clipPath, const Cancelled&, std::string& problem)
+std::unique_ptr<CRgbImage> CameraPictureOf(const GridClip& clip)
 {
-    std::unique_ptr<CRgbImage> picture = CameraThumbnailOf(clipPath);
-    if (!picture)
-        problem = "no camera thumbnail";
-    return picture;
+    CThumbnailSet* thumbnails = clip.folder ? clip.folder->thumbnails.get() : nullptr;
+    ThumbnailEntry* entry = thumbnails != nullptr ? thumbnails->GetEntry(clip.slot) : nullptr;
+    if (entry == nullptr)
+        return nullptr;
+    return entry->picture ? std::move(entry->picture) : entry->jpeg.Decode();
 }
 
-std::unique_ptr<CRgbImage> FromThumbnailFile(const std::string& clipPath, const Cancelled&, std::string& problem)
+std::unique_ptr<CRgbImage> FromThumbnailFile(const std::string& clipPath, std::string& problem)
 {
     CJpegPicture jpeg;
     std::string fileName;
@@ -109,44 +107,28 @@ std::unique_ptr<CRgbImage> FromFirstFrame(const std::string& clipPath, const Can
 
 std::unique_ptr<CRgbImage> CameraThumbnailOf(const std::string& clipPath)
 {
-    const std::string clipFolder = ParentOf(clipPath);
-    const std::string name = clipPath.substr(clipPath.rfind('/') + 1);
-    // Outermost first: the card opened at its top reaches the clips through all three.
-    for (const std::string& avchd : {ParentOf(ParentOf(clipFolder)), ParentOf(clipFolder), clipFolder}) {
-        if (!SameFolder(ClipFolderBelow(avchd), clipFolder))
-            continue;
-        const std::string dataFile = CThumbnailSet::FindDataFile(avchd.back() == '/' ? avchd : avchd + "/");
-        if (dataFile.empty())
-            continue;
-        // Where the set holds a picture for the slot, the viewer numbers the clips as here.
-        const int slot = NumberedSlotOf(clipFolder, name);
-        if (slot < 0)
-            return nullptr;
-        try {
-            CThumbnailSet thumbnails(dataFile, CThumbnailSet::kMaxFolderPixels, slot);
-            ThumbnailEntry* entry = thumbnails.GetEntry(slot);
-            if (entry == nullptr)
-                return nullptr;
-            return entry->picture ? std::move(entry->picture) : entry->jpeg.Decode();
-        } catch (const std::exception&) {
-            return nullptr;  // the clip's own block is damaged: the viewer shows no camera picture either
-        }
-    }
-    return nullptr;
+    return CameraPictureOf(FindGridClip(clipPath));
 }
 
 ClipPicture FindClipPicture(const std::string& clipPath, const Cancelled& cancelled)
 {
-    using Step = std::unique_ptr<CRgbImage> (*)(const std::string&, const Cancelled&, std::string&);
-    static constexpr std::array<Step, 3> kSteps = {FromCamera, FromThumbnailFile, FromFirstFrame};
-    // A file that continues a split recording starts without a key frame: it is pictured as its
-    // recording is, by the recording's first file.
-    const std::string pictured = RecordingStartOf(clipPath);
+    // A file that continues a split recording starts without a key frame: where the grid joins
+    // it to its recording, it is pictured as the recording is, by the recording's first file.
+    GridClip clip = FindGridClip(clipPath);
+    std::string pictured = clipPath;
+    if (clip.folder) {
+        const CClipDetails& clips = *clip.folder->clips;
+        if (const CClipDetails::ClipEntry* entry = clips.GetEntry(clip.slot);
+            entry != nullptr && clips.IsContinuation(clip.slot) && clips.GetClipPath(entry->continues, pictured))
+            clip = FindGridClip(pictured);  // with the camera's picture of the first file
+    }
     ClipPicture found;
-    for (const Step step : kSteps)
-        if ((found.picture = step(pictured, cancelled, found.problem))) {
-            found.problem.clear();
-            break;
-        }
+    if ((found.picture = CameraPictureOf(clip)))
+        return found;
+    if ((found.picture = FromThumbnailFile(pictured, found.problem)))
+        return found;
+    found.picture = FromFirstFrame(pictured, cancelled, found.problem);
+    if (found.picture)
+        found.problem.clear();
     return found;
 }

@@ -24,6 +24,8 @@ run=(
   shared-mime-info
   # the desktop's programs, mounts and thumbnail cache (GIO, GdkPixbuf)
   libglib2.0-dev libgdk-pixbuf-2.0-dev
+  # importing recordings: the database of what was imported (SQLite), SHA-256 (libcrypto)
+  libsqlite3-dev libssl-dev
 )
 virtual_display=(
   # windows under a virtual display, and screenshots of them
@@ -45,6 +47,8 @@ test=(
   # the Debian package: built with CPack (dpkg-shlibdeps from dpkg-dev, fakeroot) and checked
   # with lintian; the desktop's thumbnail factory that runs the thumbnailer and reads the cache
   dpkg-dev fakeroot file lintian python3-gi gir1.2-gnomedesktop-3.0
+  # a file system that fails mid-read as a pulled card does (FUSE), for the import's tests
+  libfuse3-dev fuse3
 )
 
 sets=("$@")

@@ -119,6 +119,12 @@ void CItemPainter::PaintClip(const CFmtClip& clip)
             dc_.DrawBitmap(*picture, rect.x + border, rect.y + border, false);
     }
 
+    if (clip.Clips() != nullptr) {
+        const CClipDetails::ClipEntry* details = clip.Clips()->GetEntry(static_cast<int>(clip.Index()));
+        if (details != nullptr && !details->importedTo.empty())
+            DrawImportedMark(rect);
+    }
+
     wxRect text = wxRect(rect).Deflate(border);
     if (entry != nullptr) {
         const int pictureHeight = entry->Height();
@@ -126,4 +132,16 @@ void CItemPainter::PaintClip(const CFmtClip& clip)
         text.height -= pictureHeight;
     }
     DrawLabel(label, 1, fonts_.label, fill, text, true);
+}
+
+void CItemPainter::DrawImportedMark(const wxRect& cell)
+{
+    constexpr int kDiameter = 18, kInset = 8;
+    const wxPoint centre(cell.GetRight() - kInset - kDiameter / 2, cell.y + kInset + kDiameter / 2);
+    dc_.SetPen(*wxTRANSPARENT_PEN);
+    dc_.SetBrush(wxBrush(Colour(view_colours::kImportedMark)));
+    dc_.DrawCircle(centre, kDiameter / 2);
+    dc_.SetPen(wxPen(*wxWHITE, 2));
+    const wxPoint tick[] = {centre + wxPoint(-5, 0), centre + wxPoint(-1, 4), centre + wxPoint(5, -4)};
+    dc_.DrawLines(3, tick);
 }

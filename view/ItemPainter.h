@@ -12,6 +12,7 @@ namespace view_colours {
 inline const unsigned char kCaption[3] = {255, 255, 128};
 inline const unsigned char kClip[3] = {204, 192, 224};
 inline const unsigned char kSelectedClip[3] = {192, 128, 255};
+inline const unsigned char kImportedMark[3] = {0, 150, 70};  // the disc on an imported clip
 }  // namespace view_colours
 
 // Fills rectangles of one colour: through one path and one fill where the DC draws through a
@@ -37,6 +38,8 @@ public:
     void PaintClip(const CFmtClip& clip) override;
 
 private:
+    // A green disc with a white tick in the cell's top right corner: the recording is imported.
+    void DrawImportedMark(const wxRect& cell);
     void DrawLabel(const std::string& text, int fontId, const wxFont& font, const wxColour& background,
                    const wxRect& box, bool centred);
 

@@ -25,15 +25,35 @@ wxString COfferBar::Text() const
     return text_->GetLabel();
 }
 
-void COfferBar::Present(const wxString& text, bool withAction)
+wxButton* COfferBar::AddAction(const wxString& label)
+{
+    auto* button = new wxButton(this, wxID_ANY, label);
+    GetSizer()->Insert(static_cast<std::size_t>(2 + more_.size()), button, 0, wxTOP | wxBOTTOM | wxRIGHT, 4);
+    more_.push_back(button);
+    SetSizerAndFit(GetSizer(), false);
+    return button;
+}
+
+void COfferBar::PresentNotice(const wxString& text)
+{
+    Present(text);
+    action_->Hide();
+    for (wxButton* button : more_)
+        button->Hide();
+    Layout();
+}
+
+void COfferBar::Present(const wxString& text)
 {
     // Offered again as it stands (the counts are offered whenever they may have changed): the
     // window is left as it is.
-    if (offering_ && text_->GetLabel() == text && action_->IsShown() == withAction)
+    if (offering_ && text_->GetLabel() == text && action_->IsShown())
         return;
     offering_ = true;
+    action_->Show();
+    for (wxButton* button : more_)
+        button->Show();
     text_->SetLabel(text);
-    action_->Show(withAction);
     Layout();
     showOrHide_(true);
 }

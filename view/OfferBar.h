@@ -2,6 +2,7 @@
 #include <wx/panel.h>
 
 #include <functional>
+#include <vector>
 
 class wxButton;
 class wxStaticText;
@@ -19,8 +20,12 @@ public:
 protected:
     // `showOrHide` lays the bar in or out of its window.
     COfferBar(wxWindow* parent, const wxString& actionLabel, std::function<void(bool shown)> showOrHide);
-    // Shows the bar with the text, and the action's button unless the bar only tells.
-    void Present(const wxString& text, bool withAction = true);
+    // Shows the bar with the text.
+    void Present(const wxString& text);
+    // Shows the bar with the text and Dismiss only: there is nothing more to do.
+    void PresentNotice(const wxString& text);
+    // A further action's button, before Dismiss; shown with the first one.
+    wxButton* AddAction(const wxString& label);
     void Close();
     // The action's button was pressed; the bar is still shown.
     virtual void OnAction() = 0;
@@ -34,5 +39,6 @@ private:
     wxStaticText* text_ = nullptr;
     wxButton* action_ = nullptr;
     wxButton* dismiss_ = nullptr;
+    std::vector<wxButton*> more_;
     bool offering_ = false;
 };

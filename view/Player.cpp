@@ -27,8 +27,15 @@ std::string ClipType(const std::string& path)
     return type.rfind("video/", 0) == 0 ? type : kClipMimeType;
 }
 
-void ReportLaunch(const platform::DesktopLaunch& launch, const std::string& what)
+void ReportLaunch(const platform::DesktopLaunch& launch, const std::string& what,
+                  const std::vector<std::string>& paths = {})
 {
+    if (launch.started && launch.firstFileOnly) {
+        const std::size_t rest = paths.size() - 1;
+        LogEvent("Playing [%s] with %s, which takes one file at a time; %zu more file%s not played",
+                 paths.front().c_str(), launch.program.c_str(), rest, rest == 1 ? " is" : "s are");
+        return;
+    }
     if (launch.started) {
         LogEvent("Playing %s with %s", what.c_str(), launch.program.c_str());
         return;
@@ -73,7 +80,7 @@ void PlayClipsWithUsersPlayer(const std::vector<std::string>& paths)
         return;
     }
     const std::string what = platform::FormatString("%zu clip%s", paths.size(), paths.size() == 1 ? "" : "s");
-    ReportLaunch(platform::OpenWithProgramFor(type, paths), what);
+    ReportLaunch(platform::OpenWithProgramFor(type, paths), what, paths);
 }
 
 void PlayClipWithUsersPlayer(const std::vector<std::string>& files)
@@ -81,6 +88,12 @@ void PlayClipWithUsersPlayer(const std::vector<std::string>& files)
     if (files.empty())
         return;
     const std::string type = ClipType(files.front());
+    // A recording the camera split plays in one player, every part in order: a video player that
+    // takes one file a run gets the parts through the playlist, as Play Selection gives them.
+    if (files.size() > 1 && !platform::TakesSeveralFiles(type) && platform::HasProgramFor(kPlaylistMimeType)) {
+        PlayClipsWithUsersPlayer(files);
+        return;
+    }
     if (!platform::HasProgramFor(type)) {
         ReportNoPlayer(type);
         return;
@@ -88,7 +101,7 @@ void PlayClipWithUsersPlayer(const std::vector<std::string>& files)
     const std::string what = files.size() == 1 ? "[" + files.front() + "]"
                                                : platform::FormatString("[%s] and the %zu files that continue it",
                                                                         files.front().c_str(), files.size() - 1);
-    ReportLaunch(platform::OpenWithProgramFor(type, files), what);
+    ReportLaunch(platform::OpenWithProgramFor(type, files), what, files);
 }
 
 bool ReportMissingClips(const std::vector<std::string>& paths)

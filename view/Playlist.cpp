@@ -1,6 +1,7 @@
 #include "view/Playlist.h"
 
 #include "platform/FileSystem.h"
+#include "platform/ReplacingFile.h"
 #include "platform/TempDirectory.h"
 
 #include <cstdio>
@@ -57,9 +58,5 @@ bool WritePlaylistFile(const std::vector<std::string>& paths, std::string& fileP
         return false;
     filePath = folder + "AVCHD.wpl";
     const std::string text = MakePlaylistText(paths);
-    platform::FilePtr file = platform::CreateFileForWriting(filePath);
-    if (!file)
-        return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-    return std::fclose(file.release()) == 0 && written;
+    return platform::ReplaceFileWith(filePath, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, 0600);
 }

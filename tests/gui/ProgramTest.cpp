@@ -186,6 +186,55 @@ TEST_F(ProgramTest, EndedWhileGrabsRunItHoldsNoClipAgainstAndTheNextStartMakesEv
     EXPECT_TRUE(FilesUnder(dir_ / "cache", "*.failed").empty());
 }
 
+// A card whose thumbnails are all made can be unmounted while the viewer stays open: neither
+// the viewer nor its grab workers keep a clip, or any other file or folder of the card, open.
+// Once through the grab workers, once with thumbnails made in the viewer's own process.
+TEST_F(ProgramTest, ACardWhoseThumbnailsAreMadeUnmountsWhileTheViewerStaysOpen)
+{
+    const std::string image = dir_ / "card.img", card = dir_ / "card";
+    MakeDirs(card);
+    if (Shell("truncate -s 64M " + ShellQuote(image) + " && mkfs.ext4 -q -F " + ShellQuote(image) +
+              " >/dev/null 2>&1 && mount -o loop " + ShellQuote(image) + " " + ShellQuote(card) + " 2>/dev/null") != 0)
+        GTEST_SKIP() << "this machine does not let an image be loop-mounted";
+    struct Unmount {
+        std::string card;
+        ~Unmount() { Shell("umount -l " + ShellQuote(card) + " 2>/dev/null"); }
+    } unmount{card};
+    const std::string stream = card + "/PRIVATE/AVCHD/BDMV/STREAM";
+    MakeDirs(stream);
+    std::vector<std::string> clips;
+    for (const std::string& clip : {TestClips().interlaced1080, TestClips().progressive720, TestClips().anamorphic1440}) {
+        clips.push_back(stream + "/0000" + std::to_string(clips.size()) + ".MTS");
+        ASSERT_EQ(Shell("cp " + ShellQuote(clip) + " " + ShellQuote(clips.back())), 0);
+    }
+    settings::LastDirectory.Write(card);
+    settings::GenerateThumbnails.Write(true);
+    WriteFile(dir_ / "broken-worker.sh", "#!/bin/sh\nexec " + ShellQuote(GRAB_WORKER) + " --exit-at-start\n");
+    ASSERT_EQ(chmod((dir_ / "broken-worker.sh").c_str(), 0700), 0);
+    for (const std::string& worker : {std::string(GRAB_WORKER), dir_ / "broken-worker.sh"}) {
+        SCOPED_TRACE(worker);
+        const ScopedEnv workerCommand("VIEWMERE_GRAB_WORKER", worker);
+        const ScopedEnv cache("XDG_CACHE_HOME", dir_ / ("cache-" + std::to_string(worker.size())));  // nothing shared
+        ASSERT_EQ(Shell("mount | grep -q " + ShellQuote(card) + " || mount -o loop " + ShellQuote(image) + " " +
+                        ShellQuote(card)),
+                  0);
+        for (const std::string& clip : clips)
+            std::remove((clip + ".viewmere.jpg").c_str());
+        Program program(dir_.Path());
+        EXPECT_TRUE(WaitFor(60s, [&] {
+            return std::all_of(clips.begin(), clips.end(),
+                               [](const std::string& clip) { return platform::FileExists(clip + ".viewmere.jpg"); });
+        }));
+        std::vector<std::string> held;
+        EXPECT_TRUE(WaitFor(10s, [&] { return (held = OpenFilesBelow(ProcessTree(program.Pid()), card)).empty(); }))
+            << held.front();
+        EXPECT_EQ(Shell("umount " + ShellQuote(card)), 0);
+        EXPECT_TRUE(program.StillRunning());
+        const int status = program.EndWith(SIGTERM);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+}
+
 TEST_F(ProgramTest, ASignalEndsItWhileAWarningBoxIsUp)
 {
     // An index file too short to use: the folder scan stops on a warning box until answered.

@@ -1,11 +1,14 @@
 #include "imaging/JPEGException.h"
 #include "imaging/JpegPicture.h"
+#include "imaging/PngEncoder.h"
 #include "imaging/RgbImage.h"
 #include "support/JpegFixtures.h"
 #include "support/MessageBoxRecorder.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <libdeflate.h>
 
 #include <unistd.h>
 
@@ -392,4 +395,43 @@ TEST(PixelBufferTest, FreedPictureMemoryIsGivenBackPastTheBound)
         ASSERT_TRUE(buffers.back());
         buffers.back()[kBuffer - 1] = 2;
     }
+}
+
+// The PNG encoder reuses its rows from picture to picture on a thread: a small picture after a
+// large one is whole, and its rows are its own.
+TEST(PngEncoderTest, APictureAfterALargerOneIsWholeAndItsOwn)
+{
+    auto picture = [](int width, int height, std::uint8_t seed) {
+        CRgbImage image;
+        image.width = width;
+        image.height = height;
+        image.stride = static_cast<std::int32_t>(CRgbImage::StrideFor(width));
+        image.pixels = imaging::AllocatePixels(static_cast<std::size_t>(image.stride) * height);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width * 3; ++x)
+                image.pixels[image.OffsetOf(0, y) + x] = static_cast<std::uint8_t>(seed + x * 7 + y * 13);
+        return image;
+    };
+    // The filtered rows of a PNG of 8-bit RGB, inflated.
+    auto rows = [](const std::vector<std::uint8_t>& png, std::size_t bytes) {
+        const std::size_t idat = std::search(png.begin(), png.end(), std::begin("IDAT"), std::end("IDAT") - 1) - png.begin();
+        const std::size_t length = static_cast<std::size_t>(png[idat - 4]) << 24 | png[idat - 3] << 16 | png[idat - 2] << 8 | png[idat - 1];
+        std::vector<std::uint8_t> out(bytes);
+        std::size_t got = 0;
+        libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
+        const auto result = libdeflate_zlib_decompress(inflater, png.data() + idat + 4, length, out.data(), out.size(), &got);
+        libdeflate_free_decompressor(inflater);
+        EXPECT_EQ(result, LIBDEFLATE_SUCCESS);
+        out.resize(got);
+        return out;
+    };
+    const CRgbImage large = picture(2000, 1200, 1), small = picture(384, 216, 99);
+    const std::vector<std::uint8_t> first = imaging::EncodePng(small, {});
+    ASSERT_FALSE(imaging::EncodePng(large, {}).empty());
+    const std::vector<std::uint8_t> again = imaging::EncodePng(small, {});
+    EXPECT_EQ(again, first);
+    const std::vector<std::uint8_t> filtered = rows(again, (384 * 3 + 1) * 216);
+    ASSERT_EQ(filtered.size(), (384u * 3 + 1) * 216);
+    EXPECT_EQ(filtered[0], 1);                           // the Sub filter
+    EXPECT_EQ(filtered[1], small.pixels[small.OffsetOf(0, 0) + 2]);  // the first pixel's red
 }

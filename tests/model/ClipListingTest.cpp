@@ -1,5 +1,6 @@
 #include "model/ClipListing.h"
 #include "support/CardLayout.h"
+#include "support/Clips.h"
 #include "support/MdpmClips.h"
 #include "support/TempDir.h"
 
@@ -55,4 +56,28 @@ TEST(ClipListingTest, AFolderThatCannotBeReadGivesStatus2AndOneLine)
         EXPECT_EQ(told.rfind("viewmere: cannot read folder " + folder + ": ", 0), 0u) << told;
         EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1);
     }
+}
+
+// A copy of a card where one clip was re-exported by another program: a plain transport stream
+// of 188-byte packets before an M2TS stream of 192-byte packets, read one after the other on
+// the same thread, each measured whole.
+TEST(ClipListingTest, AFolderMixingStreamLayoutsGivesEachClipItsDuration)
+{
+    TempDir dir;
+    ScopedEnv config("XDG_CONFIG_HOME", dir / "config");
+    const std::string folder = dir / "copied";
+    Shell("mkdir -p " + ShellQuote(folder));
+    const std::string encode = "ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=640x360:rate=25:duration=";
+    ASSERT_EQ(Shell(encode + "2 -c:v libx264 -preset ultrafast -f mpegts " + ShellQuote(folder + "/00000.MTS")), 0);
+    ASSERT_EQ(Shell(encode + "3 -c:v libx264 -preset ultrafast -b:v 2M -f mpegts -mpegts_m2ts_mode 1 " +
+                    ShellQuote(folder + "/00001.MTS")),
+              0);
+    ASSERT_GT(ReadFile(folder + "/00001.MTS").size(), 200u * 1024);
+    std::ostringstream out, errors;
+    ASSERT_EQ(ListClips(folder, out, errors), 0);
+    std::vector<std::string> durations;
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);)
+        durations.push_back(line.substr(line.rfind('\t', line.rfind('\t') - 1) + 1));
+    EXPECT_EQ(durations, (std::vector<std::string>{"2.000\t1/1", "3.000\t1/1"}));
 }

@@ -1,3 +1,4 @@
+#include "model/H264Stream.h"
 #include "model/RecordingTime.h"
 #include "support/LogCapture.h"
 #include "support/MdpmClips.h"
@@ -167,4 +168,76 @@ TEST(RecordingTimeTest, StreamBytesWithLengthsAndEntriesThatLieOrSurprise)
         EXPECT_FALSE(scan.settled) << cut;
         EXPECT_EQ(scan.time, std::nullopt);
     }
+}
+
+namespace {
+
+// The bits of a sequence parameter set, written as an encoder writes them.
+class SpsWriter {
+public:
+    void Bits(std::uint64_t value, int count)
+    {
+        for (int i = count - 1; i >= 0; --i)
+            bits_.push_back(((value >> i) & 1) != 0);
+    }
+    void Unsigned(std::uint64_t value)
+    {
+        int length = 0;
+        while ((value + 1) >> (length + 1) != 0)
+            ++length;
+        Bits(0, length);
+        Bits(value + 1, length + 1);
+    }
+    void Signed(std::int64_t value) { Unsigned(value > 0 ? 2 * static_cast<std::uint64_t>(value) - 1 : -2 * value); }
+    // A High profile set with one 4x4 scaling list whose first step is `delta` (not one that ends
+    // the list), and a frame rate
+    // of 25 pictures a second.
+    static std::vector<std::uint8_t> WithScalingStep(std::int64_t delta)
+    {
+        SpsWriter sps;
+        sps.Bits(0x67, 8);
+        sps.Bits(100, 8), sps.Bits(40, 16), sps.Unsigned(0);  // profile, constraints and level, id
+        sps.Unsigned(1), sps.Unsigned(0), sps.Unsigned(0), sps.Bits(0, 1);  // 4:2:0, 8 bits
+        sps.Bits(1, 1), sps.Bits(1, 1);  // a scaling matrix, whose first list is present
+        sps.Signed(delta);
+        for (int j = 1; j < 16; ++j)
+            sps.Signed(0);
+        sps.Bits(0, 7);  // the other lists are absent
+        sps.Unsigned(0), sps.Unsigned(0), sps.Unsigned(0), sps.Unsigned(4), sps.Bits(0, 1);
+        sps.Unsigned(119), sps.Unsigned(67), sps.Bits(1, 1), sps.Bits(1, 1), sps.Bits(0, 1);  // 1920 x 1088
+        sps.Bits(1, 1), sps.Bits(0, 4), sps.Bits(1, 1), sps.Bits(1, 32), sps.Bits(50, 32);  // VUI timing
+        sps.Bits(1, 1);
+        while (sps.bits_.size() % 8 != 0)
+            sps.Bits(0, 1);
+        std::vector<std::uint8_t> stream = {0, 0, 1};
+        int zeros = 0;
+        for (std::size_t at = 0; at < sps.bits_.size(); at += 8) {
+            std::uint8_t byte = 0;
+            for (int i = 0; i < 8; ++i)
+                byte = static_cast<std::uint8_t>(byte << 1 | sps.bits_[at + i]);
+            if (zeros >= 2 && byte <= 3) {
+                stream.push_back(3);  // emulation prevention
+                zeros = 0;
+            }
+            stream.push_back(byte);
+            zeros = byte == 0 ? zeros + 1 : 0;
+        }
+        stream.insert(stream.end(), {0, 0, 1, 0x68});  // the picture parameter set that follows
+        return stream;
+    }
+
+private:
+    std::vector<bool> bits_;
+};
+
+}  // namespace
+
+// A scaling list step of a hostile stream, far outside what a set may hold, fails the set
+// instead of overflowing the sum; real steps leave the frame rate readable.
+TEST(RecordingTimeTest, AScalingListStepBeyondItsRangeFailsTheSet)
+{
+    EXPECT_EQ(h264::PictureTicks(SpsWriter::WithScalingStep(-7)), std::optional<std::uint64_t>(3600));
+    EXPECT_EQ(h264::PictureTicks(SpsWriter::WithScalingStep(127)), std::optional<std::uint64_t>(3600));
+    for (const std::int64_t hostile : {std::int64_t{128}, std::int64_t{-129}, std::int64_t{2147483647}, std::int64_t{-2147483647}})
+        EXPECT_EQ(h264::PictureTicks(SpsWriter::WithScalingStep(hostile)), std::nullopt) << hostile;
 }

@@ -101,3 +101,42 @@ TEST(BitmapStretchTest, TinySourcesFillTheGridCellLikeTheAreaAverage)
                         << rows[0].size() << "x" << rows.size() << " to " << w << "x" << h << " at " << x << "," << y;
         }
 }
+
+// The per-pixel loops are built for AVX-512, AVX2 and any processor: each that this processor
+// runs gives the very pixels of the plain build, from a decoder's planes (progressive and
+// interlaced, studio and full range, sizes that divide evenly and sizes that do not) and from
+// 32-bit pixels.
+TEST(BitmapStretchTest, EveryVectorBuildGivesThePixelsOfThePlainOne)
+{
+    std::uint32_t seed = 12345;
+    auto next = [&] { return static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24); };
+    std::vector<std::uint8_t> luma(1920 * 1080), blue(960 * 540), red(960 * 540), pixels(333 * 97 * 4);
+    for (auto* plane : {&luma, &blue, &red, &pixels})
+        for (std::uint8_t& sample : *plane)
+            sample = next();
+    const platform::PlaneView y{luma.data(), 1920, 1920, 1080}, cb{blue.data(), 960, 960, 540}, cr{red.data(), 960, 960, 540};
+    auto stretchAll = [&] {
+        std::vector<platform::DeviceBitmap> made;
+        for (const bool interlaced : {false, true})
+            for (const bool fullRange : {false, true})
+                for (const auto& [width, height] : {std::pair{384, 216}, std::pair{250, 141}})
+                    made.push_back(platform::StretchYcbcrHalftone(y, cb, cr, {0.2126, 0.0722, fullRange, interlaced},
+                                                                  width, height));
+        made.push_back(platform::StretchHalftone(platform::PixelView{pixels.data(), 333 * 4, 333, 97, true}, 100, 31));
+        return made;
+    };
+    const std::vector<platform::StretchVectors> builds = platform::StretchVectorsThisProcessorRuns();
+    ASSERT_EQ(builds.front(), platform::StretchVectors::Default);
+    ASSERT_TRUE(platform::UseStretchVectors(platform::StretchVectors::Default));
+    const std::vector<platform::DeviceBitmap> plain = stretchAll();
+    for (const platform::StretchVectors build : builds) {
+        ASSERT_TRUE(platform::UseStretchVectors(build));
+        const std::vector<platform::DeviceBitmap> made = stretchAll();
+        for (std::size_t i = 0; i < plain.size(); ++i)
+            EXPECT_TRUE(made[i].bits == plain[i].bits && !made[i].bits.empty()) << static_cast<int>(build) << " " << i;
+    }
+    ASSERT_TRUE(platform::UseStretchVectors(builds.back()));
+    if (builds.back() != platform::StretchVectors::Avx512) {
+        EXPECT_FALSE(platform::UseStretchVectors(platform::StretchVectors::Avx512));
+    }
+}

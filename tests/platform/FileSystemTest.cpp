@@ -1,4 +1,5 @@
 #include "platform/FileSystem.h"
+#include "platform/ReplacingFile.h"
 #include "support/TempDir.h"
 
 #include <sys/stat.h>
@@ -7,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 
 using namespace testing_support;
 
@@ -119,4 +122,47 @@ TEST(JoinPathTest, NeverDoublesTheSeparator)
     EXPECT_EQ(platform::JoinPath("/card", "00001.MTS"), "/card/00001.MTS");
     EXPECT_EQ(platform::JoinPath("/", "00001.MTS"), "/00001.MTS");
     EXPECT_EQ(platform::JoinPath("", "x"), "x");
+}
+
+// Files written through a temporary name are created afresh and exclusively: a link planted at
+// the target's name or at a temporary name an older version used is replaced or left alone,
+// never followed, and a write the disk cannot hold leaves the old file and no temporary one.
+TEST(ReplacingFileTest, NeverWritesThroughALinkAndLeavesNothingHalfWritten)
+{
+    TempDir dir;
+    const std::string victim = dir / "home-file", target = dir / "card/00000.MTS.viewmere.jpg";
+    WriteFile(victim, "the user's own file");
+    MakeDirs(dir / "card");
+    ASSERT_EQ(symlink(victim.c_str(), target.c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), (target + ".part").c_str()), 0);
+    const std::string picture = "new picture";
+    ASSERT_TRUE(platform::ReplaceFileWith(target, {reinterpret_cast<const std::uint8_t*>(picture.data()), picture.size()}));
+    EXPECT_EQ(ReadFile(victim), "the user's own file");
+    struct stat info {};
+    ASSERT_EQ(lstat(target.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    EXPECT_EQ(ReadFile(target), picture);
+
+    // Abandoned, the temporary file goes.
+    {
+        platform::ReplacingFile abandoned(target, 0600);
+        ASSERT_TRUE(abandoned.Opened() && abandoned.Write(std::string_view("half")));
+    }
+    std::vector<platform::DirEntry> left;
+    platform::ListDirectory(dir / "card", left);
+    EXPECT_EQ(left.size(), 2u);  // the file and the link an older version could have followed
+
+    const std::string card = "'" + dir / "card" + "'";  // the scratch folder's name needs no more quoting
+    if (std::system(("mount -t tmpfs -o size=64k tmpfs " + card + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "this machine does not let a small tmpfs be mounted";
+    WriteFile(target, "old");
+    const std::vector<std::uint8_t> large(256 * 1024, 7);
+    EXPECT_FALSE(platform::ReplaceFileWith(target, large, 0644, true));
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(ReadFile(target), "old");
+    left.clear();
+    platform::ListDirectory(dir / "card", left);
+    EXPECT_EQ(left.size(), 1u);
+    std::system(("umount " + card).c_str());
 }

@@ -7,6 +7,7 @@
 #include "support/JpegFixtures.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
+#include "thumbgen/ThumbnailFile.h"
 #include "thumbgen/FFmpegCommand.h"
 #include "thumbgen/FrameGrab.h"
 #include "thumbgen/ThumbnailGenerator.h"
@@ -439,11 +440,13 @@ TEST_F(GrabTest, FFmpegGrabWithTheRealProgram)
 TEST_F(GrabTest, FFmpegGrabReplacesADamagedThumbnailFileThroughAPartFile)
 {
     // The clip is grabbed only when its file did not load: what is there is damaged (here cut
-    // short by an interrupted copy, with the copy's stale part file beside it).
+    // short by an interrupted copy). Where an older version put its part file, someone planted a
+    // link to a file of the user's: it is never written through.
     const std::string clip = CopyClip(TestClips().progressive720, "00002.m2ts");
     const std::string good = SolidJpeg(64, 36, 0, 255, 0);
     WriteFile(clip + ".viewmere.jpg", good.substr(0, good.size() / 2));
-    WriteFile(clip + ".viewmere.jpg.part", "stale");
+    WriteFile(dir_ / "home-file", "the user's own file");
+    ASSERT_EQ(symlink((dir_ / "home-file").c_str(), (clip + ".viewmere.jpg.part").c_str()), 0);
     GrabWithFFmpeg(queue_, clip);
     std::string path;
     ThumbnailResult result;
@@ -452,15 +455,51 @@ TEST_F(GrabTest, FFmpegGrabReplacesADamagedThumbnailFileThroughAPartFile)
     ASSERT_TRUE(written.LoadJpegFile(clip + ".viewmere.jpg", CRgbImage::DecodeRules{CRgbImage::kMaxPixels, true}));
     EXPECT_EQ(written.width, 416);
     EXPECT_FALSE(platform::FileExists(clip + ".viewmere.jpg.part"));
+    EXPECT_EQ(ReadFile(dir_ / "home-file"), "the user's own file");
 }
 
-TEST_F(GrabTest, AThumbnailFileOlderThanItsClipIsReplacedByThePictureOfTheClip)
+// A thumbnail file is stale when its clip changed, not when two clocks disagree: a card keeps
+// the camera's clock, and a FAT card read without a zone option reads local time as UTC.
+TEST_F(GrabTest, AThumbnailFileIsMadeAgainWhenItsClipChangedNotWhenTheClocksDisagree)
 {
+    const std::string clip = CopyClip(TestClips().progressive720, "00000.MTS");
+    const std::string file = clip + ".viewmere.jpg";
+    const std::time_t recorded = time(nullptr) - 3600;
+    SetModificationTime(clip, recorded);
+    CJpegPicture green;
+    const std::string greenBytes = SolidJpeg(384, 216, 0, 255, 0);
+    std::string problem;
+    ASSERT_TRUE(green.Adopt({greenBytes.begin(), greenBytes.end()}, CRgbImage::kMaxPixels, problem));
+    ASSERT_TRUE(WriteThumbnailFile(clip, green));
+    auto kept = [&] {
+        CJpegPicture picture;
+        std::string name;
+        return ReadThumbnailFile(clip, picture, name);
+    };
+    // Written hours before the camera's time of its clip (a camera east of Greenwich), or read
+    // on a computer whose zone shifts the clip's time by whole hours: the same clip.
+    SetModificationTime(file, recorded - 5 * 3600);
+    EXPECT_TRUE(kept());
+    SetModificationTime(clip, recorded + 9 * 3600 + 30 * 60);
+    EXPECT_TRUE(kept());
+    // A file without the record, from an older version or another program, is judged by its
+    // time: only older than its clip by more than a day and two hours.
+    WriteFile(file, SolidJpeg(384, 216, 0, 255, 0));
+    SetModificationTime(file, recorded - 25 * 3600);
+    SetModificationTime(clip, recorded);
+    EXPECT_TRUE(kept());
+    SetModificationTime(file, recorded - 27 * 3600);
+    EXPECT_FALSE(kept());
+    EXPECT_EQ(TakeLogMessages().back(), "Ignored thumbnail file [" + file + "]: it is older than its clip");
+
     // A card formatted in the camera starts again at 00000.MTS; copied into the folder of the
-    // last card, the new clip finds the old clip's thumbnail file under its name.
-    const std::string clip = CopyClip(TestClips().redOverBlue, "00000.MTS");
-    WriteFile(clip + ".viewmere.jpg", SolidJpeg(384, 216, 0, 255, 0));
-    SetModificationTime(clip + ".viewmere.jpg", time(nullptr) - 86400);
+    // last card, the new clip finds the old clip's thumbnail file under its name, written an
+    // instant before it.
+    ASSERT_TRUE(WriteThumbnailFile(clip, green));
+    CopyClip(TestClips().redOverBlue, "00000.MTS");
+    SetModificationTime(clip, recorded);
+    EXPECT_FALSE(kept());
+    EXPECT_EQ(TakeLogMessages().back(), "Ignored thumbnail file [" + file + "]: it pictures another clip of that name");
     CThumbnailGenerator::MakeThumbnail(queue_, clip);
     ThumbnailResult result;
     const platform::DeviceBitmap* grabbed = StoredBitmap(queue_, result, clip);
@@ -469,7 +508,7 @@ TEST_F(GrabTest, AThumbnailFileOlderThanItsClipIsReplacedByThePictureOfTheClip)
     CRgbImage written;
     ASSERT_TRUE(written.LoadJpegFile(clip + ".viewmere.jpg", CRgbImage::DecodeRules{CRgbImage::kMaxPixels, true}));
     EXPECT_GT(written.pixels[written.OffsetOf(192, 10) + 2], 200);  // red
-    EXPECT_FALSE(platform::FileExists(clip + ".viewmere.jpg.part"));
+    EXPECT_TRUE(kept());
 }
 
 TEST_F(GrabTest, FFmpegTemplateProblemsStartNoProcess)

@@ -4,6 +4,7 @@
 // else one line on standard error, no file, and never a hang.
 #include "model/AVCHDDoc.h"
 #include "platform/DesktopApps.h"
+#include "settings/Settings.h"
 #include "support/CardLayout.h"
 #include "support/CardPlaylists.h"
 #include "support/Clips.h"
@@ -110,6 +111,14 @@ TEST(ThumbnailerTest, FromItsExecLineItGivesTheCamerasPictureTheThumbnailFileOrT
         EXPECT_TRUE(Near(top, c.top) && Near(std::get<2>(PngAt(output, 0.5, 0.8)), c.bottom));
         std::remove(output.c_str());
     }
+    // With split recordings shown file by file, as the viewer then shows them, the file that
+    // continues one has a picture of its own.
+    settings::JoinSplitRecordings.Write(false);
+    std::string errors;
+    EXPECT_EQ(RunExecLine(dir, platform::FileUri(stream + "/00004.MTS"), errors), 0);
+    EXPECT_TRUE(Near(std::get<2>(PngAt(output, 0.5, 0.5)), {0, 0, 255}));
+    std::remove(output.c_str());
+    settings::JoinSplitRecordings.Write(true);
 
     // Nothing it cannot picture gives a file; each says why in one line, within the time limit
     // even when the decoder hangs.

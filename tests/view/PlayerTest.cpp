@@ -38,11 +38,11 @@ protected:
     // A program for a type, as the desktop records one that was installed or chosen for it (an
     // association, not a default); `exec` stands in for the recording script.
     void Register(const std::string& id, const std::string& name, const std::string& type,
-                  const std::string& extraLines = {})
+                  const std::string& extraLines = {}, const std::string& files = "%F")
     {
         WriteFile(dir_ / ("data/applications/" + id + ".desktop"),
                   "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + (dir_ / "record.sh") + " " + id +
-                      " %F\nMimeType=" + type + ";\n" + extraLines);
+                      " " + files + "\nMimeType=" + type + ";\n" + extraLines);
         associations_ += type + "=" + id + ".desktop;\n";
         WriteFile(dir_ / "config/mimeapps.list", "[Added Associations]\n" + associations_);
     }
@@ -125,4 +125,23 @@ TEST_F(PlayerTest, WithoutAnyPlayerOrWhenItCannotStartOneBoxAndALogLineSaySo)
     EXPECT_EQ(out.rfind("BOX: Could not start Broken Player to play the clips.\n\n", 0), 0u) << out;
     EXPECT_NE(out.find("LOG: Failed to start Broken Player to play [" + clips_[0] + "]: "), std::string::npos) << out;
     EXPECT_TRUE(ReadFile(record_).empty());
+}
+
+// A player that takes one file a run (%f, %u) would be started once for every part of a split
+// recording, all playing at once: a recording starts one player with every part in order,
+// through the playlist where there is a program for it, else with its first file alone.
+TEST_F(PlayerTest, ASplitRecordingStartsOnePlayerWhateverFilesItTakes)
+{
+    Register("video", "Clip Player", "video/mp2t", {}, "%u");
+    EXPECT_EQ(Play("clip", clips_), "LOG: Playing [" + clips_[0] +
+                                        "] with Clip Player, which takes one file at a time; 1 more file is not played\n");
+    EXPECT_EQ(Record(), "run video\n" + clips_[0] + "\n");
+    EXPECT_EQ(Play("list", clips_), "LOG: Playing [" + clips_[0] +
+                                        "] with Clip Player, which takes one file at a time; 1 more file is not played\n");
+    EXPECT_EQ(Record(), "run video\n" + clips_[0] + "\n");
+
+    Register("wpl", "List Player", "application/vnd.ms-wpl", {}, "%f");
+    EXPECT_EQ(Play("clip", clips_), "LOG: Playing [" + Playlist() + "] with List Player\n");
+    EXPECT_EQ(Record(), "run wpl\n" + Playlist() + "\n");
+    EXPECT_EQ(ReadFile(Playlist()), MakePlaylistText(clips_));
 }

@@ -29,4 +29,11 @@ TEST(PlaylistTest, FileGoesToThePrivateTemporaryFolderAndIsReplacedEachTime)
     EXPECT_EQ(ReadFile(path), MakePlaylistText({"/a.MTS", "/b.MTS"}));
     ASSERT_TRUE(WritePlaylistFile({}, path));
     EXPECT_EQ(ReadFile(path), MakePlaylistText({}));
+    // A link at the playlist's name is replaced, never written through.
+    WriteFile(dir / "home-file", "the user's own file");
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    ASSERT_EQ(symlink((dir / "home-file").c_str(), path.c_str()), 0);
+    ASSERT_TRUE(WritePlaylistFile({"/a.MTS"}, path));
+    EXPECT_EQ(ReadFile(path), MakePlaylistText({"/a.MTS"}));
+    EXPECT_EQ(ReadFile(dir / "home-file"), "the user's own file");
 }

@@ -1,4 +1,4 @@
-#include "model/TransportStream.h"
+#include "platform/TransportStream.h"
 
 namespace ts {
 namespace {
