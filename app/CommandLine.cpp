@@ -14,12 +14,14 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: viewmere [FOLDER]\n"
+    "       viewmere CLIP\n"
     "       viewmere --list FOLDER\n"
     "       viewmere --import FOLDER [DEST]\n"
     "       viewmere --help | --version\n"
     "\n"
     "Shows the clips of AVCHD camcorders found below FOLDER (or below the folder opened last)\n"
-    "as a grid of thumbnails.\n"
+    "as a grid of thumbnails. Given a CLIP, opens its card (or its folder) with the clip\n"
+    "selected and in view.\n"
     "\n"
     "  --list FOLDER  print one line per clip file below FOLDER, in the grid's order, and exit.\n"
     "                 Columns, separated by tabs: the path (a backslash, tab, line feed and\n"

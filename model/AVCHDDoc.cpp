@@ -38,6 +38,8 @@ void CAVCHDDoc::OpenDirectory(const std::string& path)
     QueueRecordingTimes();
     if (settings::GenerateThumbnails.Read())
         QueueMissingThumbnails();
+    else
+        QueueStoredThumbnails();
 }
 
 void CAVCHDDoc::ScanFolder(const std::string& path)
@@ -201,6 +203,16 @@ void CAVCHDDoc::ScanDirectory(const std::string& path, platform::FileDescriptor 
 
 void CAVCHDDoc::QueueMissingThumbnails()
 {
+    QueueThumbnails(false);
+}
+
+void CAVCHDDoc::QueueStoredThumbnails()
+{
+    QueueThumbnails(true);
+}
+
+void CAVCHDDoc::QueueThumbnails(bool storedOnly)
+{
     for (const boost::shared_ptr<VideoDirectory>& directory : directories_) {
         const CThumbnailSet* thumbnails = directory->thumbnails.get();
         for (int slot = 0; slot < directory->clips->GetCount(); ++slot) {
@@ -212,10 +224,12 @@ void CAVCHDDoc::QueueMissingThumbnails()
             if (!directory->clips->GetClipPath(slot, clipPath))
                 continue;
             const auto [request, added] = requests_.try_emplace(clipPath, ThumbnailRequest{directory, slot});
-            if (!added && request->second.queued)
+            // A clip looked up for a kept picture only is asked for again once generation is on.
+            if (!added && request->second.queued && (storedOnly || !request->second.storedOnly))
                 continue;
             request->second.queued = true;
-            generator_.Enqueue(clipPath);
+            request->second.storedOnly = storedOnly;
+            generator_.Enqueue(clipPath, storedOnly);
         }
     }
 }
@@ -326,6 +340,51 @@ bool CAVCHDDoc::HoldsClipTree(const std::string& root)
     };
     const std::optional<std::string> top = root;
     return folder(folder(top, "PRIVATE"), "AVCHD") || folder(top, "AVCHD") || folder(folder(top, "BDMV"), "STREAM");
+}
+
+namespace {
+
+std::string ParentOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// The folder a scan of `root` takes its clips from: down PRIVATE, AVCHDL or AVCHD, BDMV and
+// STREAM where each is there, as ScanDirectory goes.
+std::string ClipFolderScannedFrom(const std::string& root)
+{
+    std::string folder = root;
+    auto descend = [&](const char* name) {
+        const std::optional<std::string> child = platform::FindChildIgnoreCase(folder, name);
+        if (child && platform::IsDirectory(*child)) {
+            folder = *child;
+            return true;
+        }
+        return false;
+    };
+    descend("PRIVATE");
+    if (!descend("AVCHDL"))
+        descend("AVCHD");
+    descend("BDMV");
+    descend("STREAM");
+    return folder;
+}
+
+}  // namespace
+
+std::string CAVCHDDoc::FolderShowingClip(const std::string& clipPath)
+{
+    const std::string own = ParentOf(clipPath);
+    // The card's root lies at most four folders up (PRIVATE/AVCHD/BDMV/STREAM); the highest
+    // folder whose scan reaches the clip's is it.
+    std::vector<std::string> candidates{own};
+    for (int up = 0; up < 4 && candidates.back().size() > 1; ++up)
+        candidates.push_back(ParentOf(candidates.back()));
+    for (auto folder = candidates.rbegin(); folder != candidates.rend(); ++folder)
+        if (ClipFolderScannedFrom(*folder) == own)
+            return *folder;
+    return own;
 }
 
 boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::GetDirectory(int index) const

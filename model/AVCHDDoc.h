@@ -29,6 +29,7 @@ public:
         boost::shared_ptr<VideoDirectory> directory;
         int slot = 0;
         bool queued = true;  // false once dropped: asked for again by the next queueing
+        bool storedOnly = false;  // only a kept picture was asked for: generation asks again
     };
     // What the recording times taken by one collection changed.
     struct RecordingTimeChanges {
@@ -53,7 +54,11 @@ public:
     void ScanFolder(const std::string& path);
     void OpenLastDirectory();
     void Clear();
+    // Asks the generator for the pictures the clips lack: made where none is kept.
     void QueueMissingThumbnails();
+    // Asks only for the pictures kept for the clips (thumbnail files, the shared cache), as a
+    // folder opened while generation is off is shown.
+    void QueueStoredThumbnails();
     // Attaches the pictures made since the last call; true when any was. A clip whose picture
     // could not be made keeps the reason, which its details tell.
     bool CollectGeneratedThumbnails();
@@ -81,6 +86,9 @@ public:
     // Whether a folder is the root of a camcorder's clip tree: PRIVATE/AVCHD, AVCHD or
     // BDMV/STREAM right below it, names matched without regard to case.
     static bool HoldsClipTree(const std::string& root);
+    // The folder to open to show a clip file with its card: the root of the camcorder's clip
+    // tree it lies in (so the camera's thumbnails and playlist are read), else its own folder.
+    static std::string FolderShowingClip(const std::string& clipPath);
 
     // How one folder of clips is read.
     struct ClipFolderRead {
@@ -127,6 +135,7 @@ private:
     // PLAYLIST folder, "" when it has none).
     static void TakePlaylist(const std::string& bdmv, const std::string& playlistFolder, CClipDetails& clips);
     bool FirstVisit(const platform::FileDescriptor& directory);
+    void QueueThumbnails(bool storedOnly);
     void QueueRecordingTimes();
 
     std::vector<boost::shared_ptr<VideoDirectory>> directories_;

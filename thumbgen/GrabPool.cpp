@@ -377,9 +377,7 @@ bool GrabInWorker(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job
 bool MakeThumbnail(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
 {
     const std::string& clipPath = job.path;
-    if (LoadThumbnailFile(*shared.queue, clipPath))
-        return true;
-    if (LoadSharedThumbnail(*shared.queue, clipPath))  // a file manager already pictured it
+    if (LoadStoredThumbnail(*shared.queue, clipPath) || job.storedOnly)
         return true;
     if (settings::UseFFmpeg.Read()) {
         GrabWithFFmpeg(*shared.queue, clipPath);

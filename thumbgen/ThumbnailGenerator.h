@@ -31,7 +31,9 @@ public:
     CThumbnailGenerator(const CThumbnailGenerator&) = delete;
     CThumbnailGenerator& operator=(const CThumbnailGenerator&) = delete;
 
-    void Enqueue(const std::string& clipPath) { queue_->Enqueue(clipPath); }
+    // With `storedOnly` the clip is served from a picture kept for it (its thumbnail file or the
+    // shared cache's entry) and nothing is made when there is none.
+    void Enqueue(const std::string& clipPath, bool storedOnly = false) { queue_->Enqueue(clipPath, storedOnly); }
     void ClearAll() { queue_->ClearAll(); }
     bool TakeResult(std::string& clipPath, ThumbnailResult& result) { return queue_->TakeResult(clipPath, result); }
     int PendingCount() const { return static_cast<int>(queue_->PendingCount()); }

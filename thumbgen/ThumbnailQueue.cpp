@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <set>
 
-void ThumbnailQueue::Enqueue(const std::string& clipPath)
+void ThumbnailQueue::Enqueue(const std::string& clipPath, bool storedOnly)
 {
     std::lock_guard<std::mutex> guard(lock_);
-    pending_.push_back(Request{++lastId_, clipPath});
+    pending_.push_back(Request{++lastId_, clipPath, storedOnly});
     wake_.Set();
 }
 

@@ -25,9 +25,11 @@ public:
     struct Request {
         std::uint64_t id = 0;
         std::string path;
+        // Only a picture already kept for the clip is wanted (generation is off): none is made.
+        bool storedOnly = false;
     };
 
-    void Enqueue(const std::string& clipPath);
+    void Enqueue(const std::string& clipPath, bool storedOnly = false);
     // Drops the waiting requests and the results not taken. The requests being made still count
     // until their makers finish: the status never says idle while a grab runs.
     void ClearAll();

@@ -428,3 +428,46 @@ TEST(FolderArgumentTest, PathsRelativePathsAndFileUrisButNoOptions)
     EXPECT_EQ(folder({}), "");
     EXPECT_EQ(folder({"a", "b"}), "");
 }
+
+TEST_F(ProgramTest, AClipGivenOpensItsCardWithTheClipSelectedAndInView)
+{
+    // A card of 60 clips, 00010 to 00069, each with a camera thumbnail of a red of its own.
+    CardOptions camera;
+    camera.clips.clear();
+    camera.thumbnailBlocks = 0;
+    std::vector<std::string> thumbnails;
+    std::vector<std::pair<int, int>> records;
+    for (int i = 0; i < 60; ++i) {
+        camera.clips.push_back("000" + std::to_string(10 + i) + ".MTS");
+        thumbnails.push_back(SolidJpeg(416, 240, static_cast<std::uint8_t>(10 + 4 * i), 100, 100));
+        records.push_back({10 + i, i});
+    }
+    const std::string card = dir_ / "card", stream = WriteCard(card, camera);
+    WriteFile(card + "/PRIVATE/AVCHD/AVCHDTN/THUMB.TDT", PackBlocks(thumbnails));
+    WriteFile(card + "/PRIVATE/AVCHD/AVCHDTN/THUMB.TID", IndexFile(records));
+
+    // Started as a file manager's Open With starts it, with the clip's address: the window
+    // names the card, and the screen shows one selected cell, the clip's (its picture's red).
+    Program program(dir_.Path(), ("file://" + stream + "/00060.MTS").c_str());
+    EXPECT_TRUE(WaitFor(20s, [&] {
+        return Shell("xdotool search --onlyvisible --name " + ShellQuote("^" + card + " - Viewmere$") + " >/dev/null") == 0;
+    }));
+    EXPECT_EQ(settings::LastDirectory.Read(), card);
+    int shown = -1, selectedElsewhere = 0;
+    WaitFor(10s, [&] {
+        const wxImage screen = gui_testing::ScreenShot(wxRect(0, 0, 1920, 1080));
+        wxRect cell;  // from the first pixel of the selection colour
+        selectedElsewhere = 0;
+        for (int y = 0; y < screen.GetHeight(); ++y)
+            for (int x = 0; x < screen.GetWidth(); ++x)
+                if (screen.GetRed(x, y) == 192 && screen.GetGreen(x, y) == 128 && screen.GetBlue(x, y) == 255) {
+                    if (cell.IsEmpty())
+                        cell = wxRect(x, y, 424, 264);
+                    selectedElsewhere += !cell.Contains(x, y);
+                }
+        shown = cell.IsEmpty() ? -1 : 10 + (screen.GetRed(cell.x + 30, cell.y + 30) - 8) / 4;
+        return shown == 60;
+    });
+    EXPECT_EQ(shown, 60);
+    EXPECT_EQ(selectedElsewhere, 0);
+}
