@@ -5,6 +5,8 @@
 #include "model/ClipListing.h"
 #include "res/Resources.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -58,10 +60,21 @@ std::string VersionText()
     return text;
 }
 
-int UsageError(const char* problem)
+// Bad arguments: one line, and exit status 2.
+int UsageError(const std::string& problem)
 {
-    std::fprintf(stderr, "viewmere: %s; see viewmere --help\n", problem);
-    return 1;
+    std::fprintf(stderr, "viewmere: %s; see viewmere --help\n", problem.c_str());
+    return 2;
+}
+
+// An option of the toolkit's own (GTK's --display, --name, --class, --gtk-..., --g-...), which
+// the toolkit takes before the program sees its arguments.
+bool IsToolkitOption(const std::string& option)
+{
+    for (const char* prefix : {"--display", "--name", "--class", "--gtk-", "--g-", "--sync"})
+        if (option.rfind(prefix, 0) == 0)
+            return true;
+    return false;
 }
 
 }  // namespace
@@ -85,11 +98,12 @@ std::optional<int> RunCommandLineOption(int argc, char** argv)
         return ListClips(argv[2], std::cout, std::cerr);
     }
     if (option == "--import") {
-        if (argc != 3 && argc != 4) {
-            UsageError("--import takes a folder and, optionally, a destination");
-            return 2;
-        }
+        if (argc != 3 && argc != 4)
+            return UsageError("--import takes a folder and, optionally, a destination");
         return ImportFromCommandLine(argv[2], argc == 4 ? std::optional<std::string>(argv[3]) : std::nullopt);
     }
+    // A name that starts with a dash is an option unless a file or folder has it.
+    if (option.size() > 1 && option[0] == '-' && !IsToolkitOption(option) && access(option.c_str(), F_OK) != 0)
+        return UsageError("unknown option " + option);
     return std::nullopt;
 }

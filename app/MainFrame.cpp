@@ -86,7 +86,7 @@ void CMainFrame::CreateToolBar()
         toolBar_->SetToolLongHelp(id, wxString::FromUTF8(prompt.prompt));
     };
     add(wxID_OPEN, wxART_FOLDER_OPEN);
-    add(res::kCmdImport, wxART_GO_DOWN);
+    add(res::kCmdImport, wxART_FILE_SAVE);
     toolBar_->AddSeparator();
     add(wxID_CUT, wxART_CUT);
     add(wxID_COPY, wxART_COPY);

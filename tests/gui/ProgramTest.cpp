@@ -390,8 +390,11 @@ TEST_F(ProgramTest, ListingVersionAndHelpWorkWithoutADisplay)
     EXPECT_NE(out.find("viewmere [FOLDER]"), std::string::npos) << out;
     EXPECT_NE(out.find("--list FOLDER"), std::string::npos) << out;
     EXPECT_NE(out.find("carriage return in it written as \\\\, \\t, \\n and \\r"), std::string::npos) << out;
-    EXPECT_EQ(run("--list", out, errors), 1);  // no folder given
-    EXPECT_NE(errors.find("see viewmere --help"), std::string::npos) << errors;
+    // Bad arguments: a line on standard error and exit status 2.
+    for (const char* bad : {"--list", "--bogus", "--import"}) {
+        EXPECT_EQ(run(bad, out, errors), 2) << bad;
+        EXPECT_NE(errors.find("see viewmere --help"), std::string::npos) << errors;
+    }
 }
 
 TEST_F(ProgramTest, AFolderGivenOnTheCommandLineIsOpenedAndRemembered)
