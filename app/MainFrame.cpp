@@ -222,9 +222,10 @@ void CMainFrame::OfferMissingPictures()
 
 void CMainFrame::MakeMissingPictures()
 {
-    // As the Options dialog's check box does.
+    // As the Options dialog's check box does. A pulled card's pictures are made once it is back.
     settings::GenerateThumbnails.Write(true);
-    view_->Document().QueueMissingThumbnails();
+    if (!view_->OpenedFolderPulled())
+        view_->Document().QueueMissingThumbnails();
 }
 
 void CMainFrame::MountAdded(const platform::MountPoint& mount)
@@ -245,8 +246,10 @@ void CMainFrame::MountRemoved(const platform::MountPoint& mount)
 {
     cards_.erase(mount.root);
     cardBar_->Withdraw(mount.root);
-    if (view_->VolumeRemoved(mount.root))
+    if (view_->VolumeRemoved(mount.root)) {
         cardBar_->TellRemoved(mount.name, mount.root);
+        picturesBar_->Withdraw();  // nothing can be made of a card that is gone
+    }
 }
 
 void CMainFrame::SetStatusPaneWidths(const wxString& statusText)

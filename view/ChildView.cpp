@@ -213,6 +213,7 @@ void CChildView::OpenAndRefresh(const std::string& folder)
     ShowDetails(nullptr, -1);  // the clip lists go with the folder
     visibleClips_.clear();     // and the document forgets which were on screen
     clipToSelect_.clear();
+    clipKeptInView_.clear();
     layout_.Clear();
     openedFolder_ = folder;
     openedFolderPulled_ = false;
@@ -237,9 +238,8 @@ void CChildView::SelectClipToShow()
         clipToSelect_.clear();
         return;
     }
-    const int top = ScrollPosition(wxVERTICAL);
-    if (cell->GetRect().top < top || cell->GetRect().bottom > top + pageSize.y)
-        ScrollTo(wxVERTICAL, cell->GetRect().top - CFmtLayout::kMargin);
+    clipKeptInView_ = clipToSelect_;
+    KeepClipInView();
     layout_.DeselectAll(this);
     layout_.SetSelected(cell, this, true, true);
     if (cell->IsSelected())
@@ -263,9 +263,30 @@ void CChildView::ScrollBackTo(const TopClip& top)
         ScrollTo(wxVERTICAL, again->GetRect().top - top.offset);
 }
 
+void CChildView::KeepClipInView()
+{
+    const CFmtClip* cell = layout_.FindClipOfFile(clipKeptInView_);
+    if (cell == nullptr) {
+        clipKeptInView_.clear();
+        return;
+    }
+    const int top = ScrollPosition(wxVERTICAL);
+    if (cell->GetRect().top < top || cell->GetRect().bottom > top + pageSize.y)
+        ScrollTo(wxVERTICAL, cell->GetRect().top - CFmtLayout::kMargin);
+    keptScrollTop_ = ScrollPosition(wxVERTICAL);
+}
+
 void CChildView::RefreshGridKeepingTopClip()
 {
     const int top = ScrollPosition(wxVERTICAL);
+    // The clip given to open with stays in view while the cells around it grow, until the
+    // user scrolls elsewhere.
+    if (!clipKeptInView_.empty() && top == keptScrollTop_) {
+        RefreshGrid();
+        KeepClipInView();
+        return;
+    }
+    clipKeptInView_.clear();
     // Scrolled to the end (End, or the bar pulled down), the view stays at the end.
     if (top > 0 && top + pageSize.y >= totalSize.y) {
         RefreshGrid();
@@ -636,6 +657,8 @@ void CChildView::OpenFolderAt(const std::string& folder)
 {
     settings::LastDirectory.Write(folder);
     OpenAndRefresh(folder);
+    // Opened from a button (the empty grid's, the card bar's), the keys go to the grid now.
+    SetFocus();
 }
 
 namespace {
@@ -678,7 +701,7 @@ void CChildView::ShowOptions()
     const bool join = settings::JoinSplitRecordings.Read();
     if (join != joinBefore)
         document_.SetJoinedRecordings(join);  // before queueing: a file shown alone needs a picture
-    if (settings::GenerateThumbnails.Read())
+    if (settings::GenerateThumbnails.Read() && !openedFolderPulled_)
         document_.QueueMissingThumbnails();
     if (settings::SplitDates.Read() != splitBefore || join != joinBefore)
         RefreshGrid();

@@ -123,6 +123,8 @@ private:
     std::string FolderDialogStart() const;
     void PlaceEmptyGridButton();
     void SelectClipToShow();
+    // Scrolls the clip kept in view into view, if it is not.
+    void KeepClipInView();
 
     // The clip at the top left of the view and how far its cell's top is below the view's top:
     // kept where it is when the grid is laid out again.
@@ -156,6 +158,8 @@ private:
     };
     std::optional<PendingClick> pendingClick_;
     std::string clipToShow_;    // selected and scrolled to when its folder opens
+    std::string clipKeptInView_;  // that clip, kept in view as cells grow, until the user scrolls
+    int keptScrollTop_ = -1;      // where it was kept
     std::string clipToSelect_;  // still to be selected once it has a picture
     wxButton* openButton_ = nullptr;  // Open Folder, where the grid has no clips
     wxFont hintFont_;

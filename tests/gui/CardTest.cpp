@@ -307,6 +307,8 @@ TEST(CardTest, AnEmptyWindowSaysWhatToDoTheDialogStartsWhereClipsAreAndAPulledCa
     f.view->nextFolder = card;
     Click(input, f.view->EmptyGridButton());
     EXPECT_EQ(f.view->dialogStarts.back(), card);
+    Pump(1s, [&] { return wxWindow::FindFocus() == f.view; });
+    EXPECT_EQ(wxWindow::FindFocus(), f.view);  // the keys go to the grid, not the button now hidden
     f.frame->MountRemoved({"CAMCARD", card});
     Pump(1s, [&] { return BarShown(f); });
     EXPECT_EQ(f.frame->GetStatusBar()->GetStatusText(1),

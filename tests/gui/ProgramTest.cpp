@@ -473,4 +473,32 @@ TEST_F(ProgramTest, AClipGivenOpensItsCardWithTheClipSelectedAndInView)
     });
     EXPECT_EQ(shown, 60);
     EXPECT_EQ(selectedElsewhere, 0);
+    program.EndWith(SIGTERM);
+
+    // On a card whose pictures are made after it opens, the cells grow around the clip, near the
+    // card's end, which stays in view, whole: its picture comes before those of the clips after it.
+    const std::string grown = dir_ / "grown/PRIVATE/AVCHD/BDMV/STREAM";
+    MakeDirs(grown);
+    std::vector<std::string> clips;
+    for (int i = 0; i < 40; ++i) {
+        clips.push_back(grown + (i < 10 ? "/0000" : "/000") + std::to_string(i) + ".MTS");
+        ASSERT_EQ(link(TestClips().progressive720.c_str(), clips.back().c_str()), 0);
+    }
+    settings::GenerateThumbnails.Write(true);
+    Program again(dir_.Path(), (grown + "/00028.MTS").c_str());
+    wxRect selected;
+    auto selectedCell = [&] {
+        const wxImage screen = gui_testing::ScreenShot(wxRect(0, 0, 1920, 1080));
+        selected = wxRect();
+        for (int y = 0; y < screen.GetHeight(); ++y)
+            for (int x = 0; x < screen.GetWidth(); ++x)
+                if (screen.GetRed(x, y) == 192 && screen.GetGreen(x, y) == 128 && screen.GetBlue(x, y) == 255)
+                    selected = selected.IsEmpty() ? wxRect(x, y, 1, 1) : selected.Union(wxRect(x, y, 1, 1));
+        return selected;
+    };
+    WaitFor(60s, [&] {
+        return std::all_of(clips.begin(), clips.end(), [](auto& clip) { return platform::FileExists(clip + ".viewmere.jpg"); });
+    });
+    std::this_thread::sleep_for(2s);  // every picture is in the grid
+    EXPECT_GE(selectedCell().height, 240) << selected.y;  // a 384 x 216 picture and its label
 }
