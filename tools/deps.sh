@@ -9,9 +9,11 @@ packages=(
   # libraries
   libjpeg62-turbo-dev libboost-dev
   # media framework: the pipeline that takes a clip's first frame (tsdemux and h264parse are in
-  # -bad, the H.264 decoder in -libav)
+  # -bad, the MP4 demuxer in -good, the H.264 and H.265 decoders in -libav)
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-bad gstreamer1.0-libav
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
+  # the XML files that cameras write beside their MP4 clips
+  libexpat1-dev
   # fuzzing
   clang libfuzzer-14-dev libclang-rt-14-dev
   # real clips for the tests and the demo; a reference thumbnailer for the grab benchmark
