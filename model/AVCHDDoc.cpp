@@ -1,6 +1,7 @@
 #include "model/AVCHDDoc.h"
 
 #include "log/EventLog.h"
+#include "model/VideoClipFolder.h"
 #include "platform/BusyCursor.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
@@ -9,11 +10,43 @@
 
 #include <boost/make_shared.hpp>
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 
 using platform::WithoutTrailingSlash;
 using platform::WithTrailingSlash;
+
+namespace {
+
+std::string ParentOf(const std::string& path)
+{
+    const std::string plain = WithoutTrailingSlash(path);
+    const std::size_t slash = plain.rfind('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : plain.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path)
+{
+    const std::string plain = WithoutTrailingSlash(path);
+    return plain.substr(plain.rfind('/') + 1);
+}
+
+}  // namespace
+
+struct CAVCHDDoc::VideoFolders {
+    std::optional<WorkDirectory> m4root;  // PRIVATE/M4ROOT, or M4ROOT itself
+    std::optional<WorkDirectory> dcim;    // DCIM, or DCIM itself
+
+    // Notes what the folder the AVCHD steps are in holds: the card's root (`top`), or its PRIVATE.
+    void Note(WorkDirectory& work, bool top)
+    {
+        if (!m4root)
+            m4root = ChildIfPresent(work, "M4ROOT");
+        if (top && !dcim)
+            dcim = ChildIfPresent(work, "DCIM");
+    }
+};
 
 CAVCHDDoc::CAVCHDDoc(CThumbnailGenerator::Producer producer, std::chrono::milliseconds stopLimit)
     : generator_(producer ? CThumbnailGenerator(std::move(producer), stopLimit) : CThumbnailGenerator())
@@ -45,7 +78,7 @@ void CAVCHDDoc::ScanFolder(const std::string& path)
     Clear();
     joinRecordings_ = settings::JoinSplitRecordings.Read();
     visited_.clear();
-    ScanDirectory(path, platform::OpenDirectory(WithoutTrailingSlash(path)));
+    ScanDirectory(path, platform::OpenDirectory(WithoutTrailingSlash(path)), NameOf(ParentOf(path)));
     visited_.clear();
 }
 
@@ -70,7 +103,7 @@ const CAVCHDDoc::Listing& CAVCHDDoc::ListingOf(WorkDirectory& work)
     if (!work.listed) {
         // Sizes and times are read for stream files only; the rest need just their type.
         if (work.directory)
-            platform::ListDirectory(*work.directory, work.listing, CClipDetails::IsStreamFileName);
+            platform::ListDirectory(*work.directory, work.listing, CClipDetails::IsClipFileName);
         work.listed = true;
     }
     return work.listing;
@@ -86,6 +119,17 @@ bool CAVCHDDoc::DescendIfPresent(WorkDirectory& work, const char* name)
     work.listing.clear();
     work.listed = false;
     return true;
+}
+
+std::optional<CAVCHDDoc::WorkDirectory> CAVCHDDoc::ChildIfPresent(WorkDirectory& work, const char* name)
+{
+    const platform::DirEntry* entry = platform::FindDirectoryIgnoreCase(ListingOf(work), name);
+    if (entry == nullptr || !entry->isDirectory)
+        return std::nullopt;
+    WorkDirectory child;
+    child.path = work.path + entry->name + "/";
+    child.directory = std::make_shared<const platform::FileDescriptor>(platform::OpenDirectoryAt(*work.directory, entry->name));
+    return child;
 }
 
 void CAVCHDDoc::LoadCameraThumbnails(WorkDirectory& avchd, VideoDirectory& record, const ClipFolderRead& how)
@@ -139,9 +183,12 @@ bool CAVCHDDoc::FirstVisit(const platform::FileDescriptor& directory)
     return visited_.insert({device, inode}).second;
 }
 
-bool CAVCHDDoc::ReadClipFolder(WorkDirectory& work, VideoDirectory& record, const ClipFolderRead& how)
+bool CAVCHDDoc::ReadClipFolder(WorkDirectory& work, VideoDirectory& record, const ClipFolderRead& how,
+                               VideoFolders& videos)
 {
-    DescendIfPresent(work, "PRIVATE");
+    videos.Note(work, true);
+    if (DescendIfPresent(work, "PRIVATE"))
+        videos.Note(work, false);
     if (!DescendIfPresent(work, "AVCHDL"))
         DescendIfPresent(work, "AVCHD");
     LoadCameraThumbnails(work, record, how);
@@ -164,39 +211,95 @@ bool CAVCHDDoc::ReadClipFolder(WorkDirectory& work, VideoDirectory& record, cons
     return true;
 }
 
-boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::ReadClipTree(const std::string& root, const ClipFolderRead& how)
+boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::ReadVideoFolder(WorkDirectory& folder, WorkDirectory* m4root,
+                                                                       const ClipFolderRead& how)
 {
+    auto clips = boost::make_shared<CClipDetails>(false, folder.path, ListingOf(folder), CClipDetails::Files::Videos);
+    if (clips->GetCount() == 0)
+        return nullptr;  // photos only, or nothing
+    clips->SetJoinedRecordings(how.joinRecordings);
+    auto record = boost::make_shared<VideoDirectory>();
+    record->path = WithoutTrailingSlash(folder.path);
+    record->clips = clips;
+    record->thumbnails = boost::make_shared<CThumbnailSet>();
+    if (m4root != nullptr)
+        LoadCameraPictures(m4root->path, ListingOf(*m4root), *clips, *record->thumbnails, how.onlyPictureOf);
+    return record;
+}
+
+bool CAVCHDDoc::ReadClipFolders(WorkDirectory& work, const std::string& path, std::string_view parentName,
+                                const ClipFolderRead& how, std::vector<boost::shared_ptr<VideoDirectory>>& found)
+{
+    const std::string name = NameOf(path);
+    if (IsVideoClipFolder(parentName, name)) {
+        // Opened itself: an M4ROOT's pictures are beside it.
+        std::optional<WorkDirectory> m4root;
+        if (platform::EqualsIgnoreCase(parentName, "M4ROOT")) {
+            m4root.emplace();
+            m4root->path = WithTrailingSlash(ParentOf(path));
+            m4root->directory = std::make_shared<const platform::FileDescriptor>(platform::OpenDirectoryAt(*work.directory, ".."));
+        }
+        if (auto record = ReadVideoFolder(work, m4root ? &*m4root : nullptr, how)) {
+            found.push_back(record);
+            return true;
+        }
+    }
+    VideoFolders videos;
+    if (platform::EqualsIgnoreCase(name, "M4ROOT"))
+        videos.m4root = work;
+    else if (platform::EqualsIgnoreCase(name, "DCIM"))
+        videos.dcim = work;
+
+    auto record = boost::make_shared<VideoDirectory>();
+    record->path = path;
+    if (ReadClipFolder(work, *record, how, videos))
+        found.push_back(record);
+    if (videos.m4root)
+        if (std::optional<WorkDirectory> clip = ChildIfPresent(*videos.m4root, "CLIP"))
+            if (auto folder = ReadVideoFolder(*clip, &*videos.m4root, how))
+                found.push_back(folder);
+    if (videos.dcim) {
+        const Listing listing = ListingOf(*videos.dcim);
+        for (const platform::DirEntry& entry : listing)
+            if (entry.isDirectory && IsCameraFolderName(entry.name))
+                if (std::optional<WorkDirectory> camera = ChildIfPresent(*videos.dcim, entry.name.c_str()))
+                    if (auto folder = ReadVideoFolder(*camera, nullptr, how))
+                        found.push_back(folder);
+    }
+    return !found.empty();
+}
+
+std::vector<boost::shared_ptr<CAVCHDDoc::VideoDirectory>> CAVCHDDoc::ReadClipTrees(const std::string& root,
+                                                                                   const ClipFolderRead& how)
+{
+    std::vector<boost::shared_ptr<VideoDirectory>> found;
     WorkDirectory work;
     work.path = WithTrailingSlash(root);
     work.directory = std::make_shared<const platform::FileDescriptor>(platform::OpenDirectory(WithoutTrailingSlash(root)));
-    if (!*work.directory)
-        return nullptr;
-    auto record = boost::make_shared<VideoDirectory>();
-    record->path = root;
-    return ReadClipFolder(work, *record, how) ? record : nullptr;
+    if (*work.directory)
+        ReadClipFolders(work, root, NameOf(ParentOf(root)), how, found);
+    return found;
 }
 
-void CAVCHDDoc::ScanDirectory(const std::string& path, platform::FileDescriptor directory)
+void CAVCHDDoc::ScanDirectory(const std::string& path, platform::FileDescriptor directory, std::string_view parentName)
 {
     if (!FirstVisit(directory))
         return;
-    auto record = boost::make_shared<VideoDirectory>();
-    record->path = path;
-
     WorkDirectory work;
     work.path = WithTrailingSlash(path);
     work.directory = std::make_shared<const platform::FileDescriptor>(std::move(directory));
     ClipFolderRead how;
     how.joinRecordings = joinRecordings_;
-    if (ReadClipFolder(work, *record, how)) {
-        directories_.push_back(record);
+    std::vector<boost::shared_ptr<VideoDirectory>> found;
+    if (ReadClipFolders(work, path, parentName, how, found)) {
+        directories_.insert(directories_.end(), found.begin(), found.end());
         return;  // the subdirectories of a directory with clips are never searched
     }
-    record.reset();
     const Listing listing = ListingOf(work);  // a copy: the recursion may not keep it alive
+    const std::string name = NameOf(work.path);
     for (const platform::DirEntry& entry : listing)
         if (entry.isDirectory)
-            ScanDirectory(work.path + entry.name, platform::OpenDirectoryAt(*work.directory, entry.name));
+            ScanDirectory(work.path + entry.name, platform::OpenDirectoryAt(*work.directory, entry.name), name);
 }
 
 void CAVCHDDoc::QueueMissingThumbnails()
@@ -275,6 +378,8 @@ void CAVCHDDoc::QueueRecordingTimes()
             clip.directory->clips->SetRecordingTime(clip.slot, *facts.time);
         if (facts.duration)
             clip.directory->clips->SetStreamDuration(clip.slot, *facts.duration);
+        if (!facts.camera.empty())
+            clip.directory->clips->SetCamera(clip.slot, facts.camera);
     });
 }
 
@@ -295,6 +400,8 @@ CAVCHDDoc::RecordingTimeChanges CAVCHDDoc::CollectRecordingTimes()
         CClipDetails& clips = *clip.directory->clips;
         if (result.facts.duration && clips.SetStreamDuration(clip.slot, *result.facts.duration))
             changes.durations = true;
+        if (!result.facts.camera.empty())
+            clips.SetCamera(clip.slot, result.facts.camera);
         if (!result.facts.time)
             continue;
         const int dateBefore = clips.GetDateKey(clip.slot);
@@ -324,8 +431,25 @@ bool CAVCHDDoc::HoldsClipTree(const std::string& root)
         std::optional<std::string> child = platform::FindChildIgnoreCase(*parent, name);
         return child && platform::IsDirectory(*child) ? child : std::nullopt;
     };
+    // A DCIM folder holds a camera's photos as often as its clips: it counts with a clip in it.
+    auto holdsVideo = [](const std::optional<std::string>& dcim) {
+        std::vector<platform::DirEntry> folders, files;
+        if (!dcim || !platform::ListDirectory(*dcim, folders, [](std::string_view) { return false; }))
+            return false;
+        for (const platform::DirEntry& entry : folders) {
+            files.clear();
+            if (entry.isDirectory && IsCameraFolderName(entry.name) &&
+                platform::ListDirectory(platform::JoinPath(*dcim, entry.name), files, [](std::string_view) { return false; }) &&
+                std::any_of(files.begin(), files.end(), [](const platform::DirEntry& file) {
+                    return !file.isDirectory && CClipDetails::IsVideoFileName(file.name);
+                }))
+                return true;
+        }
+        return false;
+    };
     const std::optional<std::string> top = root;
-    return folder(folder(top, "PRIVATE"), "AVCHD") || folder(top, "AVCHD") || folder(folder(top, "BDMV"), "STREAM");
+    return folder(folder(top, "PRIVATE"), "AVCHD") || folder(top, "AVCHD") || folder(folder(top, "BDMV"), "STREAM") ||
+           folder(folder(folder(top, "PRIVATE"), "M4ROOT"), "CLIP") || holdsVideo(folder(top, "DCIM"));
 }
 
 boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::GetDirectory(int index) const
