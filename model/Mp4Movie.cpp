@@ -124,6 +124,10 @@ std::optional<Mp4MovieHeader> ReadMp4MovieHeader(const Mp4ReadAt& read, std::uin
         return std::nullopt;
     std::uint8_t bytes[32] = {};
     const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof bytes, header.end - header.payload));
+    if (wanted == 0) {
+        problem = "the movie header is empty";
+        return std::nullopt;
+    }
     const std::size_t got = read(header.payload, bytes, wanted, failed);
     if (failed || got < wanted) {
         problem = failed ? "read error" : "the file ended while it was read";
