@@ -81,14 +81,29 @@ std::optional<int> CClipDetails::NumberedSlotOf(const std::string& name)
     return LeadingSlotNumber(name);
 }
 
+namespace {
+
+// Whether a name ends with one of the extensions ("MTS" for "*.MTS"), in any case: what the
+// patterns match, without a pattern match for every name of every folder a scan lists.
+bool HasExtension(std::string_view name, const char* const (&patterns)[2])
+{
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos)
+        return false;
+    const std::string_view extension = name.substr(dot + 1);
+    return platform::EqualsIgnoreCase(extension, patterns[0] + 2) || platform::EqualsIgnoreCase(extension, patterns[1] + 2);
+}
+
+}  // namespace
+
 bool CClipDetails::IsStreamFileName(std::string_view name)
 {
-    return platform::MatchesPattern(name, kPatterns[0]) || platform::MatchesPattern(name, kPatterns[1]);
+    return HasExtension(name, kPatterns);
 }
 
 bool CClipDetails::IsVideoFileName(std::string_view name)
 {
-    return platform::MatchesPattern(name, kVideoPatterns[0]) || platform::MatchesPattern(name, kVideoPatterns[1]);
+    return HasExtension(name, kVideoPatterns);
 }
 
 namespace {
