@@ -175,12 +175,17 @@ void CAVCHDDoc::SetJoinedRecordings(bool joined)
         directory->clips->SetJoinedRecordings(joined);
 }
 
-bool CAVCHDDoc::FirstVisit(const platform::FileDescriptor& directory)
+bool CAVCHDDoc::FirstVisitIn(Visited* visited, const platform::FileDescriptor& directory)
 {
     std::uint64_t device = 0, inode = 0;
-    if (!platform::DirectoryIdentity(directory, device, inode))
+    if (visited == nullptr || !platform::DirectoryIdentity(directory, device, inode))
         return true;  // not a directory, or unreadable: nothing to loop through
-    return visited_.insert({device, inode}).second;
+    return visited->insert({device, inode}).second;
+}
+
+bool CAVCHDDoc::FirstVisit(const platform::FileDescriptor& directory)
+{
+    return FirstVisitIn(&visited_, directory);
 }
 
 bool CAVCHDDoc::ReadClipFolder(WorkDirectory& work, VideoDirectory& record, const ClipFolderRead& how,
@@ -228,11 +233,12 @@ boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::ReadVideoFolder(WorkDire
 }
 
 bool CAVCHDDoc::ReadClipFolders(WorkDirectory& work, const std::string& path, std::string_view parentName,
-                                const ClipFolderRead& how, std::vector<boost::shared_ptr<VideoDirectory>>& found)
+                                const ClipFolderRead& how, bool searchFollows, Visited* visited,
+                                std::vector<boost::shared_ptr<VideoDirectory>>& found)
 {
     const std::string name = NameOf(path);
     if (IsVideoClipFolder(parentName, name)) {
-        // Opened itself: an M4ROOT's pictures are beside it.
+        // Reached itself: an M4ROOT's pictures are beside it.
         std::optional<WorkDirectory> m4root;
         if (platform::EqualsIgnoreCase(parentName, "M4ROOT")) {
             m4root.emplace();
@@ -252,21 +258,30 @@ bool CAVCHDDoc::ReadClipFolders(WorkDirectory& work, const std::string& path, st
 
     auto record = boost::make_shared<VideoDirectory>();
     record->path = path;
-    if (ReadClipFolder(work, *record, how, videos))
+    const bool hasClips = ReadClipFolder(work, *record, how, videos);
+    if (hasClips)
         found.push_back(record);
-    if (videos.m4root)
+    // The folders of MP4 clips beside it. Where the search goes on below (no AVCHD clips here),
+    // it reaches those below the folder the AVCHD steps ended in by itself, in its order.
+    const auto read = [&](const std::optional<WorkDirectory>& parent) {
+        return parent && !(searchFollows && !hasClips && parent->path.starts_with(work.path));
+    };
+    const auto add = [&](WorkDirectory& folder, WorkDirectory* m4root) {
+        if (FirstVisitIn(visited, *folder.directory))
+            if (auto videoFolder = ReadVideoFolder(folder, m4root, how))
+                found.push_back(videoFolder);
+    };
+    if (read(videos.m4root))
         if (std::optional<WorkDirectory> clip = ChildIfPresent(*videos.m4root, "CLIP"))
-            if (auto folder = ReadVideoFolder(*clip, &*videos.m4root, how))
-                found.push_back(folder);
-    if (videos.dcim) {
+            add(*clip, &*videos.m4root);
+    if (read(videos.dcim)) {
         const Listing listing = ListingOf(*videos.dcim);
         for (const platform::DirEntry& entry : listing)
             if (entry.isDirectory && IsCameraFolderName(entry.name))
                 if (std::optional<WorkDirectory> camera = ChildIfPresent(*videos.dcim, entry.name.c_str()))
-                    if (auto folder = ReadVideoFolder(*camera, nullptr, how))
-                        found.push_back(folder);
+                    add(*camera, nullptr);
     }
-    return !found.empty();
+    return hasClips;
 }
 
 std::vector<boost::shared_ptr<CAVCHDDoc::VideoDirectory>> CAVCHDDoc::ReadClipTrees(const std::string& root,
@@ -277,7 +292,7 @@ std::vector<boost::shared_ptr<CAVCHDDoc::VideoDirectory>> CAVCHDDoc::ReadClipTre
     work.path = WithTrailingSlash(root);
     work.directory = std::make_shared<const platform::FileDescriptor>(platform::OpenDirectory(WithoutTrailingSlash(root)));
     if (*work.directory)
-        ReadClipFolders(work, root, NameOf(ParentOf(root)), how, found);
+        ReadClipFolders(work, root, NameOf(ParentOf(root)), how, false, nullptr, found);
     return found;
 }
 
@@ -291,15 +306,17 @@ void CAVCHDDoc::ScanDirectory(const std::string& path, platform::FileDescriptor 
     ClipFolderRead how;
     how.joinRecordings = joinRecordings_;
     std::vector<boost::shared_ptr<VideoDirectory>> found;
-    if (ReadClipFolders(work, path, parentName, how, found)) {
-        directories_.insert(directories_.end(), found.begin(), found.end());
-        return;  // the subdirectories of a directory with clips are never searched
+    const bool hasClips = ReadClipFolders(work, path, parentName, how, true, &visited_, found);
+    if (!hasClips) {
+        // The subdirectories of a directory with clips are never searched.
+        const Listing listing = ListingOf(work);  // a copy: the recursion may not keep it alive
+        const std::string name = NameOf(work.path);
+        for (const platform::DirEntry& entry : listing)
+            if (entry.isDirectory)
+                ScanDirectory(work.path + entry.name, platform::OpenDirectoryAt(*work.directory, entry.name), name);
     }
-    const Listing listing = ListingOf(work);  // a copy: the recursion may not keep it alive
-    const std::string name = NameOf(work.path);
-    for (const platform::DirEntry& entry : listing)
-        if (entry.isDirectory)
-            ScanDirectory(work.path + entry.name, platform::OpenDirectoryAt(*work.directory, entry.name), name);
+    // What lies beside the AVCHD folder comes after it, and after what was found below.
+    directories_.insert(directories_.end(), found.begin(), found.end());
 }
 
 void CAVCHDDoc::QueueMissingThumbnails()

@@ -125,14 +125,20 @@ private:
 
     // The folders of MP4 clips that lie beside a card's AVCHD folder, met on the way down to it.
     struct VideoFolders;
+    using Visited = std::set<std::pair<std::uint64_t, std::uint64_t>>;
 
     // `directory` is the folder at `path` held open; `parentName` the name of the folder it is in.
     void ScanDirectory(const std::string& path, platform::FileDescriptor directory, std::string_view parentName);
-    // Reads the clip folders at or below the work directory, as ReadClipTrees says, into `found`;
-    // false when there are none. `parentName` is the name of the folder that holds it. The work
-    // directory is left where the AVCHD steps ended.
+    // Reads the clip folders at or below the work directory, as ReadClipTrees says, into `found`.
+    // `parentName` is the name of the folder that holds it. True when the folder holds clips of
+    // its own (an AVCHD folder, or it is a folder of MP4 clips): nothing below it is searched.
+    // Otherwise the work directory is left where the AVCHD steps ended, and with `searchFollows`
+    // the folders of MP4 clips below it are left to the search. `visited`, where given, holds
+    // the folders already read, by device and inode; the folders of MP4 clips read are added.
     static bool ReadClipFolders(WorkDirectory& work, const std::string& path, std::string_view parentName,
-                                const ClipFolderRead& how, std::vector<boost::shared_ptr<VideoDirectory>>& found);
+                                const ClipFolderRead& how, bool searchFollows, Visited* visited,
+                                std::vector<boost::shared_ptr<VideoDirectory>>& found);
+    static bool FirstVisitIn(Visited* visited, const platform::FileDescriptor& directory);
     // Reads the clip folder at or below the work directory into the record; false without clips.
     // The folders of MP4 clips met on the way are noted in `videos`.
     static bool ReadClipFolder(WorkDirectory& work, VideoDirectory& record, const ClipFolderRead& how,
@@ -163,6 +169,6 @@ private:
     CRecordingTimeReader recordingTimes_{&ReadClipFacts};
     std::vector<ClipSlot> timeRequests_;  // by the token the reader hands back
     // Directories entered during the running scan, by device and inode, so link loops end.
-    std::set<std::pair<std::uint64_t, std::uint64_t>> visited_;
+    Visited visited_;
     bool joinRecordings_ = true;  // the setting, read once per scan
 };

@@ -6,6 +6,7 @@
 #include "model/ClipListing.h"
 #include "model/Mp4Movie.h"
 #include "support/CameraCard.h"
+#include "support/CardLayout.h"
 #include "support/JpegFixtures.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
@@ -105,7 +106,15 @@ TEST(VideoClipsTest, ACameraCardShowsEveryKindOfClipWithTheCamerasPictureTimeAnd
         ASSERT_EQ(doc.GetDirectoryCount(), 1) << folder;
         EXPECT_EQ(doc.GetDirectory(0)->thumbnails->GetCount(), folder.find("M4ROOT") != std::string::npos ? 2 : 0);
     }
+    // Without AVCHD clips the search goes on below as before, and meets the MP4 folders on its
+    // way or beside it; they hide no folder beside them.
     RemoveTree(card.root + "/PRIVATE/AVCHD");
+    WriteClips(dir / "holiday", {"00001.MTS"});
+    doc.OpenDirectory(dir.Path());
+    ASSERT_EQ(doc.GetDirectoryCount(), 3);
+    EXPECT_EQ(doc.GetDirectory(0)->path + doc.GetDirectory(1)->path + doc.GetDirectory(2)->path,
+              clipFolder + dcim + dir / "holiday");
+    EXPECT_EQ(doc.GetDirectory(0)->thumbnails->GetCount(), 2);
     EXPECT_TRUE(CAVCHDDoc::HoldsClipTree(card.root));
     RemoveTree(card.root + "/PRIVATE");
     EXPECT_TRUE(CAVCHDDoc::HoldsClipTree(card.root));
