@@ -101,7 +101,7 @@ void CAVCHDDoc::Clear()
 const CAVCHDDoc::Listing& CAVCHDDoc::ListingOf(WorkDirectory& work)
 {
     if (!work.listed) {
-        // Sizes and times are read for stream files only; the rest need just their type.
+        // Sizes and times are read for clip files only; the rest need just their type.
         if (work.directory)
             platform::ListDirectory(*work.directory, work.listing, CClipDetails::IsClipFileName);
         work.listed = true;
@@ -179,7 +179,7 @@ bool CAVCHDDoc::FirstVisitIn(Visited* visited, const platform::FileDescriptor& d
 {
     std::uint64_t device = 0, inode = 0;
     if (visited == nullptr || !platform::DirectoryIdentity(directory, device, inode))
-        return true;  // not a directory, or unreadable: nothing to loop through
+        return true;  // no search to loop, or not a directory, or unreadable: nothing to loop through
     return visited->insert({device, inode}).second;
 }
 
@@ -251,6 +251,7 @@ bool CAVCHDDoc::ReadClipFolders(WorkDirectory& work, const std::string& path, st
         }
     }
     VideoFolders videos;
+    ListingOf(work);  // made once, for the copies below too
     if (platform::EqualsIgnoreCase(name, "M4ROOT"))
         videos.m4root = work;
     else if (platform::EqualsIgnoreCase(name, "DCIM"))
