@@ -8,6 +8,7 @@
 #include "imaging/RgbImage.h"
 #include "log/EventLog.h"
 #include "res/Resources.h"
+#include "platform/FileSystem.h"
 #include "platform/VolumeMonitor.h"
 #include "settings/Settings.h"
 #include "support/CameraCard.h"
@@ -15,6 +16,7 @@
 #include "support/Clips.h"
 #include "support/LogCapture.h"
 #include "support/MessageBoxRecorder.h"
+#include "thumbgen/SharedThumbnails.h"
 #include "view/CardBar.h"
 #include "view/MissingPicturesBar.h"
 
@@ -215,8 +217,8 @@ TEST(CardTest, ClipsWithoutAPictureAreOfferedTheirThumbnailsWhileGenerationIsOff
 }
 
 // A card of today's cameras: AVCHD, XAVC S and DCIM clips in one grid, each folder under its
-// caption bar, with the camera's pictures and grabs on the screen; pointed at, an XAVC S clip
-// tells its camera's time and model, and a double click plays it.
+// caption bar, with the camera's pictures and grabs on the screen (and in the desktop's cache);
+// pointed at, an XAVC S clip tells its camera's time and model, and a double click plays it.
 TEST(CardTest, ACardOfTodaysCamerasShowsEveryKindUnderItsCaptionWithItsPicture)
 {
     FrameFixture::Options options;
@@ -256,7 +258,8 @@ TEST(CardTest, ACardOfTodaysCamerasShowsEveryKindUnderItsCaptionWithItsPicture)
     EXPECT_EQ(shown(4), std::tuple(0, 7, 0, std::size_t{1}));  // the XAVC S camera's JPEG, lime
     EXPECT_EQ(shown(5), std::tuple(7, 0, 7, std::size_t{1}));  // the one its list names, magenta
     EXPECT_GT(std::get<3>(shown(6)), 5u);                       // no picture by the camera: a grab
-    EXPECT_GT(std::get<3>(shown(8)), 5u);                       // the H.265 clip's grab
+    EXPECT_GT(std::get<3>(shown(8)), 5u);                       // the H.265 clip's grab, shared
+    EXPECT_TRUE(platform::FileExists(SharedThumbnailPath(SharedThumbnailUri(card.dcimMovie), "large")));
 
     const FmtRect& described = items.at(4)->GetRect();
     f.view->ScrollTo(wxVERTICAL, described.top);
