@@ -24,6 +24,18 @@ std::string_view Stem(std::string_view name)
     return name.substr(0, name.rfind('.'));
 }
 
+// The JPEG layer's text on one line of the log: its line breaks become spaces.
+std::string OneLine(const std::string& text)
+{
+    std::string line;
+    for (const char c : text)
+        if (c != '\r' && c != '\n')
+            line += c;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    return line;
+}
+
 // A path the card's list gives, relative to M4ROOT ("./THMBNL/C0001T01.JPG"), as the file
 // system spells it; "" when it leaves M4ROOT, is absolute or names nothing there.
 std::string ResolveInside(const std::string& m4root, std::string_view uri)
@@ -138,7 +150,7 @@ void LoadCameraPictures(const std::string& m4root, const std::vector<platform::D
         std::string problem;
         if (!picture.ReadFile(path, CRgbImage::kMaxThumbnailPixels, problem, kMaxCameraPictureBytes)) {
             LogEvent("Camera picture [%s] cannot be read (%s); the clip is pictured as one without it", path.c_str(),
-                     problem.c_str());
+                     OneLine(problem).c_str());
             continue;
         }
         pixels += static_cast<std::uint64_t>(picture.width) * static_cast<std::uint64_t>(picture.height);

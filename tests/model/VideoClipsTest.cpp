@@ -99,6 +99,13 @@ TEST(VideoClipsTest, ACameraCardShowsEveryKindOfClipWithTheCamerasPictureTimeAnd
                              card.dcimMovie + "\t" + size(card.dcimMovie) + "\t2022-05-06T10:20:30Z\tmp4\t1.000\t1/1\n" +
                              card.dcimDamaged + "\t3000\t2009-03-07T14:05:09Z\tfile\t-\t1/1\n");
 
+    // A damaged picture is none, and one line of the log says why.
+    WriteFile(card.root + "/PRIVATE/M4ROOT/THMBNL/C0001T01.JPG", "not a JPEG");
+    doc.OpenDirectory(clipFolder);
+    EXPECT_EQ(doc.GetDirectory(0)->thumbnails->GetEntry(0), nullptr);
+    EXPECT_TRUE(Contains(TakeLogMessages(), "Camera picture [" + card.root + "/PRIVATE/M4ROOT/THMBNL/C0001T01.JPG] "
+                                            "cannot be read (JPEG Exception: Not a JPEG file: starts with 0x6e 0x6f)"));
+
     // Each folder opened on its own is read the same, pictures included; a card is offered for
     // its MP4 clips, but not for photos alone.
     for (const std::string& folder : {clipFolder, card.root + "/PRIVATE/M4ROOT", dcim, card.root + "/dcim"}) {
