@@ -8,14 +8,16 @@
 #include "imaging/RgbImage.h"
 #include "log/EventLog.h"
 #include "res/Resources.h"
+#include "platform/FileSystem.h"
 #include "platform/VolumeMonitor.h"
 #include "settings/Settings.h"
-#include "thumbgen/SharedThumbnails.h"
+#include "support/CameraCard.h"
 #include "support/CardLayout.h"
 #include "support/Clips.h"
 #include "support/JpegFixtures.h"
 #include "support/LogCapture.h"
 #include "support/MessageBoxRecorder.h"
+#include "thumbgen/SharedThumbnails.h"
 #include "view/CardBar.h"
 #include "view/MissingPicturesBar.h"
 
@@ -318,4 +320,63 @@ TEST(CardTest, AnEmptyWindowSaysWhatToDoTheDialogStartsWhereClipsAreAndAPulledCa
     f.frame->MountAdded({"CAMCARD", card});
     Pump(1s, [&] { return !BarShown(f); });
     EXPECT_TRUE(f.frame->GetStatusBar()->GetStatusText(1).StartsWith("Idle (1 folder, 2 clips)") && !BarShown(f));
+}
+
+// A card of today's cameras: AVCHD, XAVC S and DCIM clips in one grid, each folder under its
+// caption bar, with the camera's pictures and grabs on the screen (and in the desktop's cache);
+// pointed at, an XAVC S clip tells its camera's time and model, and a double click plays it.
+TEST(CardTest, ACardOfTodaysCamerasShowsEveryKindUnderItsCaptionWithItsPicture)
+{
+    FrameFixture::Options options;
+    options.realThumbnails = true;
+    CameraCard card;
+    options.beforeStart = [&](const TempDir& dir) {
+        card = WriteCameraCard(dir / "card");
+        settings::LastDirectory.Write(card.root);
+        settings::GenerateThumbnails.Write(true);
+        settings::SplitDates.Write(false);
+    };
+    FrameFixture f(options);
+    RealInput input;
+    const auto& items = f.view->GridLayout().Items();
+    Pump(60s, [&] { return items.size() == 10 && f.view->Document().CountClipsWithoutPicture() == 1; });
+    ASSERT_EQ(items.size(), 10u);  // three captions and seven clips
+    std::vector<std::string> captions;
+    for (const IFmtItem* item : items)
+        if (const auto* caption = dynamic_cast<const CFmtCaption*>(item))
+            captions.push_back(caption->Text());
+    EXPECT_EQ(captions, (std::vector<std::string>{card.root, card.root + "/PRIVATE/M4ROOT/CLIP", card.root + "/dcim/100canon"}));
+
+    // What each cell shows, scrolled into view: [item] = red, green, blue over the picture's middle.
+    auto shown = [&](std::size_t item) {
+        const FmtRect& cell = items.at(item)->GetRect();
+        f.view->ScrollTo(wxVERTICAL, cell.top);
+        Pump(300ms);
+        const int top = cell.top - f.view->ScrollPosition(wxVERTICAL);
+        std::set<unsigned long> colours;
+        for (int x = cell.left + 20; x < cell.right - 20; x += 16)
+            colours.insert(ClientPixel(f.view, wxPoint(x, top + 100)).GetRGB());
+        const wxColour middle = ClientPixel(f.view, wxPoint((cell.left + cell.right) / 2, top + 100));
+        return std::tuple{int(middle.Red()) / 32, int(middle.Green()) / 32, int(middle.Blue()) / 32, colours.size()};
+    };
+    EXPECT_EQ(shown(1), std::tuple(0, 6, 3, std::size_t{1}));  // the AVCHD camera's picture (0, 200, 100)
+    EXPECT_GT(std::get<3>(shown(2)), 5u);                       // a grab
+    EXPECT_EQ(shown(4), std::tuple(0, 7, 0, std::size_t{1}));  // the XAVC S camera's JPEG, lime
+    EXPECT_EQ(shown(5), std::tuple(7, 0, 7, std::size_t{1}));  // the one its list names, magenta
+    EXPECT_GT(std::get<3>(shown(6)), 5u);                       // no picture by the camera: a grab
+    EXPECT_GT(std::get<3>(shown(8)), 5u);                       // the H.265 clip's grab, shared
+    EXPECT_TRUE(platform::FileExists(SharedThumbnailPath(SharedThumbnailUri(card.dcimMovie), "large")));
+
+    const FmtRect& described = items.at(4)->GetRect();
+    f.view->ScrollTo(wxVERTICAL, described.top);
+    const wxPoint picture(described.left + 60, described.top - f.view->ScrollPosition(wxVERTICAL) + 60);
+    wxStatusBar* status = f.frame->GetStatusBar();
+    input.PointAt(f.view, picture);
+    const std::string details = "C0001.MP4: 0:02, 1 file, recorded 06:10:57 3-Jan-2016 UTC-04:00, camera Sony ILCE-7M3";
+    Pump(3s, [&] { return status->GetStatusText(0).utf8_string() == details; });
+    EXPECT_EQ(status->GetStatusText(0).utf8_string(), details);
+    EXPECT_EQ(f.view->GetToolTipText(), status->GetStatusText(0));
+    input.DoubleClickAt(f.view, picture);
+    Pump(2s, [&] { return !f.view->opened.empty(); });
+    EXPECT_EQ(f.view->opened, (std::vector<std::vector<std::string>>{{card.xavcDescribed}}));
 }
