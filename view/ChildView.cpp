@@ -685,6 +685,7 @@ void CChildView::ShowOptions()
     const bool joinBefore = settings::JoinSplitRecordings.Read();
     if (!optionsRunner_ || !optionsRunner_(this))
         return;
+    skimming_.Leave();  // skimming may have been turned off
     const bool join = settings::JoinSplitRecordings.Read();
     if (join != joinBefore)
         document_.SetJoinedRecordings(join);  // before queueing: a file shown alone needs a picture
