@@ -14,7 +14,8 @@ bool CStripCollector::Take(StripFrame frame)
 
 void CStripCollector::Finish(const std::string& why)
 {
-    if (strip_.Made() > 0 && !files_.Save(job_.key, strip_))
+    // Only a whole strip is kept: a frame left out may be a card pulled for a moment, not the clip.
+    if (strip_.Made() == strip_.Count() && !files_.Save(job_.key, strip_))
         LogEvent("Could not keep the strip of [%s] in [%s]", Name().c_str(), files_.Folder().c_str());
     queue_.StoreStripResult(
         ThumbnailQueue::StripResult::Of(job_.key, strip_.Made() > 0 ? Kind::Finished : Kind::Failed, strip_.Count(), {}, why));

@@ -6,7 +6,7 @@
 #include <string>
 
 // Takes a strip's frames as they are made: each goes to the queue at once (so the grid shows it),
-// and the whole is kept on disk when the strip ends.
+// and the whole strip is kept on disk when it ends with every frame made.
 class CStripCollector {
 public:
     CStripCollector(ThumbnailQueue& queue, const ThumbnailQueue::StripJob& job, const CStripFiles& files)
@@ -15,7 +15,7 @@ public:
     }
     // False for a frame outside the strip.
     bool Take(StripFrame frame);
-    // The strip ended: kept on disk when it has frames; the queue is told how it ended.
+    // The strip ended: kept on disk when it is whole; the queue is told how it ended.
     void Finish(const std::string& why);
     // Making the strip failed (a worker that crashed on it): the frames sent stay shown, none is
     // kept on disk.

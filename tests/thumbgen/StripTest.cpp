@@ -207,9 +207,12 @@ TEST(StripTest, StripsGoAheadOfThumbnailsAndAWorkerThatCrashesOnOneCostsTheStrip
     options.failureFolder = dir / "failed";
     options.stripFolder = dir / "strips";
     CThumbnailGenerator generator(options);
-    auto strip = [&](const std::string& clip) {
+    auto strip = [&](const std::string& clip, const std::string& continuation = "") {
         const std::string key = StripKeyOf({clip});
-        generator.EnqueueStrip({key, StripRequest{{{clip, 0}}}});
+        StripRequest request{{{clip, 0}}};
+        if (!continuation.empty())
+            request.parts = {{clip, 6.0}, {continuation, 6.0}};
+        generator.EnqueueStrip({key, request});
         std::vector<ThumbnailQueue::StripResult> results;
         const auto until = std::chrono::steady_clock::now() + 60s;
         while (std::chrono::steady_clock::now() < until &&
@@ -239,6 +242,13 @@ TEST(StripTest, StripsGoAheadOfThumbnailsAndAWorkerThatCrashesOnOneCostsTheStrip
     const std::shared_ptr<Strip> kept = CStripFiles(dir / "strips").Load(StripKeyOf({good}));
     ASSERT_TRUE(kept);
     EXPECT_EQ(kept->Made(), 16);
+    // A strip with frames left out (its second file is no video) is shown but not kept.
+    WriteFile(dir / "card/00002.MTS", "not a clip");
+    std::remove(CStripFiles(dir / "strips").PathOf(StripKeyOf({good})).c_str());
+    const auto partial = strip(good, dir / "card/00002.MTS");
+    ASSERT_EQ(partial.size(), 9u);
+    EXPECT_EQ(partial.back().kind, ThumbnailQueue::StripResult::Kind::Finished);
+    EXPECT_FALSE(CStripFiles(dir / "strips").Load(StripKeyOf({good})));
     for (const auto& result : made) {
         if (result.kind == ThumbnailQueue::StripResult::Kind::Frame) {
             EXPECT_EQ(kept->frames.at(static_cast<std::size_t>(result.frame.index))->picture.bytes,
