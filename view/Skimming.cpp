@@ -91,8 +91,8 @@ bool CSkimming::Begin(const CFmtClip& clip, const wxRect& picture)
     if (!clips.GetRecordingPaths(index, files))
         return false;
     Target target{&clips, clip.Index(), picture, StripKeyOf(files), {}};
-    if (target.key.empty() || failed_.count(target.key) != 0)
-        return false;  // a file that cannot be examined (a pulled card), or a strip that failed
+    if (target.key.empty())
+        return false;  // a file that cannot be examined (a pulled card)
     const std::vector<int> parts = clips.RecordingParts(index);
     for (std::size_t i = 0; i < files.size(); ++i) {
         const CClipDetails::ClipEntry* part = i < parts.size() ? clips.GetEntry(parts[i]) : nullptr;
@@ -108,7 +108,8 @@ bool CSkimming::Begin(const CFmtClip& clip, const wxRect& picture)
         target.request.frames = strip_->Count();  // as it was made, whatever the picture's width now
     decoded_.clear();
     decoded_.resize(static_cast<std::size_t>(target.request.frames));
-    const bool wanted = !strip_ && requested_.count(target.key) == 0;
+    // A strip that failed is not asked for again; what it made is still shown.
+    const bool wanted = !strip_ && requested_.count(target.key) == 0 && failed_.count(target.key) == 0;
     target_ = std::move(target);
     if (wanted)
         restTimer_.StartOnce(kRestMilliseconds);
