@@ -70,10 +70,15 @@ void CSkimming::PointerAt(const CFmtClip* clip, wxPoint contentPoint)
         Leave();
         return;
     }
+    const std::pair<const CClipDetails*, std::uint32_t> identity(clip->Clips(), clip->Index());
+    if (declined_ == identity)
+        return;  // not skimmed (turned off, or its files cannot be examined) until the pointer leaves
     if (!Skims(*clip) || target_->picture != picture) {
         Leave();
-        if (!Begin(*clip, picture))
+        if (!Begin(*clip, picture)) {
+            declined_ = identity;
             return;
+        }
     }
     // The left edge stands for the start, the right edge for the end.
     const double share = picture.width > 1 ? static_cast<double>(contentPoint.x - picture.x) / (picture.width - 1) : 0;
@@ -129,6 +134,7 @@ void CSkimming::OnRest(wxTimerEvent&)
 void CSkimming::Leave()
 {
     restTimer_.Stop();
+    declined_.reset();
     if (target_ && shownFrame_ >= 0)
         RepaintPicture();
     target_.reset();

@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CScrollWnd;
@@ -73,6 +74,7 @@ private:
     CStripFiles files_;
     CStripCache cache_{CStripCache::kDefaultCapacity, CStripCache::kDefaultByteCapacity};
     std::optional<Target> target_;
+    std::optional<std::pair<const CClipDetails*, std::uint32_t>> declined_;  // the clip not skimmed
     std::shared_ptr<Strip> strip_;  // the target's, once it has a frame
     int pointerFrame_ = 0;           // the frame the pointer's place stands for
     int shownFrame_ = -1;            // the frame shown, or -1: the thumbnail

@@ -106,7 +106,7 @@ TEST(SkimmingTest, ThePointerRunsThroughRecordingsWhoseStripsAreKeptForTheNextVi
         FrameFixture f(OpenCard(card.Path()));
         WaitForThumbnails(f);
         const wxRect picture = PictureOf(f.view, 1);
-        const wxPoint spot(picture.x + picture.width / 2, picture.y + 30), bar(picture.x + 3, picture.GetBottom() - 1);
+        const wxPoint spot(picture.x + picture.width / 2, picture.y + 30), bar(picture.x + 1, picture.GetBottom() - 1);
         EXPECT_TRUE(Near(ClientPixel(f.view, spot), kNamed[0]));  // the thumbnail: the first frame
         // Across the picture, left to right: frame i of 16 stands for 0.4 i s of the 6 s.
         for (const int index : {4, 1, 6, 9, 11, 14}) {  // not red first: the thumbnail is red
@@ -114,6 +114,11 @@ TEST(SkimmingTest, ThePointerRunsThroughRecordingsWhoseStripsAreKeptForTheNextVi
             EXPECT_TRUE(Skims(f, input, 1, index, expected));
             EXPECT_TRUE(Near(ClientPixel(f.view, bar), kBar)) << index << ": " << Name(ClientPixel(f.view, bar));
         }
+        // The bar runs to 5.6 s of the 6: past 85 % of the width, short of its end.
+        const wxPoint along(picture.x + picture.width * 85 / 100, bar.y), end(picture.GetRight() - 2, bar.y);
+        Pump(5s, [&] { return Near(ClientPixel(f.view, along), kBar) && !Near(ClientPixel(f.view, end), kBar); });
+        EXPECT_TRUE(Near(ClientPixel(f.view, along), kBar)) << Name(ClientPixel(f.view, along));
+        EXPECT_FALSE(Near(ClientPixel(f.view, end), kBar)) << Name(ClientPixel(f.view, end));
         // Left, the picture shows the thumbnail again, without the bar.
         input.PointAt(f.view, wxPoint(f.view->GetClientSize().x - 10, f.view->GetClientSize().y - 10));
         Pump(2s, [&] { return Near(ClientPixel(f.view, spot), kNamed[0]); });
@@ -124,9 +129,9 @@ TEST(SkimmingTest, ThePointerRunsThroughRecordingsWhoseStripsAreKeptForTheNextVi
         EXPECT_TRUE(Skims(f, input, 2, 15, kNamed[2]));
         EXPECT_TRUE(Skims(f, input, 2, 0, kNamed[0]));
 
-        // Both strips are kept on disk.
+        // Both strips are kept on disk once whole.
         std::vector<platform::DirEntry> files;
-        platform::ListDirectory(f.dir / "cache/viewmere/strips", files);
+        Pump(20s, [&] { return platform::ListDirectory(f.dir / "cache/viewmere/strips", files) && files.size() == 2; });
         EXPECT_EQ(files.size(), 2u);
         ASSERT_EQ(Shell("cp -r " + ShellQuote(f.dir / "cache/viewmere/strips") + " " + ShellQuote(kept / "strips")), 0);
     }
