@@ -25,7 +25,7 @@ enum class RequestKind : char { Thumbnail = 'T', Strip = 'S' };
 // Largest request and record a side accepts; anything larger means the other side is broken.
 inline constexpr std::uint32_t kMaxPathBytes = 64 * 1024;
 inline constexpr std::uint32_t kMaxRecordBytes = 16 * 1024 * 1024;
-
+// A strip request of the most files, each with the longest path.
 inline constexpr std::uint32_t kMaxRequestBytes = StripRequest::kMaxParts * (kMaxPathBytes + 12) + 10;
 
 struct Request {
