@@ -3,6 +3,7 @@
 #include "log/EventLog.h"
 #include "settings/Settings.h"
 #include "thumbgen/FrameGrab.h"
+#include "thumbgen/StripCollector.h"
 #include "thumbgen/ThumbnailFile.h"
 
 #include <condition_variable>
@@ -94,7 +95,9 @@ bool ServeNext(ThumbnailQueue& queue, CGrabPool* pool, const CThumbnailGenerator
         return true;
     }
     try {
-        if (request.storedOnly)
+        if (request.strip)
+            CStripCollector(queue, *request.strip, CStripFiles()).MakeHere([&queue] { return queue.StopRequested(); });
+        else if (request.storedOnly)
             LoadStoredThumbnail(queue, request.path);
         else
             producer(queue, request.path);

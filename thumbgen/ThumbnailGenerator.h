@@ -44,6 +44,9 @@ public:
     // The clips on screen, top to bottom: those still waiting are made next.
     void Prioritize(const std::vector<std::string>& clipPaths) { queue_->Prioritize(clipPaths); }
     void SetResultListener(ThumbnailQueue::ResultListener listener) { queue_->SetResultListener(std::move(listener)); }
+    // A strip of a recording, made before any thumbnail; see ThumbnailQueue.
+    void EnqueueStrip(ThumbnailQueue::StripJob job) { queue_->EnqueueStrip(std::move(job)); }
+    bool TakeStripResult(ThumbnailQueue::StripResult& result) { return queue_->TakeStripResult(result); }
     // Starts the grab workers ahead of the first clip.
     void WarmUp();
     // The running grab worker processes (none with a producer of its own); only those that took a

@@ -61,7 +61,7 @@ CChildView::CChildView(wxWindow* parent, CThumbnailGenerator::Producer producer)
         if (!posted->exchange(true))
             wxQueueEvent(this, new wxThreadEvent(wxEVT_THREAD, res::kEventThumbnailReady));
     });
-    if (settings::GenerateThumbnails.Read())
+    if (settings::GenerateThumbnails.Read() || settings::SkimClips.Read())
         document_.Generator().WarmUp();
     openLastTimer_.StartOnce(100);
     collectTimer_.Start(1000);
@@ -145,7 +145,7 @@ void CChildView::Repaint(const FmtRect& rect)
 
 void CChildView::OnDraw(wxDC& dc, const wxRect& contentClip)
 {
-    CItemPainter painter(dc, contentClip, labels_, fonts_);
+    CItemPainter painter(dc, contentClip, labels_, fonts_, &skimming_);
     layout_.PaintAll(painter);
     if (const wxString hint = EmptyGridText(); !hint.empty()) {
         // Nothing scrolls while there is nothing to show: content and client coordinates agree.
@@ -187,6 +187,7 @@ void CChildView::OnSize(wxSizeEvent& event)
 
 void CChildView::OnScrolled(int, int)
 {
+    skimming_.Leave();  // another clip is under the pointer now
     NotifyVisibleClips();
 }
 
@@ -211,6 +212,7 @@ void CChildView::OnOpenLastTimer(wxTimerEvent&)
 void CChildView::OpenAndRefresh(const std::string& folder)
 {
     ShowDetails(nullptr, -1);  // the clip lists go with the folder
+    skimming_.Forget();
     visibleClips_.clear();     // and the document forgets which were on screen
     clipToSelect_.clear();
     clipKeptInView_.clear();
@@ -311,6 +313,7 @@ void CChildView::OnThumbnailReady(wxThreadEvent&)
 void CChildView::CollectThumbnails()
 {
     wakeUpPosted_->store(false);  // results stored from now on post again
+    skimming_.CollectFrames();
     const bool thumbnails = document_.CollectGeneratedThumbnails();
     const CAVCHDDoc::RecordingTimeChanges times = document_.CollectRecordingTimes();
     // The selection lives in the thumbnail entries, so it outlasts any new layout.
@@ -377,8 +380,14 @@ void CChildView::Click(IFmtItem* item, bool shift, bool control)
 
 void CChildView::OnMotion(wxMouseEvent& event)
 {
-    if (!event.ButtonIsDown(wxMOUSE_BTN_ANY))
+    if (!event.ButtonIsDown(wxMOUSE_BTN_ANY)) {
         ShowDetailsAt(event.GetPosition());
+        wxPoint content = event.GetPosition();
+        ClientToLogical(content);
+        skimming_.PointerAt(dynamic_cast<const CFmtClip*>(layout_.HitTest(content.x, content.y)), content);
+    } else {
+        skimming_.Leave();
+    }
     if (dragPending_ && event.LeftIsDown()) {
         const wxPoint d = event.GetPosition() - dragStart_;
         if (dragArmed_ || d.x * d.x + d.y * d.y >= 25)
@@ -390,6 +399,7 @@ void CChildView::OnMotion(wxMouseEvent& event)
 void CChildView::OnLeaveWindow(wxMouseEvent& event)
 {
     ShowDetails(nullptr, -1);
+    skimming_.Leave();
     event.Skip();
 }
 
@@ -698,6 +708,7 @@ void CChildView::ShowOptions()
     const bool joinBefore = settings::JoinSplitRecordings.Read();
     if (!optionsRunner_ || !optionsRunner_(this))
         return;
+    skimming_.Leave();  // skimming may have been turned off
     const bool join = settings::JoinSplitRecordings.Read();
     if (join != joinBefore)
         document_.SetJoinedRecordings(join);  // before queueing: a file shown alone needs a picture

@@ -4,6 +4,7 @@
 #include "view/ItemPainter.h"
 #include "view/LabelCache.h"
 #include "view/ScrollWnd.h"
+#include "view/Skimming.h"
 
 #include <wx/menu.h>
 #include <wx/timer.h>
@@ -180,4 +181,5 @@ private:
     // Set by a worker thread when it has posted a wake-up that the UI has not collected yet, so
     // a burst of results posts one event.
     std::shared_ptr<std::atomic<bool>> wakeUpPosted_ = std::make_shared<std::atomic<bool>>(false);
+    CSkimming skimming_{*this, document_.Generator()};  // destroyed before the document it asks
 };

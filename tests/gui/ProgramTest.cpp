@@ -186,8 +186,9 @@ TEST_F(ProgramTest, EndedWhileGrabsRunItHoldsNoClipAgainstAndTheNextStartMakesEv
     EXPECT_TRUE(FilesUnder(dir_ / "cache", "*.failed").empty());
 }
 
-// A card whose thumbnails are all made can be unmounted while the viewer stays open: neither
-// the viewer nor its grab workers keep a clip, or any other file or folder of the card, open.
+// A card whose thumbnails are all made, and a clip of which was skimmed, can be unmounted while
+// the viewer stays open: neither the viewer nor its grab workers keep a clip, or any other file
+// or folder of the card, open.
 // Once through the grab workers, once with thumbnails made in the viewer's own process.
 TEST_F(ProgramTest, ACardWhoseThumbnailsAreMadeUnmountsWhileTheViewerStaysOpen)
 {
@@ -225,6 +226,10 @@ TEST_F(ProgramTest, ACardWhoseThumbnailsAreMadeUnmountsWhileTheViewerStaysOpen)
             return std::all_of(clips.begin(), clips.end(),
                                [](const std::string& clip) { return platform::FileExists(clip + ".viewmere.jpg"); });
         }));
+        // The pointer swept down the first clips: a strip is made of the one it rests on.
+        const std::string strips = dir_ / ("cache-" + std::to_string(worker.size()) + "/viewmere/strips");
+        EXPECT_EQ(Shell("for y in 150 200 250 300 350 400; do xdotool mousemove 200 $y; sleep 0.3; done"), 0);
+        EXPECT_TRUE(WaitFor(20s, [&] { return !FilesUnder(strips, "*.strip").empty(); }));
         std::vector<std::string> held;
         EXPECT_TRUE(WaitFor(10s, [&] { return (held = OpenFilesBelow(ProcessTree(program.Pid()), card)).empty(); }))
             << held.front();
