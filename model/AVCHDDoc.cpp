@@ -486,12 +486,6 @@ bool CAVCHDDoc::HoldsClipTree(const std::string& root)
 
 namespace {
 
-std::string ParentOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 // The folder a scan of `root` takes its clips from: down PRIVATE, AVCHDL or AVCHD, BDMV and
 // STREAM where each is there, as ScanDirectory goes.
 std::string ClipFolderScannedFrom(const std::string& root)
