@@ -9,6 +9,7 @@
 #include <wx/timer.h>
 
 class wxButton;
+class CQuickLook;
 
 #include <atomic>
 #include <functional>
@@ -78,6 +79,12 @@ public:
     void PlayClip(const CFmtClip& clip);
     void WritePlaylistAndPlay(const std::vector<std::string>& paths);
     void StartDrag();
+    // The quick look's keys, from the grid or the quick look window: Space plays the clip under
+    // the pointer (else the first selected one) in the quick look; while it is open, Space and
+    // Escape put it away, and Left and Right show the clip before or after it in the grid, which
+    // selects that clip. True when the key was taken.
+    bool QuickLookKey(int keyCode);
+    CQuickLook* QuickLook() const { return quickLook_; }
 
 protected:
     void OnDraw(wxDC& dc, const wxRect& contentClip) override;
@@ -116,6 +123,10 @@ private:
     void OnUpdatePlayClip(wxUpdateUIEvent& event);
     void OnUpdatePlaySelection(wxUpdateUIEvent& event);
     void OnKeyDown(wxKeyEvent& event);
+    const CFmtClip* ClipForQuickLook() const;
+    // The clip cell `step` cells before (negative) or after the one holding `file`, in grid order.
+    CFmtClip* ClipBeside(const std::string& file, int step) const;
+    void LookAt(const CFmtClip& clip);
     void SetContentHeight();
     IFmtItem* ItemAt(wxPoint clientPoint) const;
     // Where the folder dialog starts: the last folder, else the mounted cards, else the user's
@@ -158,6 +169,7 @@ private:
     std::string clipToShow_;    // selected and scrolled to when its folder opens
     std::string clipToSelect_;  // still to be selected once it has a picture
     wxButton* openButton_ = nullptr;  // Open Folder, where the grid has no clips
+    CQuickLook* quickLook_ = nullptr;  // made at the first look, kept (hidden) between looks
     wxFont hintFont_;
     std::function<std::vector<std::string>()> mountedCards_;
     wxTimer openLastTimer_;
