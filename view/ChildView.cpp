@@ -150,6 +150,12 @@ void CChildView::Repaint(const FmtRect& rect)
                 false);
 }
 
+void CChildView::RepaintNow(const FmtRect& rect)
+{
+    PaintNow(wxRect(rect.left - ScrollPosition(wxHORIZONTAL), rect.top - ScrollPosition(wxVERTICAL), rect.Width(),
+                    rect.Height()));
+}
+
 void CChildView::OnDraw(wxDC& dc, const wxRect& contentClip)
 {
     CItemPainter painter(dc, contentClip, labels_, fonts_);

@@ -36,6 +36,9 @@ public:
     // whatever captions come or go above it.
     void RefreshGridKeepingTopClip();
     void Repaint(const FmtRect& rect) override;
+    // Paints a content rectangle (a cell whose picture changed) now, without waiting for the
+    // toolkit's next paint.
+    void RepaintNow(const FmtRect& rect);
     bool HandlesCommand(int id) const;
     void SetOptionsDialogRunner(OptionsDialogRunner runner) { optionsRunner_ = std::move(runner); }
     // Called once a folder was opened and whenever the options dialog was closed.
