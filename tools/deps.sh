@@ -13,10 +13,11 @@ run=(
   # libraries
   libjpeg62-turbo-dev libboost-dev libdeflate-dev
   # media framework: the pipeline that takes a clip's first frame (tsdemux and h264parse are in
-  # -bad, the H.264 decoder in -libav); ffmpeg, which the viewer can grab with and which makes
-  # the demo's clips
+  # -bad, the H.264 decoder in -libav) and the quick look's player (deinterlace and the sound
+  # server's sink in -good); ffmpeg, which the viewer can grab with and which makes the demo's
+  # clips
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-bad gstreamer1.0-libav ffmpeg
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav ffmpeg
   # the GUI toolkit and its own calls, the X server's input events (a drag that copies whatever
   # modifier is held), fonts (Liberation Sans in Arial's place), opening files with the desktop's
   # programs
