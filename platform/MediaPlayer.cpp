@@ -211,6 +211,7 @@ struct MediaPlayer::Impl {
     GstElement* frameCaps = nullptr;  // owned by the pipeline
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     bool pausedByOwner = false;
+    bool prerolled = false;  // the pipeline held its first picture once
     bool ended = false;
     bool stopped = false;
 
@@ -408,7 +409,11 @@ struct MediaPlayer::Impl {
         reader->source.reset(GST_ELEMENT(gst_object_ref(source)));
         reader->files = files;
         reader->notifier = notifier;
-        if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        // Paused first: the streams' branches are added as decodebin finds them, and every sink
+        // must have its place in the pipeline's time before the clock runs, or the first one to
+        // wait on it finds itself hours late and every picture after it is dropped. Playing
+        // starts once the pipeline holds its first picture (Update).
+        if (gst_element_set_state(pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
             SetFailure("the pipeline cannot start");
             return false;
         }
@@ -457,6 +462,13 @@ struct MediaPlayer::Impl {
         }
         case GST_MESSAGE_EOS:
             ended = true;
+            break;
+        case GST_MESSAGE_ASYNC_DONE:
+            // Prerolled: the first time, and after every pause, it plays unless paused by its
+            // owner.
+            prerolled = true;
+            if (!pausedByOwner && !ended && !stopped)
+                gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
             break;
         case GST_MESSAGE_ELEMENT:
             if (gst_is_missing_plugin_message(message)) {
@@ -584,10 +596,11 @@ void MediaPlayer::Pause()
 
 void MediaPlayer::Resume()
 {
-    if (impl_->stopped || impl_->ended)
+    if (impl_->stopped || impl_->ended || !impl_->pausedByOwner)
         return;
     impl_->pausedByOwner = false;
-    gst_element_set_state(impl_->pipeline.get(), GST_STATE_PLAYING);
+    if (impl_->prerolled)  // else it plays once it is
+        gst_element_set_state(impl_->pipeline.get(), GST_STATE_PLAYING);
 }
 
 void MediaPlayer::SetFrameSize(int width, int height)
