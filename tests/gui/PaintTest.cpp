@@ -1,5 +1,8 @@
-// The built program on a display scaled by two, as the screen then shows its pictures.
+// What the screen shows of the grid's pictures: a cell painted at once, and the built program on a
+// display scaled by two.
+#include "gui/GuiTestSupport.h"
 #include "gui/RealInput.h"
+#include "imaging/RgbImage.h"
 #include "settings/Settings.h"
 #include "support/Clips.h"
 #include "support/JpegFixtures.h"
@@ -15,6 +18,7 @@
 
 extern char** environ;
 
+using namespace gui_testing;
 using namespace testing_support;
 using namespace std::chrono_literals;
 
@@ -61,10 +65,50 @@ std::vector<wxPoint> CellCorners(const wxImage& screen)
 
 }  // namespace
 
+// A cell whose picture changed is painted at once, straight onto the window: the X server shows
+// it before the toolkit has handled any event, and nothing else moved.
+TEST(PaintTest, ACellRepaintedAtOnceShowsItsNewPictureBeforeAnyEvent)
+{
+    FrameFixture f;
+    settings::SplitDates.Write(false);
+    for (const char* name : {"00000.MTS", "00001.MTS"})
+        WriteFile(f.dir / (std::string("clips/") + name), "x");
+    f.view->nextFolder = f.dir / "clips";
+    f.view->OpenFolder();
+    auto picture = [](unsigned char red, unsigned char green, unsigned char blue) {
+        auto image = std::make_unique<CRgbImage>();
+        image->width = 200, image->height = 120, image->stride = static_cast<int>(CRgbImage::StrideFor(200));
+        image->pixels = imaging::AllocatePixels(static_cast<std::size_t>(image->stride) * 120);
+        for (int y = 0; y < 120; ++y)
+            for (int x = 0; x < 200; ++x) {
+                std::uint8_t* p = image->pixels.get() + image->OffsetOf(x, y);
+                p[0] = blue, p[1] = green, p[2] = red;
+            }
+        return image;
+    };
+    CThumbnailSet& thumbnails = *f.view->Document().GetDirectory(0)->thumbnails;
+    thumbnails.SetImage(0, picture(200, 20, 20));
+    thumbnails.SetImage(1, picture(20, 200, 20));
+    f.view->RefreshGrid();
+    Pump(500ms);
+    const FmtRect cell = f.view->GridLayout().Items().at(1)->GetRect();
+    const FmtRect other = f.view->GridLayout().Items().at(2)->GetRect();
+    auto shown = [&](const FmtRect& r) {
+        return ClientPixel(f.view, wxPoint(r.left + 40, r.top + 40 - f.view->ScrollPosition(wxVERTICAL)));
+    };
+    ASSERT_EQ(shown(cell), wxColour(200, 20, 20));
+
+    thumbnails.SetImage(0, picture(20, 20, 200));
+    EXPECT_EQ(shown(cell), wxColour(200, 20, 20));  // nothing painted it yet
+    f.view->RepaintNow(cell);
+    EXPECT_EQ(shown(cell), wxColour(20, 20, 200));
+    EXPECT_EQ(shown(other), wxColour(20, 200, 20));
+}
+
 // At GDK_SCALE=2 the grid's 384 x 216 place for a picture is 768 x 432 screen pixels: a picture the
 // viewer makes is made at that size and copied one to one, as sharp as the clip allows; a smaller
 // one (a thumbnail file of 384 x 216) is enlarged smoothly, never by doubling its pixels.
-TEST(HiDpiTest, OnADisplayScaledByTwoMadePicturesAreSharpAndSmallerOnesSmooth)
+TEST(PaintTest, OnADisplayScaledByTwoMadePicturesAreSharpAndSmallerOnesSmooth)
 {
     const TempDir dir;
     const ScopedEnv config("XDG_CONFIG_HOME", dir / "config"), cache("XDG_CACHE_HOME", dir / "cache"),
