@@ -218,8 +218,9 @@ struct MediaPlayer::Impl {
     mutable std::mutex lock;  // guards what the streaming threads write
     std::shared_ptr<const VideoFrame> latest;
     std::uint64_t frames = 0;
+    bool videoClaimed = false;
+    bool soundClaimed = false;
     bool videoLinked = false;
-    bool soundLinked = false;
     bool allPadsSeen = false;
     std::string failure;
     std::string soundProblem;
@@ -293,44 +294,31 @@ struct MediaPlayer::Impl {
     }
 
     // The first picture stream is scaled (while still planar), converted and handed to the
-    // owner; the first sound stream goes to the sound output; anything else is dropped.
+    // owner; the first sound stream goes to the sound output; anything else is dropped. The lock
+    // is held only to claim a stream: making elements and opening the sound output (a sound
+    // server that is slow to answer) never holds up the owner.
     void OnPadAdded(GstPad* pad)
     {
         CapsPtr caps(gst_pad_get_current_caps(pad));
         if (!caps)
             caps.reset(gst_pad_query_caps(pad, nullptr));
-        std::lock_guard<std::mutex> guard(lock);
-        if (!videoLinked && CapsNameStartsWith(caps.get(), "video/x-raw")) {
-            GstElement* deinterlace = Make("deinterlace");  // optional: interlaced clips comb without it
-            GstElement* filter = Make("capsfilter");
-            if (filter != nullptr) {
-                CapsPtr wanted = FrameCapsFor(width, height);
-                g_object_set(filter, "caps", wanted.get(), nullptr);
-            }
-            frameCaps = filter;
-            const bool linked =
-                deinterlace != nullptr
-                    ? LinkBranch(pad, {Make("queue"), deinterlace, Make("videoscale"), Make("videoconvert"), filter,
-                                       MakeFrameSink()})
-                    : LinkBranch(pad, {Make("queue"), Make("videoscale"), Make("videoconvert"), filter, MakeFrameSink()});
-            videoLinked = linked;
-            if (!linked && failure.empty())
-                failure = "the picture cannot be shown (an element of the media framework is missing)";
+        const bool video = CapsNameStartsWith(caps.get(), "video/x-raw");
+        const bool sound = CapsNameStartsWith(caps.get(), "audio/x-raw");
+        bool claimed = false;
+        int w = 0, h = 0;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            bool& taken = video ? videoClaimed : soundClaimed;
+            claimed = (video || sound) && !taken;
+            taken = taken || claimed;
+            w = width, h = height;
+        }
+        if (claimed && video) {
+            LinkVideo(pad, w, h);
             return;
         }
-        if (CapsNameStartsWith(caps.get(), "audio/x-raw") && soundProblem.empty() && !soundLinked) {
-            GstElement* output = OpenSoundSink();
-            if (output == nullptr) {
-                soundProblem = "no sound output could be opened";
-            } else {
-                gst_element_set_state(output, GST_STATE_NULL);  // the pipeline takes it up again
-                soundLinked = LinkBranch(pad, {Make("queue"), Make("audioconvert"), Make("audioresample"), output});
-                gst_object_unref(output);  // the pipeline holds it now
-                if (soundLinked)
-                    return;
-                soundProblem = "the sound cannot be played";
-            }
-        }
+        if (claimed && sound && LinkSound(pad))
+            return;
         // Unplayed streams are taken and thrown away at the pace of the clock, so none holds up
         // the others.
         GstElement* drop = Make("fakesink");
@@ -339,6 +327,47 @@ struct MediaPlayer::Impl {
         g_object_set(drop, "sync", TRUE, "async", FALSE, nullptr);
         LinkBranch(pad, {drop});
     }
+
+    void LinkVideo(GstPad* pad, int w, int h)
+    {
+        GstElement* deinterlace = Make("deinterlace");  // optional: interlaced clips comb without it
+        GstElement* filter = Make("capsfilter");
+        if (filter != nullptr) {
+            CapsPtr wanted = FrameCapsFor(w, h);
+            g_object_set(filter, "caps", wanted.get(), nullptr);
+        }
+        const bool linked =
+            deinterlace != nullptr
+                ? LinkBranch(pad, {Make("queue"), deinterlace, Make("videoscale"), Make("videoconvert"), filter,
+                                   MakeFrameSink()})
+                : LinkBranch(pad, {Make("queue"), Make("videoscale"), Make("videoconvert"), filter, MakeFrameSink()});
+        std::lock_guard<std::mutex> guard(lock);
+        frameCaps = linked ? filter : nullptr;
+        videoLinked = linked;
+        if (!linked && failure.empty())
+            failure = "the picture cannot be shown (an element of the media framework is missing)";
+        if (linked && (width != w || height != h)) {  // asked for another size meanwhile
+            CapsPtr wanted = FrameCapsFor(width, height);
+            g_object_set(filter, "caps", wanted.get(), nullptr);
+        }
+    }
+
+    bool LinkSound(GstPad* pad)
+    {
+        GstElement* output = OpenSoundSink();
+        bool linked = false;
+        if (output != nullptr) {
+            gst_element_set_state(output, GST_STATE_NULL);  // the pipeline takes it up again
+            linked = LinkBranch(pad, {Make("queue"), Make("audioconvert"), Make("audioresample"), output});
+            gst_object_unref(output);  // the pipeline holds it now
+        }
+        if (!linked) {
+            std::lock_guard<std::mutex> guard(lock);
+            soundProblem = output == nullptr ? "no sound output could be opened" : "the sound cannot be played";
+        }
+        return linked;
+    }
+
     static void PadAdded(GstElement*, GstPad* pad, gpointer self) { static_cast<Impl*>(self)->OnPadAdded(pad); }
     static void NoMorePads(GstElement*, gpointer data)
     {

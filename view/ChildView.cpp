@@ -439,6 +439,7 @@ bool CChildView::QuickLookKey(int key)
     const bool looking = quickLook_ != nullptr && quickLook_->Looking();
     if (looking && (key == WXK_SPACE || key == WXK_ESCAPE)) {
         quickLook_->PutAway();
+        SetFocus();  // the keys go to the grid again
         return true;
     }
     if (looking && (key == WXK_LEFT || key == WXK_RIGHT)) {

@@ -60,6 +60,8 @@ void CQuickLook::Play(const std::string& name, const std::vector<std::string>& f
     player_.reset();  // the last recording's files are closed before the next one's are opened
     name_ = name;
     files_ = files;
+    state_ = State::Opening;
+    UpdateTitle();
     if (!IsShown()) {
         if (!place_.IsEmpty())
             SetSize(place_);
@@ -73,7 +75,6 @@ void CQuickLook::Play(const std::string& name, const std::vector<std::string>& f
         if (!posted->exchange(true))
             wxQueueEvent(this, new wxThreadEvent());
     });
-    state_ = State::Opening;
     timer_.Start(500);
     TakePlayerNews();
     picture_->Refresh(false);
