@@ -40,7 +40,7 @@ constexpr std::size_t kReadChunk = 256 * 1024;
 constexpr guint64 kQueuedBytes = 4 * 1024 * 1024;
 // How long closing waits for the reader to leave a read (a card that hangs): then it is left to
 // end on its own.
-constexpr std::chrono::milliseconds kReaderStopLimit{2000};
+constexpr std::chrono::milliseconds kReaderStopLimit{1000};
 
 bool CapsNameStartsWith(GstCaps* caps, const char* prefix)
 {
