@@ -4,6 +4,7 @@
 #include "platform/Utf8.h"
 
 #include <wx/dcclient.h>
+#include <wx/display.h>
 #include <wx/graphics.h>
 #include <wx/settings.h>
 
@@ -15,9 +16,15 @@ namespace {
 
 using State = platform::MediaPlayer::State;
 
-// A client size of 16:9 that a first look opens at, within the screen.
-constexpr int kFirstWidth = 960;
-constexpr int kFirstHeight = 540;
+// The client size a first look opens at: 16:9, 960 x 540 at most, and at most two thirds of the
+// screen's width and height.
+wxSize FirstSize(const wxWindow* parent)
+{
+    const int screen = wxDisplay::GetFromWindow(parent);
+    const wxRect area = wxDisplay(screen != wxNOT_FOUND ? static_cast<unsigned>(screen) : 0u).GetClientArea();
+    const int width = std::min({960, area.width * 2 / 3, area.height * 2 / 3 * 16 / 9});
+    return wxSize(width, width * 9 / 16);
+}
 
 }  // namespace
 
@@ -29,7 +36,7 @@ CQuickLook::CQuickLook(wxWindow* parent, KeyHandler keys)
 {
     picture_ = new wxWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxWANTS_CHARS | wxFULL_REPAINT_ON_RESIZE);
     picture_->SetBackgroundStyle(wxBG_STYLE_PAINT);
-    SetClientSize(kFirstWidth, kFirstHeight);
+    SetClientSize(FirstSize(parent));
     CentreOnParent();
     Bind(wxEVT_CHAR_HOOK, &CQuickLook::OnCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &CQuickLook::OnClose, this);
