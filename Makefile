@@ -37,7 +37,7 @@ test-tsan: deps
 	cmake -S . -B $(BUILD)-tsan -DVIEWMERE_SANITIZE=thread -DVIEWMERE_GUI=OFF \
 	      -DVIEWMERE_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	cmake --build $(BUILD)-tsan -j$(JOBS)
-	cd $(BUILD)-tsan && ctest --output-on-failure -L threads -j$(JOBS)
+	cd $(BUILD)-tsan && TSAN_OPTIONS=suppressions=$(CURDIR)/tests/tsan.supp ctest --output-on-failure -L threads -j$(JOBS)
 
 bench: build
 	@set -e; for b in $(BUILD)/bench/bench_*; do echo "== $$b"; NO_AT_BRIDGE=1 $(XVFB) $$b; done

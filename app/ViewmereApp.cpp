@@ -14,13 +14,16 @@
 #include "platform/Utf8.h"
 #include "res/Resources.h"
 #include "settings/Settings.h"
+#include "thumbgen/FrameGrab.h"
 #include "view/ChildView.h"
 
 #include <wx/bmpbndl.h>
+#include <wx/display.h>
 #include <wx/iconbndl.h>
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
 
+#include <cmath>
 #include <cstring>
 
 #include <unistd.h>
@@ -180,8 +183,12 @@ bool CViewmereApp::InitialiseWith(CMainFrame* frame)
     SetVendorName(res::kVendorName);
     SetAppName(res::kAppTitle);
     InstallHooks();
-    if (frame == nullptr)
+    if (frame == nullptr) {
+        // The pictures are made at the display's own pixels: twice the grid's size in each
+        // direction on a display scaled by two.
+        SetGrabbedPictureScale(static_cast<int>(std::lround(wxDisplay().GetScaleFactor())));
         frame = new CMainFrame();
+    }
     frame->View()->SetOptionsDialogRunner([](wxWindow* parent) {
         COptionsDlg dialog(parent);
         return dialog.ShowModal() != 0;

@@ -374,11 +374,11 @@ bool CAVCHDDoc::CollectGeneratedThumbnails()
             directory.thumbnails = boost::make_shared<CThumbnailSet>();  // its camera files failed to load
         any = true;
         if (result.bitmap)
-            directory.thumbnails->SetBitmap(request->second.slot, std::move(result.bitmap));
+            directory.thumbnails->SetBitmap(request->second.slot, std::move(result.bitmap), result.scale);
         else if (result.image)
-            directory.thumbnails->SetImage(request->second.slot, std::move(result.image));
+            directory.thumbnails->SetImage(request->second.slot, std::move(result.image), result.scale);
         else if (!result.jpeg.Empty())
-            directory.thumbnails->SetJpeg(request->second.slot, std::move(result.jpeg));
+            directory.thumbnails->SetJpeg(request->second.slot, std::move(result.jpeg), result.scale);
         result = ThumbnailResult{};
     }
     return any;

@@ -231,7 +231,7 @@ std::unique_ptr<ThumbnailEntry>& CThumbnailSet::SlotFor(int index)
 void CThumbnailSet::Place(int index, std::unique_ptr<ThumbnailEntry> entry)
 {
     std::unique_ptr<ThumbnailEntry>& slot = SlotFor(index);
-    sizes_[static_cast<std::size_t>(index)] = entry ? Size{entry->Width(), entry->Height(), true} : Size{};
+    sizes_[static_cast<std::size_t>(index)] = entry ? Size{entry->GridWidth(), entry->GridHeight(), true} : Size{};
     slot = std::move(entry);
 }
 
@@ -244,12 +244,13 @@ bool CThumbnailSet::GetSize(int index, std::int32_t& width, std::int32_t& height
     return true;
 }
 
-void CThumbnailSet::SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap> bitmap)
+void CThumbnailSet::SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap> bitmap, int scale)
 {
     if (index < 0)
         return;
     auto entry = std::make_unique<ThumbnailEntry>();
     entry->clipNumber = index;
+    entry->scale = std::max(1, scale);
     if (bitmap) {
         entry->bitmapWidth = bitmap->width;
         entry->bitmapHeight = bitmap->height;
@@ -258,22 +259,24 @@ void CThumbnailSet::SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap>
     Place(index, std::move(entry));
 }
 
-void CThumbnailSet::SetImage(int index, std::unique_ptr<CRgbImage> picture)
+void CThumbnailSet::SetImage(int index, std::unique_ptr<CRgbImage> picture, int scale)
 {
     if (index < 0)
         return;
     auto entry = std::make_unique<ThumbnailEntry>();
     entry->clipNumber = index;
+    entry->scale = std::max(1, scale);
     entry->picture = std::move(picture);
     Place(index, std::move(entry));
 }
 
-void CThumbnailSet::SetJpeg(int index, CJpegPicture jpeg)
+void CThumbnailSet::SetJpeg(int index, CJpegPicture jpeg, int scale)
 {
     if (index < 0)
         return;
     auto entry = std::make_unique<ThumbnailEntry>();
     entry->clipNumber = index;
+    entry->scale = std::max(1, scale);
     entry->jpeg = std::move(jpeg);
     Place(index, std::move(entry));
 }

@@ -23,6 +23,9 @@ public:
         CJpegPicture jpeg;                                  // a picture kept compressed
         std::int32_t bitmapWidth = 0;
         std::int32_t bitmapHeight = 0;
+        // Picture pixels per grid pixel in each direction: 2 for a picture made for a display
+        // scaled by two (768 x 432 shown in a 384 x 216 place), else 1.
+        std::int32_t scale = 1;
         // Whatever the GUI made once to draw this thumbnail quickly; it lives and dies with the
         // entry, so a replaced thumbnail is never drawn from a stale copy.
         std::shared_ptr<void> drawCache;
@@ -35,6 +38,9 @@ public:
         void LoadJpeg(std::FILE* file);
         int Width() const { return picture ? picture->width : !jpeg.Empty() ? jpeg.width : bitmapWidth; }
         int Height() const { return picture ? picture->height : !jpeg.Empty() ? jpeg.height : bitmapHeight; }
+        // The place the picture takes in the grid.
+        int GridWidth() const { return Width() / scale; }
+        int GridHeight() const { return Height() / scale; }
     };
 
     static constexpr long kBlockSize = 16384;      // the thumbnail offset multiple
@@ -66,13 +72,14 @@ public:
     ThumbnailEntry* GetEntry(int index);
     const ThumbnailEntry* GetEntry(int index) const;
     // A new, unselected entry for the slot, replacing any there; the set grows as needed.
-    void SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap> bitmap);
-    void SetImage(int index, std::unique_ptr<CRgbImage> picture);
-    void SetJpeg(int index, CJpegPicture jpeg);
+    // `scale` is the picture's pixels per grid pixel (see ThumbnailEntry::scale).
+    void SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap> bitmap, int scale = 1);
+    void SetImage(int index, std::unique_ptr<CRgbImage> picture, int scale = 1);
+    void SetJpeg(int index, CJpegPicture jpeg, int scale = 1);
 
-    // The size of a slot's picture; false when the slot has no entry. Kept beside the entries,
-    // so that laying out thousands of clips reads a few bytes a clip instead of its entry and
-    // picture.
+    // The size of the place a slot's picture takes in the grid; false when the slot has no
+    // entry. Kept beside the entries, so that laying out thousands of clips reads a few bytes a
+    // clip instead of its entry and picture.
     bool GetSize(int index, std::int32_t& width, std::int32_t& height) const;
 
     const std::map<std::int32_t, std::int32_t>& BlockToClip() const { return blockToClip_; }

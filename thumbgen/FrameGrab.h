@@ -35,3 +35,13 @@ std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPa
 
 inline constexpr int kGrabbedThumbnailWidth = 384;
 inline constexpr int kGrabbedThumbnailHeight = 216;
+
+// Pixels per grid pixel of the pictures this process makes (1 or 2): on a display scaled by two
+// the grid shows a 384 x 216 place at 768 x 432 pixels, and a picture made at that size is drawn
+// without being enlarged. Set once, before the first grab; a grab worker is told it when it
+// starts. Thumbnail files stay at the grid's size.
+void SetGrabbedPictureScale(int scale);
+int GrabbedPictureScale();
+// The scale of a picture of this size: the grabbed pictures' scale when it has exactly their
+// size, else 1.
+int GrabbedPictureScaleOf(int width, int height);

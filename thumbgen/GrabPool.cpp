@@ -245,7 +245,9 @@ void StorePicture(Shared& shared, const std::string& clipPath, CJpegPicture pict
     if (GetWriteThumbnails())
         WriteThumbnailFile(clipPath, picture);
     ShareGrabbedThumbnail(clipPath, picture);
-    shared.queue->StoreResult(clipPath, ThumbnailResult(std::move(picture)));
+    ThumbnailResult result(std::move(picture));
+    result.scale = GrabbedPictureScaleOf(result.jpeg.width, result.jpeg.height);
+    shared.queue->StoreResult(clipPath, std::move(result));
 }
 
 // A worker ended from outside while on a clip costs the clip nothing: the clip goes back in the
@@ -524,18 +526,32 @@ int GrabPoolOptions::DefaultSlotCount()
     return std::clamp(static_cast<int>(cores), 1, kMaxSlots);
 }
 
-std::vector<std::string> GrabPoolOptions::DefaultWorkerCommand()
+namespace {
+
+// The worker installed beside this program, or the one the environment names; "" for none.
+std::string WorkerProgram()
 {
     if (const char* named = std::getenv("VIEWMERE_GRAB_WORKER"); named != nullptr && named[0] == '/')
-        return {named};
+        return named;
     char self[4096];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
     if (length <= 0)
         return {};
     std::string program(self, static_cast<std::size_t>(length));
     program = program.substr(0, program.rfind('/') + 1) + kGrabWorkerProgramName;
-    if (access(program.c_str(), X_OK) != 0)
+    return access(program.c_str(), X_OK) == 0 ? program : std::string();
+}
+
+}  // namespace
+
+std::vector<std::string> GrabPoolOptions::DefaultWorkerCommand()
+{
+    const std::string program = WorkerProgram();
+    if (program.empty())
         return {};
+    // The worker makes its pictures at the scale of the viewer's display.
+    if (GrabbedPictureScale() != 1)
+        return {program, "--picture-scale", std::to_string(GrabbedPictureScale())};
     return {program};
 }
 

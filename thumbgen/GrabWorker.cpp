@@ -25,6 +25,7 @@ struct WorkerOptions {
     std::string hangOn;
     bool exitAtStart = false;
     std::chrono::milliseconds firstFrameLimit = kFirstFrameLimit;
+    int pictureScale = 1;
 };
 
 bool ParseOptions(int argc, char** argv, WorkerOptions& options)
@@ -43,6 +44,8 @@ bool ParseOptions(int argc, char** argv, WorkerOptions& options)
             options.hangOn = argv[++i];
         else if (option == "--first-frame-limit")
             options.firstFrameLimit = std::chrono::milliseconds(std::max(1, std::atoi(argv[++i])));
+        else if (option == "--picture-scale")
+            options.pictureScale = std::atoi(argv[++i]);
         else
             return false;
     }
@@ -131,7 +134,8 @@ int RunGrabWorker(int argc, char** argv)
     WorkerOptions options;
     if (!ParseOptions(argc, argv, options)) {
         static const char usage[] =
-            "usage: viewmere-grab-worker [--crash-on TEXT] [--hang-on TEXT] [--exit-at-start] [--first-frame-limit MS]\n";
+            "usage: viewmere-grab-worker [--crash-on TEXT] [--hang-on TEXT] [--exit-at-start] [--first-frame-limit MS] "
+            "[--picture-scale 1|2]\n";
         (void)!write(2, usage, sizeof usage - 1);
         return 2;
     }
@@ -141,6 +145,7 @@ int RunGrabWorker(int argc, char** argv)
         return 0;
     if (options.exitAtStart)
         return 127;  // as the loader ends a program whose library is missing
+    SetGrabbedPictureScale(options.pictureScale);
     // Records go out on a private copy of standard output; anything a library prints to
     // standard output goes nowhere instead of into the records.
     const int out = fcntl(1, F_DUPFD_CLOEXEC, 3);

@@ -9,10 +9,14 @@
 #include "thumbgen/ThumbnailFile.h"
 #include "thumbgen/ThumbnailQueue.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
 namespace {
+
+std::atomic<int> grabbedPictureScale{1};
 
 // Logs the frame steps and gives the held frame stretched to the thumbnail size; null when the
 // frame cannot be had.
@@ -33,8 +37,9 @@ std::unique_ptr<platform::DeviceBitmap> StretchFrame(platform::MediaGraph& graph
 
     // The frame is stretched straight from the decoder's planes to 384 x 216 and turned
     // upright; a full-size RGB copy (8 MB for full HD) would give the same picture.
+    const int scale = GrabbedPictureScale();
     auto thumbnail = std::make_unique<platform::DeviceBitmap>(
-        graph.StretchCurrentImage(kGrabbedThumbnailWidth, kGrabbedThumbnailHeight));
+        graph.StretchCurrentImage(kGrabbedThumbnailWidth * scale, kGrabbedThumbnailHeight * scale));
     LogEvent("Retrieved Current Image DIB");
     if (thumbnail->bits.empty())
         return nullptr;
@@ -63,6 +68,22 @@ void ReleaseThreadGraph()
 }
 
 }  // namespace
+
+void SetGrabbedPictureScale(int scale)
+{
+    grabbedPictureScale = std::clamp(scale, 1, 2);
+}
+
+int GrabbedPictureScale()
+{
+    return grabbedPictureScale;
+}
+
+int GrabbedPictureScaleOf(int width, int height)
+{
+    const int scale = GrabbedPictureScale();
+    return width == kGrabbedThumbnailWidth * scale && height == kGrabbedThumbnailHeight * scale ? scale : 1;
+}
 
 std::unique_ptr<platform::DeviceBitmap> GrabFirstFrame(const std::string& clipPath,
                                                        const std::function<bool()>& cancelled, std::string* why,
@@ -121,5 +142,7 @@ void GrabWithMediaFramework(ThumbnailQueue& queue, const std::string& clipPath)
         if (share)
             ShareGrabbedThumbnail(clipPath, picture);
     }
-    queue.StoreResult(clipPath, ThumbnailResult{std::move(thumbnail), nullptr});
+    ThumbnailResult result{std::move(thumbnail), nullptr};
+    result.scale = GrabbedPictureScaleOf(result.bitmap->width, result.bitmap->height);
+    queue.StoreResult(clipPath, std::move(result));
 }

@@ -192,7 +192,8 @@ std::string SharedThumbnailPath(const std::string& uri, const char* sizeFolder)
     return folder + "/" + sizeFolder + "/" + md5.get() + ".png";
 }
 
-std::unique_ptr<CRgbImage> FindSharedThumbnail(const std::string& clipPath, int width, int height)
+std::unique_ptr<CRgbImage> FindSharedThumbnail(const std::string& clipPath, int width, int height, int smallestWidth,
+                                               int smallestHeight)
 {
     ClipFacts facts;
     if (!ReadClipFacts(clipPath, facts))
@@ -203,7 +204,8 @@ std::unique_ptr<CRgbImage> FindSharedThumbnail(const std::string& clipPath, int 
             continue;
         // One that would have to be enlarged would show blurred, on every visit, where a grab
         // gives a sharp picture once.
-        if (gdk_pixbuf_get_width(pixbuf.get()) < width && gdk_pixbuf_get_height(pixbuf.get()) < height)
+        if (gdk_pixbuf_get_width(pixbuf.get()) < std::min(width, smallestWidth) &&
+            gdk_pixbuf_get_height(pixbuf.get()) < std::min(height, smallestHeight))
             continue;
         int fittedWidth = width, fittedHeight = height;
         FittedSize(gdk_pixbuf_get_width(pixbuf.get()), gdk_pixbuf_get_height(pixbuf.get()), fittedWidth, fittedHeight);
@@ -244,14 +246,22 @@ bool LoadSharedThumbnail(ThumbnailQueue& queue, const std::string& clipPath)
 {
     if (!settings::ShareThumbnails.Read())
         return false;
-    std::unique_ptr<CRgbImage> picture = FindSharedThumbnail(clipPath, kGrabbedThumbnailWidth, kGrabbedThumbnailHeight);
+    // On a display scaled by two the entry is fitted to the picture size made there (x-large's
+    // 512 x 288 smoothly enlarged), so it shows as sharp as it can; one of the grid's size is
+    // enough.
+    const int scale = GrabbedPictureScale();
+    std::unique_ptr<CRgbImage> picture =
+        FindSharedThumbnail(clipPath, kGrabbedThumbnailWidth * scale, kGrabbedThumbnailHeight * scale,
+                            kGrabbedThumbnailWidth, kGrabbedThumbnailHeight);
     if (!picture)
         return false;
     // Kept compressed like every other generated thumbnail.
     CJpegPicture compressed;
     if (!compressed.Compress(*picture))
         return false;
-    queue.StoreResult(clipPath, ThumbnailResult(std::move(compressed)));
+    ThumbnailResult result(std::move(compressed));
+    result.scale = GrabbedPictureScaleOf(picture->width, picture->height);
+    queue.StoreResult(clipPath, std::move(result));
     LogEvent("Loaded shared thumbnail for [%s]", clipPath.c_str());
     return true;
 }

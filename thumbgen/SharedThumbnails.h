@@ -24,8 +24,10 @@ std::string SharedThumbnailPath(const std::string& uri, const char* sizeFolder);
 
 // A valid cached thumbnail of a clip (its Thumb::MTime equals the clip's modification time),
 // the largest there is, fitted into width x height with its proportions kept. One too small to
-// fill that box in either direction is passed over. Null when there is none.
-std::unique_ptr<CRgbImage> FindSharedThumbnail(const std::string& clipPath, int width, int height);
+// fill that box in either direction is passed over; with a smallest size given, one that fills
+// that smaller box is taken, and enlarged smoothly. Null when there is none.
+std::unique_ptr<CRgbImage> FindSharedThumbnail(const std::string& clipPath, int width, int height,
+                                               int smallestWidth = 1 << 30, int smallestHeight = 1 << 30);
 
 // Writes a clip's picture into the cache as its x-large thumbnail (at most 512 pixels a side)
 // and its large one (at most 256), with Thumb::URI, Thumb::MTime, Thumb::Size and Software.

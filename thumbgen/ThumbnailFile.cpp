@@ -6,6 +6,7 @@
 #include "platform/FileSystem.h"
 #include "platform/ReplacingFile.h"
 #include "settings/Settings.h"
+#include "thumbgen/FrameGrab.h"
 #include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailQueue.h"
 
@@ -168,8 +169,13 @@ bool LoadStoredThumbnail(ThumbnailQueue& queue, const std::string& clipPath)
 
 bool WriteThumbnailFile(const std::string& clipPath, const CRgbImage& picture)
 {
+    // A picture made for a display scaled by two is kept in the file at the grid's size, as
+    // every thumbnail file is.
+    std::unique_ptr<CRgbImage> fitted;
+    if (GrabbedPictureScaleOf(picture.width, picture.height) > 1)
+        fitted = picture.FittedInto(kGrabbedThumbnailWidth, kGrabbedThumbnailHeight);
     CJpegPicture compressed;
-    if (!compressed.Compress(picture)) {
+    if (!compressed.Compress(fitted ? *fitted : picture)) {
         ReportWriteFailure(ThumbnailFilePath(clipPath, false), 0);
         return false;
     }
@@ -178,6 +184,10 @@ bool WriteThumbnailFile(const std::string& clipPath, const CRgbImage& picture)
 
 bool WriteThumbnailFile(const std::string& clipPath, const CJpegPicture& picture)
 {
+    if (GrabbedPictureScaleOf(picture.width, picture.height) > 1) {
+        const std::unique_ptr<CRgbImage> decoded = picture.Decode();
+        return decoded && WriteThumbnailFile(clipPath, *decoded);
+    }
     const std::string fileName = ThumbnailFilePath(clipPath, true);
     errno = 0;
     if (platform::ReplaceFileWith(fileName, WithClipRecord(clipPath, picture.bytes))) {

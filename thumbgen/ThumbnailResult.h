@@ -29,4 +29,6 @@ struct ThumbnailResult {
     std::unique_ptr<CRgbImage> image;
     CJpegPicture jpeg;
     std::string failure;
+    // The picture's pixels per grid pixel (ThumbnailEntry::scale).
+    int scale = 1;
 };

@@ -13,8 +13,9 @@ run=(
   # libraries
   libjpeg62-turbo-dev libboost-dev libdeflate-dev
   # media framework: the pipeline that takes a clip's first frame (tsdemux and h264parse are in
-  # -bad, the MP4 demuxer in -good, the H.264 and H.265 decoders in -libav); ffmpeg, which the
-  # viewer can grab with and which makes the demo's clips
+  # -bad, the MP4 demuxer in -good, the H.264 and H.265 decoders in -libav) and the quick look's
+  # player (deinterlace and the sound server's sink in -good); ffmpeg, which the viewer can grab
+  # with and which makes the demo's clips
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav ffmpeg
   # the XML files that cameras write beside their MP4 clips

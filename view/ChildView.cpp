@@ -10,6 +10,7 @@
 #include "view/CopyOnlyDrag.h"
 #include "view/ItemPainter.h"
 #include "view/Player.h"
+#include "view/QuickLook.h"
 #include "view/StatusSink.h"
 
 #include <wx/app.h>
@@ -21,6 +22,8 @@
 #include <wx/dnd.h>
 #include <wx/settings.h>
 #include <wx/utils.h>
+
+#include <algorithm>
 
 
 CChildView::CChildView(wxWindow* parent, CThumbnailGenerator::Producer producer)
@@ -74,6 +77,10 @@ CChildView::~CChildView()
     openLastTimer_.Stop();
     collectTimer_.Stop();
     dragTimer_.Stop();
+    if (quickLook_ != nullptr) {
+        quickLook_->PutAway();  // stops playing and closes the clip's files
+        quickLook_->Destroy();
+    }
     layout_.Clear();
 }
 
@@ -141,6 +148,12 @@ void CChildView::Repaint(const FmtRect& rect)
     RefreshRect(wxRect(rect.left - ScrollPosition(wxHORIZONTAL), rect.top - ScrollPosition(wxVERTICAL), rect.Width(),
                        rect.Height()),
                 false);
+}
+
+void CChildView::RepaintNow(const FmtRect& rect)
+{
+    PaintNow(wxRect(rect.left - ScrollPosition(wxHORIZONTAL), rect.top - ScrollPosition(wxVERTICAL), rect.Width(),
+                    rect.Height()));
 }
 
 void CChildView::OnDraw(wxDC& dc, const wxRect& contentClip)
@@ -448,8 +461,81 @@ void CChildView::OnKeyDown(wxKeyEvent& event)
         SelectAll();
     else if ((key == WXK_RETURN || key == WXK_NUMPAD_ENTER) && event.GetModifiers() == wxMOD_NONE)
         PlaySelection();
-    else
+    else if (event.GetModifiers() != wxMOD_NONE || !QuickLookKey(key))
         event.Skip();  // the scrolling keys
+}
+
+bool CChildView::QuickLookKey(int key)
+{
+    const bool looking = quickLook_ != nullptr && quickLook_->Looking();
+    if (looking && (key == WXK_SPACE || key == WXK_ESCAPE)) {
+        quickLook_->PutAway();
+        SetFocus();  // the keys go to the grid again
+        return true;
+    }
+    if (looking && (key == WXK_LEFT || key == WXK_RIGHT)) {
+        if (CFmtClip* beside = quickLook_->Files().empty() ? nullptr
+                                                           : ClipBeside(quickLook_->Files().front(), key == WXK_LEFT ? -1 : 1)) {
+            LookAt(*beside);
+            // The grid follows: the clip looked at is the one selected, in view.
+            layout_.DeselectAll(this);
+            layout_.SetSelected(beside, this, true, true);
+            const int top = ScrollPosition(wxVERTICAL);
+            if (beside->GetRect().top < top || beside->GetRect().bottom > top + pageSize.y)
+                ScrollTo(wxVERTICAL, beside->GetRect().top - CFmtLayout::kMargin);
+        }
+        return true;
+    }
+    if (!looking && key == WXK_SPACE) {
+        if (const CFmtClip* clip = ClipForQuickLook())
+            LookAt(*clip);
+        return true;
+    }
+    return false;
+}
+
+const CFmtClip* CChildView::ClipForQuickLook() const
+{
+    const wxPoint pointer = ScreenToClient(wxGetMousePosition());
+    if (GetClientRect().Contains(pointer))
+        if (const auto* clip = dynamic_cast<const CFmtClip*>(ItemAt(pointer)); clip != nullptr && clip->Clips() != nullptr)
+            return clip;
+    for (IFmtItem* item : layout_.Items())
+        if (const auto* clip = dynamic_cast<const CFmtClip*>(item); clip != nullptr && clip->IsSelected() && clip->Clips() != nullptr)
+            return clip;
+    return nullptr;
+}
+
+CFmtClip* CChildView::ClipBeside(const std::string& file, int step) const
+{
+    const std::vector<IFmtItem*>& items = layout_.Items();
+    const CFmtClip* from = layout_.FindClipOfFile(file);
+    const auto at = std::find(items.begin(), items.end(), static_cast<const IFmtItem*>(from));
+    if (from == nullptr || at == items.end())
+        return nullptr;
+    for (auto i = at - items.begin() + step; i >= 0 && i < static_cast<std::ptrdiff_t>(items.size()); i += step)
+        if (auto* clip = dynamic_cast<CFmtClip*>(items[static_cast<std::size_t>(i)]); clip != nullptr && clip->Clips() != nullptr)
+            return clip;
+    return nullptr;
+}
+
+void CChildView::LookAt(const CFmtClip& clip)
+{
+    std::vector<std::string> files;
+    if (!clip.Clips()->GetRecordingPaths(static_cast<int>(clip.Index()), files))
+        return;
+    std::string name = files.front().substr(files.front().rfind('/') + 1);
+    if (files.size() > 1)
+        name += " (" + std::to_string(files.size()) + " files)";
+    if (quickLook_ == nullptr) {
+        quickLook_ = new CQuickLook(wxGetTopLevelParent(this), [this](int key) { return QuickLookKey(key); });
+        quickLook_->Bind(wxEVT_DESTROY, [this](wxWindowDestroyEvent& event) {
+            if (event.GetEventObject() == quickLook_)
+                quickLook_ = nullptr;
+            event.Skip();
+        });
+    }
+    quickLook_->Play(name, files);
 }
 
 void CChildView::SelectAll()

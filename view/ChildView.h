@@ -10,6 +10,7 @@
 #include <wx/timer.h>
 
 class wxButton;
+class CQuickLook;
 
 #include <atomic>
 #include <functional>
@@ -36,6 +37,9 @@ public:
     // whatever captions come or go above it.
     void RefreshGridKeepingTopClip();
     void Repaint(const FmtRect& rect) override;
+    // Paints a content rectangle (a cell whose picture changed) now, without waiting for the
+    // toolkit's next paint.
+    void RepaintNow(const FmtRect& rect);
     bool HandlesCommand(int id) const;
     void SetOptionsDialogRunner(OptionsDialogRunner runner) { optionsRunner_ = std::move(runner); }
     // Called once a folder was opened and whenever the options dialog was closed.
@@ -79,6 +83,12 @@ public:
     void PlayClip(const CFmtClip& clip);
     void WritePlaylistAndPlay(const std::vector<std::string>& paths);
     void StartDrag();
+    // The quick look's keys, from the grid or the quick look window: Space plays the clip under
+    // the pointer (else the first selected one) in the quick look; while it is open, Space and
+    // Escape put it away, and Left and Right show the clip before or after it in the grid, which
+    // selects that clip. True when the key was taken.
+    bool QuickLookKey(int keyCode);
+    CQuickLook* QuickLook() const { return quickLook_; }
 
 protected:
     void OnDraw(wxDC& dc, const wxRect& contentClip) override;
@@ -117,6 +127,10 @@ private:
     void OnUpdatePlayClip(wxUpdateUIEvent& event);
     void OnUpdatePlaySelection(wxUpdateUIEvent& event);
     void OnKeyDown(wxKeyEvent& event);
+    const CFmtClip* ClipForQuickLook() const;
+    // The clip cell `step` cells before (negative) or after the one holding `file`, in grid order.
+    CFmtClip* ClipBeside(const std::string& file, int step) const;
+    void LookAt(const CFmtClip& clip);
     void SetContentHeight();
     IFmtItem* ItemAt(wxPoint clientPoint) const;
     // Where the folder dialog starts: the last folder, else the mounted cards, else the user's
@@ -163,6 +177,7 @@ private:
     int keptScrollTop_ = -1;      // where it was kept
     std::string clipToSelect_;  // still to be selected once it has a picture
     wxButton* openButton_ = nullptr;  // Open Folder, where the grid has no clips
+    CQuickLook* quickLook_ = nullptr;  // made at the first look, kept (hidden) between looks
     wxFont hintFont_;
     std::function<std::vector<std::string>()> mountedCards_;
     wxTimer openLastTimer_;

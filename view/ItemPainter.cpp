@@ -50,6 +50,7 @@ CItemPainter::CItemPainter(wxDC& dc, const wxRect& contentClip, CLabelCache& lab
                            const IPictureOverride* pictureOverride)
     : dc_(dc), clip_(contentClip), labels_(labels), fonts_(fonts), override_(pictureOverride)
 {
+    labels_.SetScale(dc_.GetContentScaleFactor());
     dc_.SetTextForeground(*wxBLACK);
     dc_.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
 }
@@ -103,15 +104,17 @@ void CItemPainter::PaintClip(const CFmtClip& clip)
 
     const wxRect rect = ToRect(clip.GetRect());
     const wxColour fill = Colour(clip.IsSelected() ? view_colours::kSelectedClip : view_colours::kClip);
-    const wxBitmap* picture = entry != nullptr ? ThumbnailBitmap(*entry) : nullptr;
+    const wxBitmap* picture = entry != nullptr ? ThumbnailBitmap(*entry, dc_.GetContentScaleFactor()) : nullptr;
+    // A frame skimmed to takes the picture's place in the grid.
     const wxBitmap* replaced = picture != nullptr && override_ != nullptr ? override_->PictureFor(clip) : nullptr;
-    if (replaced != nullptr && replaced->GetSize() == picture->GetSize())
+    if (replaced != nullptr && replaced->GetLogicalSize() == picture->GetLogicalSize())
         picture = replaced;
     const int border = CFmtLayout::kPictureBorder;
-    if (picture != nullptr && picture->GetWidth() + 2 * border <= rect.width &&
-        picture->GetHeight() + 2 * border <= rect.height) {
+    // The picture's place in the grid; its bitmap may have more pixels (a display scaled by two).
+    const int pw = picture != nullptr ? static_cast<int>(picture->GetLogicalWidth()) : 0;
+    const int ph = picture != nullptr ? static_cast<int>(picture->GetLogicalHeight()) : 0;
+    if (picture != nullptr && pw + 2 * border <= rect.width && ph + 2 * border <= rect.height) {
         // The cell's colour around the picture only: its pixels are written once.
-        const int pw = picture->GetWidth(), ph = picture->GetHeight();
         FillRectangles(dc_, fill,
                        {wxRect(rect.x, rect.y, rect.width, border), wxRect(rect.x, rect.y + border, border, ph),
                         wxRect(rect.x + border + pw, rect.y + border, rect.width - border - pw, ph),
@@ -133,7 +136,7 @@ void CItemPainter::PaintClip(const CFmtClip& clip)
 
     wxRect text = wxRect(rect).Deflate(border);
     if (entry != nullptr) {
-        const int pictureHeight = entry->Height();
+        const int pictureHeight = entry->GridHeight();
         text.y += pictureHeight;
         text.height -= pictureHeight;
     }

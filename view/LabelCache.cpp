@@ -4,6 +4,14 @@
 
 #include <wx/dcmemory.h>
 
+void CLabelCache::SetScale(double scale)
+{
+    if (scale == scale_)
+        return;
+    scale_ = scale;
+    labels_.clear();
+}
+
 const CLabelCache::Label& CLabelCache::Get(const std::string& text, int fontId, const wxFont& font,
                                            const wxColour& background)
 {
@@ -20,13 +28,17 @@ const CLabelCache::Label& CLabelCache::Get(const std::string& text, int fontId, 
     const wxString shown = wxString::FromUTF8(platform::DisplayUtf8(text));
     Label label;
     {
-        wxMemoryDC measure;
+        // Measured on a surface of the scale it is drawn at: text laid out at twice the pixels
+        // can come out wider than at one.
+        wxBitmap probe;
+        probe.CreateScaled(1, 1, wxBITMAP_SCREEN_DEPTH, scale_);
+        wxMemoryDC measure(probe);
         measure.SetFont(font);
         const wxSize extent = measure.GetTextExtent(shown);
         label.textWidth = std::max(1, extent.x);
         label.textHeight = std::max(1, extent.y);
     }
-    label.bitmap = wxBitmap(label.textWidth, label.textHeight);
+    label.bitmap.CreateScaled(label.textWidth, label.textHeight, wxBITMAP_SCREEN_DEPTH, scale_);
     {
         wxMemoryDC dc(label.bitmap);
         dc.SetBackground(wxBrush(background));

@@ -20,8 +20,12 @@ public:
     };
     // `fontId` names the font among the few the caller uses (a caption's, a label's).
     const Label& Get(const std::string& text, int fontId, const wxFont& font, const wxColour& background);
+    // The pixels per grid pixel of the surface the labels are drawn on: labels made for another
+    // are made again.
+    void SetScale(double scale);
 
 private:
+    double scale_ = 1.0;
     static constexpr std::size_t kMaxLabels = 4096;
     std::unordered_map<std::string, Label> labels_;
 };

@@ -5,6 +5,21 @@
 #include <wx/dcmemory.h>
 #include <wx/settings.h>
 
+#include <gdk/gdk.h>
+
+#include <cstring>
+
+namespace {
+
+// Whether a window can be drawn on outside its paint: on X11, not on Wayland.
+bool DrawsOutsidePaint()
+{
+    GdkDisplay* display = gdk_display_get_default();
+    return display != nullptr && std::strcmp(G_OBJECT_TYPE_NAME(display), "GdkX11Display") == 0;
+}
+
+}  // namespace
+
 CScrollWnd::CScrollWnd(wxWindow* parent, wxWindowID id, long style)
     : wxWindow(parent, id, wxDefaultPosition, wxDefaultSize, style | wxVSCROLL | wxHSCROLL | wxWANTS_CHARS),
       background_(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE))
@@ -110,10 +125,17 @@ const wxBitmap& CScrollWnd::ComposeBuffer(const wxRect& box)
     const wxRect contentClip(box.x + ScrollPosition(wxHORIZONTAL), box.y + ScrollPosition(wxVERTICAL), box.width,
                              box.height);
     // The buffer is kept from one paint to the next and only made anew when it is too small:
-    // making a window-sized surface costs more than painting it.
-    if (!backBuffer_.IsOk() || backBuffer_.GetWidth() < box.width || backBuffer_.GetHeight() < box.height)
-        backBuffer_ = wxBitmap(std::max(box.width, backBuffer_.IsOk() ? backBuffer_.GetWidth() : 0),
-                               std::max(box.height, backBuffer_.IsOk() ? backBuffer_.GetHeight() : 0));
+    // making a window-sized surface costs more than painting it. It has the window's own pixels
+    // (twice as many each way on a display scaled by two), so text and pictures stay sharp.
+    const double scale = GetContentScaleFactor();
+    const bool sameScale = backBuffer_.IsOk() && backBuffer_.GetScaleFactor() == scale;
+    const wxSize kept = sameScale ? wxSize(static_cast<int>(backBuffer_.GetLogicalWidth()),
+                                           static_cast<int>(backBuffer_.GetLogicalHeight()))
+                                  : wxSize(0, 0);
+    if (kept.x < box.width || kept.y < box.height) {
+        backBuffer_ = wxBitmap();
+        backBuffer_.CreateScaled(std::max(box.width, kept.x), std::max(box.height, kept.y), wxBITMAP_SCREEN_DEPTH, scale);
+    }
     wxMemoryDC memory(backBuffer_);
     memory.SetDeviceOrigin(-contentClip.x, -contentClip.y);
     // No clipping region: it would slow every drawing call, and what is drawn past the update
@@ -122,6 +144,24 @@ const wxBitmap& CScrollWnd::ComposeBuffer(const wxRect& box)
     OnDraw(memory, contentClip);
     memory.SelectObject(wxNullBitmap);
     return backBuffer_;
+}
+
+void CScrollWnd::PaintNow(const wxRect& clientRect)
+{
+    const wxRect box = clientRect.Intersect(wxRect(GetClientSize()));
+    if (box.IsEmpty() || !IsShownOnScreen())
+        return;
+    static const bool direct = DrawsOutsidePaint();
+    if (!doubleBuffered || !direct) {
+        RefreshRect(box, false);
+        Update();
+        return;
+    }
+    const wxBitmap& buffer = ComposeBuffer(box);
+    wxClientDC dc(this);
+    wxMemoryDC memory;
+    memory.SelectObjectAsSource(buffer);
+    dc.Blit(box.x, box.y, box.width, box.height, &memory, 0, 0);
 }
 
 void CScrollWnd::FillBackground(wxDC& dc, const wxRect& contentClip)

@@ -25,6 +25,12 @@ public:
     // Composes a client rectangle off screen exactly as a paint does; the returned buffer's
     // top-left part of the rectangle's size holds it (the buffer is kept for the next paint).
     const wxBitmap& ComposeBuffer(const wxRect& clientRect);
+    // Paints a client rectangle now and shows it: composed as a paint does and drawn straight
+    // onto the window where the display allows that (X11), outside the toolkit's paint cycle,
+    // whose own cost (a temporary surface, the widgets walked, round trips to the X server) is
+    // more than a small rectangle's pixels; elsewhere refreshed and painted at once. For a
+    // change to one cell that must show at once, such as a picture that follows the pointer.
+    void PaintNow(const wxRect& clientRect);
     // Lines per wheel notch; the toolkit's value where it reports one.
     static int WheelScrollLines(const wxMouseEvent& event);
 

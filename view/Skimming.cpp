@@ -19,10 +19,11 @@ namespace {
 const wxColour kBarTrack(32, 32, 32);
 const wxColour kBarDone(255, 190, 0);
 
-// A frame's picture as a bitmap of the given size (a strip made for a picture of another size is
-// scaled to it).
-std::unique_ptr<wxBitmap> DecodeFrame(const StripFrame& frame, const wxSize& size)
+// A frame's picture as a bitmap taking `size` in the grid at the display's scale (a strip made
+// for a picture of another size is scaled smoothly to it).
+std::unique_ptr<wxBitmap> DecodeFrame(const StripFrame& frame, const wxSize& gridSize, double displayScale)
 {
+    const wxSize size(static_cast<int>(gridSize.x * displayScale + 0.5), static_cast<int>(gridSize.y * displayScale + 0.5));
     const std::unique_ptr<CRgbImage> picture = frame.picture.Decode();
     if (!picture || picture->width <= 0 || picture->height <= 0)
         return nullptr;
@@ -37,7 +38,7 @@ std::unique_ptr<wxBitmap> DecodeFrame(const StripFrame& frame, const wxSize& siz
         }
     if (image.GetSize() != size)
         image.Rescale(size.x, size.y, wxIMAGE_QUALITY_HIGH);
-    return std::make_unique<wxBitmap>(image, 24);
+    return std::make_unique<wxBitmap>(image, 24, displayScale);
 }
 
 }  // namespace
@@ -62,10 +63,12 @@ void CSkimming::PointerAt(const CFmtClip* clip, wxPoint contentPoint)
     const ThumbnailEntry* entry = clip != nullptr && clip->Thumbnails() != nullptr && clip->Clips() != nullptr
                                       ? clip->Thumbnails()->GetEntry(static_cast<int>(clip->Index()))
                                       : nullptr;
-    const wxBitmap* thumbnail = entry != nullptr ? ThumbnailBitmap(*entry) : nullptr;
+    // Asked at the scale the grid draws at, so the bitmap kept for painting serves both.
+    const wxBitmap* thumbnail = entry != nullptr ? ThumbnailBitmap(*entry, view_.GetContentScaleFactor()) : nullptr;
     const FmtRect cell = clip != nullptr ? clip->GetRect() : FmtRect{};
     const wxRect picture(cell.left + CFmtLayout::kPictureBorder, cell.top + CFmtLayout::kPictureBorder,
-                         thumbnail != nullptr ? thumbnail->GetWidth() : 0, thumbnail != nullptr ? thumbnail->GetHeight() : 0);
+                         thumbnail != nullptr ? static_cast<int>(thumbnail->GetLogicalWidth()) : 0,
+                         thumbnail != nullptr ? static_cast<int>(thumbnail->GetLogicalHeight()) : 0);
     if (thumbnail == nullptr || !picture.Contains(contentPoint)) {
         Leave();
         return;
@@ -135,12 +138,13 @@ void CSkimming::Leave()
 {
     restTimer_.Stop();
     declined_.reset();
-    if (target_ && shownFrame_ >= 0)
-        RepaintPicture();
+    const std::optional<wxRect> shown = target_ && shownFrame_ >= 0 ? std::optional<wxRect>(target_->picture) : std::nullopt;
     target_.reset();
     strip_.reset();
     decoded_.clear();
     shownFrame_ = -1;
+    if (shown)
+        RepaintPicture(*shown);  // the thumbnail again, once nothing is skimmed
 }
 
 void CSkimming::Forget()
@@ -185,14 +189,15 @@ void CSkimming::ShowNearestFrame()
     if (nearest == shownFrame_)
         return;
     shownFrame_ = nearest;
-    RepaintPicture();
+    RepaintPicture(target_->picture);
 }
 
-void CSkimming::RepaintPicture()
+void CSkimming::RepaintPicture(const wxRect& picture)
 {
-    wxRect client = target_->picture;
+    wxRect client = picture;
     client.Offset(-view_.ScrollPosition(wxHORIZONTAL), -view_.ScrollPosition(wxVERTICAL));
-    view_.RefreshRect(client, false);
+    // Painted at once, not at the next paint event: the frame follows the pointer as it moves.
+    view_.PaintNow(client);
 }
 
 bool CSkimming::Skims(const CFmtClip& clip) const
@@ -206,7 +211,7 @@ const wxBitmap* CSkimming::PictureFor(const CFmtClip& clip) const
         return nullptr;
     const auto index = static_cast<std::size_t>(shownFrame_);
     if (!decoded_[index] && strip_->frames[index])
-        decoded_[index] = DecodeFrame(*strip_->frames[index], target_->picture.GetSize());
+        decoded_[index] = DecodeFrame(*strip_->frames[index], target_->picture.GetSize(), view_.GetContentScaleFactor());
     return decoded_[index].get();
 }
 

@@ -65,7 +65,8 @@ private:
     void OnRest(wxTimerEvent& event);
     // Shows the frame made nearest the pointer's, when that changed.
     void ShowNearestFrame();
-    void RepaintPicture();
+    // Paints a picture's place (content coordinates) on the screen at once.
+    void RepaintPicture(const wxRect& picture);
     bool Skims(const CFmtClip& clip) const;
     int FrameCount() const;
 

@@ -5,6 +5,8 @@
 #include <wx/dcmemory.h>
 #include <wx/image.h>
 
+#include <algorithm>
+
 namespace {
 
 // Rows bottom row first, `bytesPerPixel` bytes each in blue, green, red order.
@@ -24,16 +26,34 @@ wxImage ImageFromBottomUp(const std::uint8_t* rows, std::size_t stride, int widt
 }
 
 // Drawn once into a bitmap the drawing surfaces copy directly; a bitmap made from an image
-// would be converted again on every paint.
-std::shared_ptr<wxBitmap> DrawableBitmap(const wxImage& image)
+// would be converted again on every paint. The picture takes 1/`pictureScale` of its pixels in
+// the grid, and the bitmap has `displayScale` pixels per grid pixel: a picture of another scale
+// is scaled smoothly to it first (enlarged on a display scaled by two, where the toolkit would
+// double every pixel).
+std::shared_ptr<wxBitmap> DrawableBitmap(wxImage image, int pictureScale, double displayScale)
 {
-    const wxBitmap converted(image);
-    auto bitmap = std::make_shared<wxBitmap>(image.GetWidth(), image.GetHeight(), 24);
+    const int gridWidth = std::max(1, image.GetWidth() / pictureScale);
+    const int gridHeight = std::max(1, image.GetHeight() / pictureScale);
+    const int width = std::max(1, static_cast<int>(gridWidth * displayScale + 0.5));
+    const int height = std::max(1, static_cast<int>(gridHeight * displayScale + 0.5));
+    if (width != image.GetWidth() || height != image.GetHeight())
+        image.Rescale(width, height,
+                      width > image.GetWidth() ? wxIMAGE_QUALITY_BILINEAR : wxIMAGE_QUALITY_BOX_AVERAGE);
+    const wxBitmap converted(image, wxBITMAP_SCREEN_DEPTH, displayScale);
+    auto bitmap = std::make_shared<wxBitmap>();
+    bitmap->CreateScaled(gridWidth, gridHeight, 24, displayScale);
     {
         wxMemoryDC dc(*bitmap);
         dc.DrawBitmap(converted, 0, 0, false);
     }
     return bitmap;
+}
+
+// A kept bitmap made for another display scale is made again.
+const wxBitmap* KeptFor(const std::shared_ptr<void>& kept, double displayScale)
+{
+    const auto* bitmap = static_cast<const wxBitmap*>(kept.get());
+    return bitmap != nullptr && bitmap->GetScaleFactor() == displayScale ? bitmap : nullptr;
 }
 
 CDecodedThumbnailCache& DecodedThumbnails()
@@ -45,33 +65,35 @@ CDecodedThumbnailCache& DecodedThumbnails()
 
 // A compressed picture is decoded when it is drawn and kept decoded only while the cache holds
 // it.
-const wxBitmap* DecodedBitmap(const ThumbnailEntry& entry)
+const wxBitmap* DecodedBitmap(const ThumbnailEntry& entry, double displayScale)
 {
-    if (std::shared_ptr<void> kept = entry.decodedCache.lock()) {
+    if (std::shared_ptr<void> kept = entry.decodedCache.lock(); KeptFor(kept, displayScale) != nullptr) {
         DecodedThumbnails().Touch(kept);
         return static_cast<const wxBitmap*>(kept.get());
     }
     const std::unique_ptr<CRgbImage> picture = entry.jpeg.Decode();
     if (!picture || picture->width <= 0 || picture->height <= 0)
         return nullptr;
-    std::shared_ptr<wxBitmap> bitmap = DrawableBitmap(ImageFromBottomUp(
-        picture->pixels.get(), static_cast<std::size_t>(picture->stride), picture->width, picture->height, 3));
+    std::shared_ptr<wxBitmap> bitmap =
+        DrawableBitmap(ImageFromBottomUp(picture->pixels.get(), static_cast<std::size_t>(picture->stride), picture->width,
+                                         picture->height, 3),
+                       entry.scale, displayScale);
     // The weak reference belongs to the entry, which the UI thread alone touches.
     const_cast<ThumbnailEntry&>(entry).decodedCache = bitmap;
     // The toolkit keeps a drawable bitmap at four bytes a pixel.
-    const std::size_t pixels = static_cast<std::size_t>(picture->width) * static_cast<std::size_t>(picture->height);
+    const std::size_t pixels = static_cast<std::size_t>(bitmap->GetWidth()) * static_cast<std::size_t>(bitmap->GetHeight());
     DecodedThumbnails().Keep(bitmap, pixels * 4);
     return bitmap.get();
 }
 
 }  // namespace
 
-const wxBitmap* ThumbnailBitmap(const ThumbnailEntry& entry)
+const wxBitmap* ThumbnailBitmap(const ThumbnailEntry& entry, double displayScale)
 {
-    if (entry.drawCache)
-        return static_cast<const wxBitmap*>(entry.drawCache.get());
+    if (const wxBitmap* kept = KeptFor(entry.drawCache, displayScale))
+        return kept;
     if (!entry.jpeg.Empty())
-        return DecodedBitmap(entry);
+        return DecodedBitmap(entry, displayScale);
     wxImage image;
     if (entry.picture && entry.picture->HasPicture() && entry.picture->width > 0 && entry.picture->height > 0) {
         const CRgbImage& p = *entry.picture;
@@ -83,7 +105,7 @@ const wxBitmap* ThumbnailBitmap(const ThumbnailEntry& entry)
     } else {
         return nullptr;
     }
-    std::shared_ptr<wxBitmap> bitmap = DrawableBitmap(image);
+    std::shared_ptr<wxBitmap> bitmap = DrawableBitmap(std::move(image), entry.scale, displayScale);
     // The cache belongs to the entry, which the UI thread alone touches.
     const_cast<ThumbnailEntry&>(entry).drawCache = bitmap;
     return bitmap.get();
