@@ -270,6 +270,27 @@ void CThumbnailSet::SetImage(int index, std::unique_ptr<CRgbImage> picture, int 
     Place(index, std::move(entry));
 }
 
+std::pair<int, int> CThumbnailSet::FittedSize(int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return {0, 0};
+    // Width-bound when the picture is wider than the place's 16:9, else height-bound.
+    if (static_cast<long long>(width) * kFittedHeight >= static_cast<long long>(height) * kFittedWidth)
+        return {kFittedWidth, std::max(1, static_cast<int>((static_cast<long long>(height) * kFittedWidth + width / 2) / width))};
+    return {std::max(1, static_cast<int>((static_cast<long long>(width) * kFittedHeight + height / 2) / height)), kFittedHeight};
+}
+
+void CThumbnailSet::SetFittedJpeg(int index, CJpegPicture jpeg)
+{
+    if (index < 0)
+        return;
+    auto entry = std::make_unique<ThumbnailEntry>();
+    entry->clipNumber = index;
+    entry->fitted = true;
+    entry->jpeg = std::move(jpeg);
+    Place(index, std::move(entry));
+}
+
 void CThumbnailSet::SetJpeg(int index, CJpegPicture jpeg, int scale)
 {
     if (index < 0)

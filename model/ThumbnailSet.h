@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The thumbnails of one video directory by clip slot: the camera's own, read from its thumbnail
@@ -26,6 +27,9 @@ public:
         // Picture pixels per grid pixel in each direction: 2 for a picture made for a display
         // scaled by two (768 x 432 shown in a 384 x 216 place), else 1.
         std::int32_t scale = 1;
+        // A camera's picture file of whatever size: drawn fitted into the grid's place for a
+        // picture (kFittedWidth x kFittedHeight), keeping its shape, as a grabbed one is.
+        bool fitted = false;
         // Whatever the GUI made once to draw this thumbnail quickly; it lives and dies with the
         // entry, so a replaced thumbnail is never drawn from a stale copy.
         std::shared_ptr<void> drawCache;
@@ -39,9 +43,15 @@ public:
         int Width() const { return picture ? picture->width : !jpeg.Empty() ? jpeg.width : bitmapWidth; }
         int Height() const { return picture ? picture->height : !jpeg.Empty() ? jpeg.height : bitmapHeight; }
         // The place the picture takes in the grid.
-        int GridWidth() const { return Width() / scale; }
-        int GridHeight() const { return Height() / scale; }
+        int GridWidth() const { return fitted ? FittedSize(Width(), Height()).first : Width() / scale; }
+        int GridHeight() const { return fitted ? FittedSize(Width(), Height()).second : Height() / scale; }
     };
+
+    // The grid's place for a picture, which a fitted one fills as far as its shape allows.
+    static constexpr int kFittedWidth = 384;
+    static constexpr int kFittedHeight = 216;
+    // The size a picture of `width` x `height` takes in that place (at least 1 x 1).
+    static std::pair<int, int> FittedSize(int width, int height);
 
     static constexpr long kBlockSize = 16384;      // the thumbnail offset multiple
     static constexpr long kIndexHeaderSize = 72;   // ignored header of an index file
@@ -76,6 +86,8 @@ public:
     void SetBitmap(int index, std::unique_ptr<platform::DeviceBitmap> bitmap, int scale = 1);
     void SetImage(int index, std::unique_ptr<CRgbImage> picture, int scale = 1);
     void SetJpeg(int index, CJpegPicture jpeg, int scale = 1);
+    // A camera's picture file, drawn fitted into the grid's place whatever its size.
+    void SetFittedJpeg(int index, CJpegPicture jpeg);
 
     // The size of the place a slot's picture takes in the grid; false when the slot has no
     // entry. Kept beside the entries, so that laying out thousands of clips reads a few bytes a

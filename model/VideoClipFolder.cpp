@@ -128,6 +128,19 @@ bool IsVideoClipFolder(std::string_view parent, std::string_view name)
            (platform::EqualsIgnoreCase(parent, "DCIM") && IsCameraFolderName(name));
 }
 
+bool IsInVideoClipFolder(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return false;
+    const std::string_view folder(path.data(), slash);
+    const std::size_t above = folder.rfind('/');
+    if (above == std::string_view::npos)
+        return false;
+    const std::string_view parent = folder.substr(0, above);
+    return IsVideoClipFolder(parent.substr(parent.rfind('/') + 1), folder.substr(above + 1));
+}
+
 void LoadCameraPictures(const std::string& m4root, const std::vector<platform::DirEntry>& listing,
                         const CClipDetails& clips, CThumbnailSet& pictures, const std::string& onlyClip)
 {
@@ -154,6 +167,6 @@ void LoadCameraPictures(const std::string& m4root, const std::vector<platform::D
             continue;
         }
         pixels += static_cast<std::uint64_t>(picture.width) * static_cast<std::uint64_t>(picture.height);
-        pictures.SetJpeg(slot, std::move(picture));
+        pictures.SetFittedJpeg(slot, std::move(picture));
     }
 }

@@ -26,14 +26,14 @@ wxImage ImageFromBottomUp(const std::uint8_t* rows, std::size_t stride, int widt
 }
 
 // Drawn once into a bitmap the drawing surfaces copy directly; a bitmap made from an image
-// would be converted again on every paint. The picture takes 1/`pictureScale` of its pixels in
-// the grid, and the bitmap has `displayScale` pixels per grid pixel: a picture of another scale
-// is scaled smoothly to it first (enlarged on a display scaled by two, where the toolkit would
-// double every pixel).
-std::shared_ptr<wxBitmap> DrawableBitmap(wxImage image, int pictureScale, double displayScale)
+// would be converted again on every paint. The picture takes `grid` pixels in the grid, and the
+// bitmap has `displayScale` pixels per grid pixel: a picture of another size is scaled smoothly
+// to it first (enlarged on a display scaled by two, where the toolkit would double every pixel;
+// a camera's picture fitted into the grid's place).
+std::shared_ptr<wxBitmap> DrawableBitmap(wxImage image, wxSize grid, double displayScale)
 {
-    const int gridWidth = std::max(1, image.GetWidth() / pictureScale);
-    const int gridHeight = std::max(1, image.GetHeight() / pictureScale);
+    const int gridWidth = std::max(1, grid.x);
+    const int gridHeight = std::max(1, grid.y);
     const int width = std::max(1, static_cast<int>(gridWidth * displayScale + 0.5));
     const int height = std::max(1, static_cast<int>(gridHeight * displayScale + 0.5));
     if (width != image.GetWidth() || height != image.GetHeight())
@@ -77,7 +77,7 @@ const wxBitmap* DecodedBitmap(const ThumbnailEntry& entry, double displayScale)
     std::shared_ptr<wxBitmap> bitmap =
         DrawableBitmap(ImageFromBottomUp(picture->pixels.get(), static_cast<std::size_t>(picture->stride), picture->width,
                                          picture->height, 3),
-                       entry.scale, displayScale);
+                       wxSize(entry.GridWidth(), entry.GridHeight()), displayScale);
     // The weak reference belongs to the entry, which the UI thread alone touches.
     const_cast<ThumbnailEntry&>(entry).decodedCache = bitmap;
     // The toolkit keeps a drawable bitmap at four bytes a pixel.
@@ -105,7 +105,7 @@ const wxBitmap* ThumbnailBitmap(const ThumbnailEntry& entry, double displayScale
     } else {
         return nullptr;
     }
-    std::shared_ptr<wxBitmap> bitmap = DrawableBitmap(std::move(image), entry.scale, displayScale);
+    std::shared_ptr<wxBitmap> bitmap = DrawableBitmap(std::move(image), wxSize(entry.GridWidth(), entry.GridHeight()), displayScale);
     // The cache belongs to the entry, which the UI thread alone touches.
     const_cast<ThumbnailEntry&>(entry).drawCache = bitmap;
     return bitmap.get();

@@ -364,6 +364,16 @@ TEST(CardTest, ACardOfTodaysCamerasShowsEveryKindUnderItsCaptionWithItsPicture)
     EXPECT_EQ(shown(4), std::tuple(0, 7, 0, std::size_t{1}));  // the XAVC S camera's JPEG, lime
     EXPECT_EQ(shown(5), std::tuple(7, 0, 7, std::size_t{1}));  // the one its list names, magenta
     EXPECT_GT(std::get<3>(shown(6)), 5u);                       // no picture by the camera: a grab
+    // The camera's pictures, 640 x 360 and 160 x 90, fill the grid's place as a grab does.
+    for (const std::size_t item : {4, 5}) {
+        const FmtRect& cell = items.at(item)->GetRect();
+        EXPECT_EQ(cell.Width(), items.at(6)->GetRect().Width()) << item;
+        f.view->ScrollTo(wxVERTICAL, cell.top);
+        Pump(300ms);
+        const wxPoint corner(cell.left + CFmtLayout::kPictureBorder + 380,
+                             cell.top - f.view->ScrollPosition(wxVERTICAL) + CFmtLayout::kPictureBorder + 212);
+        EXPECT_EQ(ClientPixel(f.view, corner), ClientPixel(f.view, corner - wxPoint(300, 150))) << item;
+    }
     EXPECT_GT(std::get<3>(shown(8)), 5u);                       // the H.265 clip's grab, shared
     EXPECT_TRUE(platform::FileExists(SharedThumbnailPath(SharedThumbnailUri(card.dcimMovie), "large")));
 

@@ -63,7 +63,7 @@ CameraCard WriteCameraCard(const std::string& root)
     const std::string damaged = Description("2016-01-05T09:00:00+01:00", 50, "");
     WriteFile(m4root + "/CLIP/C0003M01.XML", damaged.substr(0, damaged.size() / 2));
     WriteFile(m4root + "/THMBNL/C0001T01.JPG", SolidJpeg(640, 360, 0, 255, 0));
-    WriteFile(m4root + "/THMBNL/PICTURE2.JPG", SolidJpeg(640, 360, 255, 0, 255));
+    WriteFile(m4root + "/THMBNL/PICTURE2.JPG", SolidJpeg(160, 90, 255, 0, 255));  // as small as some cameras make them
     std::string profile = "<?xml version=\"1.0\"?>\n<MediaProfile><Contents>\n";
     for (const auto& [clip, picture] : {std::pair{"C0001", "C0001T01.JPG"}, {"C0002", "PICTURE2.JPG"}, {"C0003", "C0003T01.JPG"}})
         profile += std::string("<Material uri=\"./CLIP/") + clip + ".MP4\" type=\"MP4\"><RelevantInfo uri=\"./CLIP/" +
