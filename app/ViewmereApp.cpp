@@ -4,6 +4,7 @@
 #include "app/MainFrame.h"
 #include "app/OptionsDlg.h"
 #include "log/EventLog.h"
+#include "model/VideoClipFolder.h"
 #include "platform/BusyCursor.h"
 #include "platform/ChildProcess.h"
 #include "platform/FileSystem.h"
@@ -174,7 +175,10 @@ void CViewmereApp::RememberFolderArgument()
 
 bool CViewmereApp::IsClipFile(const std::string& path)
 {
-    return platform::IsRegularFile(path) && CClipDetails::IsStreamFileName(path.substr(path.rfind('/') + 1));
+    // An MP4 or QuickTime file is a clip where a camera keeps them (a scan shows no other).
+    const std::string name = path.substr(path.rfind('/') + 1);
+    return platform::IsRegularFile(path) &&
+           (CClipDetails::IsStreamFileName(name) || (CClipDetails::IsVideoFileName(name) && IsInVideoClipFolder(path)));
 }
 
 bool CViewmereApp::InitialiseWith(CMainFrame* frame)

@@ -512,6 +512,13 @@ std::string ClipFolderScannedFrom(const std::string& root)
 std::string CAVCHDDoc::FolderShowingClip(const std::string& clipPath)
 {
     const std::string own = ParentOf(clipPath);
+    if (const std::string parent = ParentOf(own); IsVideoClipFolder(NameOf(parent), NameOf(own))) {
+        // A camera's folder of MP4 clips: the card's root holds DCIM, or PRIVATE/M4ROOT.
+        std::string root = ParentOf(parent);
+        if (platform::EqualsIgnoreCase(NameOf(parent), "M4ROOT") && platform::EqualsIgnoreCase(NameOf(root), "PRIVATE"))
+            root = ParentOf(root);
+        return root;
+    }
     // The card's root lies at most four folders up (PRIVATE/AVCHD/BDMV/STREAM); the highest
     // folder whose scan reaches the clip's is it.
     std::vector<std::string> candidates{own};

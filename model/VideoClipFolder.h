@@ -17,6 +17,8 @@
 
 // Whether a folder named `name` inside one named `parent` is one of these.
 bool IsVideoClipFolder(std::string_view parent, std::string_view name);
+// Whether the file at `path` lies directly in one of these folders.
+bool IsInVideoClipFolder(const std::string& path);
 // A DCIM folder's name: three digits, then five letters, digits or underscores.
 bool IsCameraFolderName(std::string_view name);
 

@@ -27,7 +27,7 @@ on_desktop() {
 }
 fail() { echo "$1" >&2; exit 1; }
 
-for type in inode/directory video/mp2t; do
+for type in inode/directory video/mp2t video/mp4 video/quicktime; do
   on_desktop gio mime "$type" > "$scratch/gio.txt"
   cat "$scratch/gio.txt"
   grep -q '^Registered applications:' "$scratch/gio.txt" || fail "GIO lists no program for $type"

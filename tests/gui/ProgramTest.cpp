@@ -480,6 +480,21 @@ TEST_F(ProgramTest, AClipGivenOpensItsCardWithTheClipSelectedAndInView)
     EXPECT_EQ(selectedElsewhere, 0);
     program.EndWith(SIGTERM);
 
+    // An MP4 clip where cameras keep them opens its card too, from either kind of folder.
+    const std::string mp4Card = dir_ / "mp4 card";
+    MakeDirs(mp4Card + "/PRIVATE/M4ROOT/CLIP");
+    MakeDirs(mp4Card + "/DCIM/100CANON");
+    WriteFile(mp4Card + "/PRIVATE/M4ROOT/CLIP/C0001.MP4", "clip");
+    WriteFile(mp4Card + "/DCIM/100CANON/mvi_0001.mov", "clip");
+    for (const char* clip : {"/PRIVATE/M4ROOT/CLIP/C0001.MP4", "/DCIM/100CANON/mvi_0001.mov"}) {
+        Program mp4(dir_.Path(), (mp4Card + clip).c_str());
+        EXPECT_TRUE(WaitFor(20s, [&] {
+            return Shell("xdotool search --onlyvisible --name " + ShellQuote("^" + mp4Card + " - Viewmere$") + " >/dev/null") == 0;
+        })) << clip;
+        EXPECT_EQ(settings::LastDirectory.Read(), mp4Card) << clip;
+        mp4.EndWith(SIGTERM);
+    }
+
     // On a card whose pictures are made after it opens, the cells grow around the clip, near the
     // card's end, which stays in view, whole: its picture comes before those of the clips after it.
     const std::string grown = dir_ / "grown/PRIVATE/AVCHD/BDMV/STREAM";
