@@ -327,6 +327,7 @@ void CChildView::CollectThumbnails()
 {
     wakeUpPosted_->store(false);  // results stored from now on post again
     skimming_.CollectFrames();
+    UpdateDetailsTip();  // a frame that came hides the tip over its picture
     const bool thumbnails = document_.CollectGeneratedThumbnails();
     const CAVCHDDoc::RecordingTimeChanges times = document_.CollectRecordingTimes();
     // The selection lives in the thumbnail entries, so it outlasts any new layout.
@@ -401,6 +402,7 @@ void CChildView::OnMotion(wxMouseEvent& event)
     } else {
         skimming_.Leave();
     }
+    UpdateDetailsTip();
     if (dragPending_ && event.LeftIsDown()) {
         const wxPoint d = event.GetPosition() - dragStart_;
         if (dragArmed_ || d.x * d.x + d.y * d.y >= 25)
@@ -433,12 +435,24 @@ void CChildView::ShowDetails(const CClipDetails* clips, int index)
     if (text == shownDetails_)
         return;
     shownDetails_ = text;
-    if (text.empty())
-        UnsetToolTip();
-    else
-        SetToolTip(wxString::FromUTF8(platform::DisplayUtf8(text)));
+    if (detailsTipShown_)
+        UnsetToolTip();  // the next clip's text shows as a tip of its own
+    detailsTipShown_ = false;
+    UpdateDetailsTip();
     if (auto* status = dynamic_cast<IStatusSink*>(wxTheApp != nullptr ? wxTheApp->GetTopWindow() : nullptr))
         status->ShowClipDetails(text);
+}
+
+void CChildView::UpdateDetailsTip()
+{
+    const bool wanted = !shownDetails_.empty() && !skimming_.ShowsFrame();
+    if (wanted == detailsTipShown_)
+        return;
+    detailsTipShown_ = wanted;
+    if (wanted)
+        SetToolTip(wxString::FromUTF8(platform::DisplayUtf8(shownDetails_)));
+    else
+        UnsetToolTip();
 }
 
 void CChildView::OnLeftUp(wxMouseEvent& event)

@@ -123,6 +123,9 @@ private:
     // Tells what the clip under the pointer is, in the status bar and as a tool tip.
     void ShowDetailsAt(wxPoint clientPoint);
     void ShowDetails(const CClipDetails* clips, int index);
+    // The tool tip names the clip pointed at, except over a picture being skimmed, which it
+    // would cover.
+    void UpdateDetailsTip();
     void OnCommand(wxCommandEvent& event);
     void OnUpdatePlayClip(wxUpdateUIEvent& event);
     void OnUpdatePlaySelection(wxUpdateUIEvent& event);
@@ -192,6 +195,7 @@ private:
     const CClipDetails* hoveredClips_ = nullptr;
     int hoveredIndex_ = -1;
     std::string shownDetails_;
+    bool detailsTipShown_ = false;
     int shownPending_ = 0;  // the count the status bar shows
     // Set by a worker thread when it has posted a wake-up that the UI has not collected yet, so
     // a burst of results posts one event.

@@ -98,6 +98,10 @@ bool CSkimming::Begin(const CFmtClip& clip, const wxRect& picture)
     std::vector<std::string> files;
     if (!clips.GetRecordingPaths(index, files))
         return false;
+    // Strips are made from a transport stream's key frames; an MP4 or QuickTime clip has none.
+    for (const std::string& file : files)
+        if (!CClipDetails::IsStreamFileName(std::string_view(file).substr(file.rfind('/') + 1)))
+            return false;
     Target target{&clips, clip.Index(), picture, StripKeyOf(files), {}};
     if (target.key.empty())
         return false;  // a file that cannot be examined (a pulled card)
@@ -107,8 +111,10 @@ bool CSkimming::Begin(const CFmtClip& clip, const wxRect& picture)
         target.request.parts.push_back({files[i], part != nullptr && part->duration ? *part->duration : 0.0});
     }
     target.request.frames = std::clamp((picture.width + kPixelsPerFrame / 2) / kPixelsPerFrame, 2, StripRequest::kMaxFrames);
-    target.request.width = picture.width;
-    target.request.height = picture.height;
+    // Made at the display's own pixels, as the pictures the viewer makes are.
+    const double scale = view_.GetContentScaleFactor();
+    target.request.width = static_cast<int>(picture.width * scale + 0.5);
+    target.request.height = static_cast<int>(picture.height * scale + 0.5);
     strip_ = cache_.Find(target.key);
     if (!strip_ && (strip_ = files_.Load(target.key)))
         cache_.Keep(target.key, strip_);

@@ -43,6 +43,9 @@ public:
     // Takes the strip frames made since the last call and shows those of the clip skimmed.
     void CollectFrames();
 
+    // Whether a frame of the recording, not its thumbnail, is shown.
+    bool ShowsFrame() const { return shownFrame_ >= 0; }
+
     const wxBitmap* PictureFor(const CFmtClip& clip) const override;
     void DecoratePicture(wxDC& dc, const CFmtClip& clip, const wxRect& picture) const override;
 

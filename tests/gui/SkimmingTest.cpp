@@ -113,6 +113,9 @@ TEST(SkimmingTest, ThePointerRunsThroughRecordingsWhoseStripsAreKeptForTheNextVi
             const wxColour expected = kNamed[index * 4 / 10];
             EXPECT_TRUE(Skims(f, input, 1, index, expected));
             EXPECT_TRUE(Near(ClientPixel(f.view, bar), kBar)) << index << ": " << Name(ClientPixel(f.view, bar));
+            // No tool tip covers the frames; the status bar still names the clip.
+            EXPECT_TRUE(f.view->GetToolTipText().empty()) << f.view->GetToolTipText();
+            EXPECT_TRUE(f.frame->GetStatusBar()->GetStatusText(0).StartsWith("00000.MTS")) << index;
         }
         // The bar runs to 5.6 s of the 6: past 85 % of the width, short of its end.
         const wxPoint along(picture.x + picture.width * 85 / 100, bar.y), end(picture.GetRight() - 2, bar.y);
