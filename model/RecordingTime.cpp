@@ -1,7 +1,7 @@
 #include "model/RecordingTime.h"
 
 #include "log/EventLog.h"
-#include "model/H264Stream.h"
+#include "platform/H264Stream.h"
 #include "model/StreamDuration.h"
 #include "platform/TransportStream.h"
 #include "platform/FileSystem.h"

@@ -1,6 +1,6 @@
 #include "model/StreamDuration.h"
 
-#include "model/H264Stream.h"
+#include "platform/H264Stream.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "model/H264Stream.h"
+#include "platform/H264Stream.h"
 
 namespace h264 {
 namespace {
