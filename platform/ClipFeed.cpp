@@ -1,0 +1,75 @@
+#include "platform/ClipFeed.h"
+
+#include "platform/FileSystem.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform {
+
+bool ClipFeed::Open(const std::string& path)
+{
+    Close();
+    file_ = OpenRegularDescriptor(path);
+    if (!file_)
+        return false;
+    // Read ahead, a card would be asked for bytes past the first picture; the pieces are sized
+    // for it instead.
+    posix_fadvise(file_.Get(), 0, 0, POSIX_FADV_RANDOM);
+    head_.resize(kPieceBytes);
+    bool failed = false;
+    head_.resize(ReadAt(file_.Get(), head_.data(), head_.size(), 0, failed));
+    if (failed) {
+        Close();
+        return false;
+    }
+    if (const std::optional<ts::PacketLayout> layout = Layout())
+        firstPicture_.emplace(*layout);
+    return true;
+}
+
+void ClipFeed::Close()
+{
+    file_ = FileDescriptor();
+    head_.clear();
+    firstPicture_.reset();
+    offset_ = 0;
+    cut_ = false;
+}
+
+std::optional<ts::PacketLayout> ClipFeed::Layout() const
+{
+    return ts::DetectLayout(head_);
+}
+
+ClipFeed::Piece ClipFeed::Next(std::uint8_t* buffer, std::size_t& bytes)
+{
+    bytes = 0;
+    if (!file_ || cut_)
+        return Piece::End;
+    if (offset_ < head_.size()) {
+        bytes = head_.size() - static_cast<std::size_t>(offset_);
+        std::memcpy(buffer, head_.data() + offset_, bytes);
+    } else {
+        bool failed = false;
+        bytes = ReadAt(file_.Get(), buffer, kPieceBytes, offset_, failed);
+        if (failed)
+            return Piece::Failed;
+    }
+    if (bytes == 0)
+        return Piece::End;
+    if (firstPicture_ && firstPicture_->Add({buffer, bytes}) == ts::FirstPictureEnd::State::Found) {
+        // The cut may fall in a packet that began in the piece before: the demuxer drops the
+        // part of it that it was given, as it does any packet cut off by the end.
+        cut_ = true;
+        bytes = static_cast<std::size_t>(std::max(firstPicture_->End(), offset_) - offset_);
+        if (bytes == 0)
+            return Piece::End;
+    }
+    offset_ += bytes;
+    return Piece::Bytes;
+}
+
+}  // namespace platform
