@@ -128,6 +128,7 @@ private:
     static void TakePlaylist(const std::string& bdmv, const std::string& playlistFolder, CClipDetails& clips);
     bool FirstVisit(const platform::FileDescriptor& directory);
     void QueueRecordingTimes();
+    void ShareTheCard();
 
     std::vector<boost::shared_ptr<VideoDirectory>> directories_;
     CThumbnailGenerator generator_;
