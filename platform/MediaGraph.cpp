@@ -2,6 +2,8 @@
 
 #include "platform/BitmapStretch.h"
 #include "platform/ClipFeed.h"
+#include "platform/FileDescriptor.h"
+#include "platform/TempDirectory.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
@@ -9,10 +11,16 @@
 #include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -36,11 +44,43 @@ using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
 using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
 using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
 
+// The first start of the media framework after an install (or an upgrade of its plugins)
+// builds its plugin registry, loading every plugin installed: a second or so. Processes started
+// together (one grab worker per core, a file manager's thumbnailers) would each build it, all of
+// them taking as long as the builds one after the other; held around the start, this lock lets
+// the first build it while the others wait and then read it. It is never waited for long: a
+// process that holds it too long (stopped, say) is not waited for.
+class RegistryBuildLock {
+public:
+    RegistryBuildLock()
+    {
+        std::string folder;
+        if (!PrivateTempDirectory(folder))
+            return;
+        file_ = FileDescriptor(open((folder + "media-framework.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (file_ && flock(file_.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() > giveUp) {
+                file_ = FileDescriptor();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    // Closing the file lets go of the lock.
+
+private:
+    FileDescriptor file_;
+};
+
 bool InitialiseOnce()
 {
     static std::once_flag once;
     static bool ready = false;
-    std::call_once(once, [] { ready = gst_init_check(nullptr, nullptr, nullptr) != FALSE; });
+    std::call_once(once, [] {
+        const RegistryBuildLock building;
+        ready = gst_init_check(nullptr, nullptr, nullptr) != FALSE;
+    });
     return ready;
 }
 

@@ -14,6 +14,7 @@
 #include "thumbgen/ThumbnailGenerator.h"
 
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -498,6 +499,31 @@ TEST_F(GrabTest, AGrabTakesFromACardTheBytesOfTheFirstPictureAndOnePieceAtMost)
         std::error_code error;
         EXPECT_NE(std::filesystem::read_symlink(open.path(), error).string().rfind(dir_ / "mounted", 0), 0u);
     }
+}
+
+TEST_F(GrabTest, ProgramsThatStartTheMediaFrameworkTogetherBuildItsPluginRegistryOnce)
+{
+    // Two grabs started at once on a machine whose registry is not yet built (as two grab workers
+    // after an install): one builds it while the other waits, then reads it.
+    const std::string registry = dir_ / "registry.bin";
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir_.Path().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
+    const std::string grab = "GST_REGISTRY=" + ShellQuote(registry) + " " + ShellQuote(MEDIA_GRAB_CHECK) + " " +
+                             ShellQuote(TestClips().interlaced1080);
+    ASSERT_EQ(Shell(grab + " > " + ShellQuote(dir_ / "one.txt") + " & " + grab + " > " + ShellQuote(dir_ / "two.txt") +
+                    "; wait"),
+              0);
+    int written = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t got; (got = read(watch, events, sizeof events)) > 0;)
+        for (char* at = events; at < events + got; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+            written += reinterpret_cast<inotify_event*>(at)->len > 0 &&
+                       std::string(reinterpret_cast<inotify_event*>(at)->name) == "registry.bin";
+    close(watch);
+    EXPECT_EQ(written, 1);
+    EXPECT_NE(ReadFile(dir_ / "one.txt").find("\nresult\n"), std::string::npos);
+    EXPECT_NE(ReadFile(dir_ / "two.txt").find("\nresult\n"), std::string::npos);
 }
 
 TEST(MediaGraphTest, PauseGivesUpWhenCancelled)
