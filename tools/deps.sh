@@ -27,8 +27,6 @@ packages=(
   # real input for the GUI tests (pointer and keys through the X server), and the toolkit's
   # headers (the tests find its widgets on the screen; the program answers an open box on a signal)
   xdotool libgtk-3-dev
-  # the card benchmark watches the screen through the X server
-  libx11-dev
   # the Debian package: built with CPack (dpkg-shlibdeps from dpkg-dev, fakeroot) and checked
   # with lintian; the desktop's thumbnail factory that runs the thumbnailer and reads the cache
   dpkg-dev fakeroot file lintian python3-gi gir1.2-gnomedesktop-3.0
