@@ -5,7 +5,6 @@
 #include <fcntl.h>
 
 #include <algorithm>
-#include <cstring>
 
 namespace platform {
 
@@ -18,7 +17,9 @@ bool ClipFeed::Open(const std::string& path)
     // Read ahead, a card would be asked for bytes past the first picture; the pieces are sized
     // for it instead.
     posix_fadvise(file_.Get(), 0, 0, POSIX_FADV_RANDOM);
-    head_.resize(kPieceBytes);
+    // Only the first packets are read here: the pieces are read while the graph waits for its
+    // frame, within the time it is given for it.
+    head_.resize(kProbeBytes);
     bool failed = false;
     head_.resize(ReadAt(file_.Get(), head_.data(), head_.size(), 0, failed));
     if (failed) {
@@ -49,15 +50,10 @@ ClipFeed::Piece ClipFeed::Next(std::uint8_t* buffer, std::size_t& bytes)
     bytes = 0;
     if (!file_ || cut_)
         return Piece::End;
-    if (offset_ < head_.size()) {
-        bytes = head_.size() - static_cast<std::size_t>(offset_);
-        std::memcpy(buffer, head_.data() + offset_, bytes);
-    } else {
-        bool failed = false;
-        bytes = ReadAt(file_.Get(), buffer, kPieceBytes, offset_, failed);
-        if (failed)
-            return Piece::Failed;
-    }
+    bool failed = false;
+    bytes = ReadAt(file_.Get(), buffer, kPieceBytes, offset_, failed);
+    if (failed)
+        return Piece::Failed;
     if (bytes == 0)
         return Piece::End;
     if (firstPicture_ && firstPicture_->Add({buffer, bytes}) == ts::FirstPictureEnd::State::Found) {

@@ -23,14 +23,13 @@ class ClipFeed {
 public:
     // 128 KiB: one request of a card's reader, and of the kernel's reads through FUSE.
     static constexpr std::size_t kPieceBytes = 128 * 1024;
+    // Enough of the start to tell a transport stream: three packets.
+    static constexpr std::size_t kProbeBytes = 3 * 192;
 
-    // Opens a regular file and reads its first piece; false when it cannot be opened or read.
+    // Opens a regular file and reads its first packets; false when it cannot be opened or read.
     bool Open(const std::string& path);
     void Close();
-    bool IsOpen() const { return static_cast<bool>(file_); }
-    // The first piece, read by Open.
-    std::span<const std::uint8_t> Head() const { return head_; }
-    // The packets of a transport stream in the first piece, if it is one.
+    // The packets of a transport stream in the first bytes, if it is one.
     std::optional<ts::PacketLayout> Layout() const;
 
     enum class Piece { Bytes, End, Failed };
@@ -39,7 +38,7 @@ public:
 
 private:
     FileDescriptor file_;
-    std::vector<std::uint8_t> head_;
+    std::vector<std::uint8_t> head_;  // the first packets
     std::uint64_t offset_ = 0;
     bool cut_ = false;  // the first picture's bytes are all given
     std::optional<ts::FirstPictureEnd> firstPicture_;

@@ -225,7 +225,7 @@ struct MediaGraph::Impl {
         return true;
     }
 
-    // The clip's file for the direct chain, with its first piece read; true when it holds a
+    // The clip's file for the direct chain, with its first packets read; true when it holds a
     // transport stream.
     bool OpenFeed(const std::string& file)
     {

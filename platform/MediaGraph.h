@@ -36,9 +36,8 @@ public:
     MediaGraph(const MediaGraph&) = delete;
     MediaGraph& operator=(const MediaGraph&) = delete;
 
-    // Builds the pipeline for the file, or points the kept one at it (reading the file's first
-    // piece to tell a transport stream); the frame of the file before is let go. False when the
-    // pipeline cannot be made.
+    // Builds the pipeline for the file, or points the kept one at it; the frame of the file
+    // before is let go. False when the pipeline cannot be made.
     bool RenderFile(const std::string& path);
     // Pauses, so that the video sink holds the first frame; waits for it up to `limit`, giving
     // up early when `cancelled` answers true or the file cannot be played (an error, a missing
