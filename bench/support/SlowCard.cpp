@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,15 +82,22 @@ int ReadPiece(const char* path, char* buffer, size_t size, off_t offset, fuse_fi
     SlowCard::State& card = Card();
     const auto start = std::chrono::steady_clock::now();
     const auto transfer = std::chrono::duration<double>(static_cast<double>(size) / card.speed.bytesPerSecond);
-    std::this_thread::sleep_until(start + card.speed.perRequest +
-                                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(transfer));
+    const auto done = start + card.speed.perRequest + std::chrono::duration_cast<std::chrono::steady_clock::duration>(transfer);
+    // The bytes are read from the folder within the request's time, not after it.
     const ssize_t got = pread(static_cast<int>(file->fh), buffer, size, offset);
+    const int error = errno;
+    // Slept to just before the end and waited out the rest: a sleep alone overshoots by the
+    // timer's slack and the scheduler's delay, and the card would seem slower than it is.
+    std::this_thread::sleep_until(done - std::chrono::microseconds(200));
+    while (std::chrono::steady_clock::now() < done) {
+    }
     if (got < 0)
-        return -errno;
+        return -error;
+    const double asked = std::chrono::duration<double>(start - card.mounted).count();
     const double at = std::chrono::duration<double>(std::chrono::steady_clock::now() - card.mounted).count();
     std::lock_guard<std::mutex> guard(card.lock);
     card.reads.push_back({path, static_cast<std::uint64_t>(offset), static_cast<std::uint32_t>(got),
-                          static_cast<int>(fuse_get_context()->pid), at});
+                          static_cast<int>(fuse_get_context()->pid), asked, at});
     return static_cast<int>(got);
 }
 
@@ -136,7 +144,10 @@ SlowCard::SlowCard(const std::string& source, const std::string& mountPoint, Spe
         return;
     }
     state_->mounted = std::chrono::steady_clock::now();
-    state_->loop = std::thread([session = state_->session] { fuse_loop(session); });
+    state_->loop = std::thread([session = state_->session] {
+        prctl(PR_SET_TIMERSLACK, 1);  // this thread's sleeps end when asked, not up to 50 us later
+        fuse_loop(session);
+    });
 }
 
 SlowCard::~SlowCard()

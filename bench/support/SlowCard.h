@@ -24,6 +24,7 @@ public:
         std::uint64_t offset = 0;
         std::uint32_t bytes = 0;
         int pid = 0;        // the process that caused it
+        double asked = 0;    // since the mount, when the request came
         double seconds = 0;  // since the mount, when it was answered
     };
 
