@@ -11,10 +11,10 @@ XVFB := $(if $(DISPLAY),,xvfb-run -a -s "-noreset -screen 0 1920x1080x24")
 all: build
 
 deps:
-	@tools/deps.sh
+	@tools/deps.sh run test
 
 build: deps
-	cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	cmake -S . -B $(BUILD) -DBUILD_TESTING=ON -DVIEWMERE_BENCH=ON $(CMAKE_ARGS) >/dev/null
 	cmake --build $(BUILD) -j$(JOBS)
 
 # The Debian package, $(BUILD)/viewmere_<version>_amd64.deb (see package/CMakeLists.txt).
@@ -78,21 +78,14 @@ fuzz: deps
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz
 
-# The viewer on a generated sample card, with a settings home of its own under build/.
+# The viewer on a generated sample card, with a home of its own under build/ (see tools/demo.sh).
+# Only what building and running the viewer needs is installed and built: no test tools.
 DEMO_CARD := $(CURDIR)/$(BUILD)/demo-card
-DEMO_HOME := $(CURDIR)/$(BUILD)/demo-home
-demo: build
-	tools/make-demo-card.sh $(DEMO_CARD)
-	mkdir -p $(DEMO_HOME)/config/Corvane/Viewmere
-	printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Corvane\\Viewmere]\r\n"LastDirectory"="%s"\r\n"GenerateThumbnails"=dword:00000001\r\n' \
-	    '$(DEMO_CARD)' > $(DEMO_HOME)/config/Corvane/Viewmere/settings.reg
-	@if [ -n "$$DISPLAY" ]; then \
-	  XDG_CONFIG_HOME=$(DEMO_HOME)/config $(BUILD)/viewmere; \
-	else \
-	  echo "No display: running on a virtual one and saving a screenshot to $(BUILD)/demo.png"; \
-	  XDG_CONFIG_HOME=$(DEMO_HOME)/config NO_AT_BRIDGE=1 xvfb-run -a -s "-screen 0 1920x1080x24" \
-	    tools/screenshot-run.sh $(BUILD)/demo.png 8 $(BUILD)/viewmere; \
-	fi
+demo:
+	@tools/deps.sh run $(if $(DISPLAY),,virtual-display)
+	cmake -S . -B $(BUILD) -DBUILD_TESTING=OFF -DVIEWMERE_BENCH=OFF $(CMAKE_ARGS) >/dev/null
+	cmake --build $(BUILD) -j$(JOBS) --target viewmere viewmere-grab-worker
+	tools/demo.sh $(BUILD)
 
 # PNGs of the main window, its menus, the clip popup, the About box, the log window and the
 # Options dialog, under build/screenshots/.

@@ -12,10 +12,13 @@
 #include <wx/frame.h>
 #include <wx/gauge.h>
 #include <wx/msgdlg.h>
+#include <wx/utils.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
+#include <chrono>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -110,13 +113,18 @@ void CImportController::ChooseAndImport(std::function<void(bool complete)> whenD
 {
     if (!CanImport())
         return;
+    // What the dialog offers depends on which recordings were imported before.
+    FinishLookup();
     auto choiceOf = [](const std::vector<Clip>& clips, bool onlyMissing) {
         CImportDlg::Choice choice;
-        for (const Clip& clip : clips)
-            if (!onlyMissing || clip.clips->GetEntry(clip.index)->importedTo.empty()) {
+        for (const Clip& clip : clips) {
+            const bool before = !clip.clips->GetEntry(clip.index)->importedTo.empty();
+            if (!onlyMissing || !before) {
                 ++choice.recordings;
                 choice.bytes += clip.clips->RecordingSize(clip.index);
+                choice.importedBefore += before;
             }
+        }
         return choice;
     };
     const std::vector<Clip> all = FolderClips(false), selected = FolderClips(true);
@@ -162,6 +170,19 @@ void CImportController::FolderShown()
         timer_.Start(kTimerMilliseconds);
     }
     UpdateNote();
+}
+
+void CImportController::FinishLookup()
+{
+    if (!lookupPending_)
+        return;
+    // A lookup reads two pieces of a recording only where the database knows one of its size:
+    // it ends within moments; a card that hangs is given up on after a while.
+    wxBusyCursor busy;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!lookup_.Finished() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    TakeLookups();
 }
 
 void CImportController::TakeLookups()

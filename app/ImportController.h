@@ -65,6 +65,8 @@ private:
     void OnTimer(wxTimerEvent& event);
     void Finish();
     void TakeLookups();
+    // Waits (a little) for the lookup of the folder's imported recordings to end, and takes it.
+    void FinishLookup();
     void UpdateNote();
 
     wxWindow* frame_;

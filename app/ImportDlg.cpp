@@ -22,8 +22,13 @@ wxString Shown(const std::string& bytes)
 
 std::string Recordings(const CImportDlg::Choice& choice)
 {
-    return std::to_string(choice.recordings) + (choice.recordings == 1 ? " recording, " : " recordings, ") +
-           FormatBytes(choice.bytes);
+    std::string text = std::to_string(choice.recordings) + (choice.recordings == 1 ? " recording, " : " recordings, ") +
+                       FormatBytes(choice.bytes);
+    if (choice.importedBefore == choice.recordings && choice.recordings > 0)
+        return text + (choice.recordings == 1 ? ", imported before" : ", all imported before");
+    if (choice.importedBefore > 0)
+        return text + ", " + std::to_string(choice.importedBefore) + " of them imported before";
+    return text;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ public:
     struct Choice {
         int recordings = 0;
         std::uint64_t bytes = 0;
+        int importedBefore = 0;  // of those recordings
     };
     CImportDlg(wxWindow* parent, Choice notImported, Choice selected);
 

@@ -86,7 +86,7 @@ void CMainFrame::CreateToolBar()
         toolBar_->SetToolLongHelp(id, wxString::FromUTF8(prompt.prompt));
     };
     add(wxID_OPEN, wxART_FOLDER_OPEN);
-    add(res::kCmdImport, wxART_GO_DOWN);
+    add(res::kCmdImport, wxART_FILE_SAVE);
     toolBar_->AddSeparator();
     add(wxID_CUT, wxART_CUT);
     add(wxID_COPY, wxART_COPY);
@@ -119,6 +119,7 @@ void CMainFrame::CreateCardBar()
         [this](bool shown) { ShowBar(cardBar_, shown); });
     cardBar_->SetImportHandler([this](const std::string& root) { ImportFromCard(root); });
     AddBarPane(cardBar_, "cardbar", 0);
+    view_->SetMountedCardsQuery([this] { return std::vector<std::string>(cards_.begin(), cards_.end()); });
     volumes_ = std::make_unique<platform::VolumeMonitor>([this](const platform::MountPoint& m) { MountAdded(m); },
                                                          [this](const platform::MountPoint& m) { MountRemoved(m); });
     // A card that was already in the reader when the program started is offered the same way.
@@ -163,6 +164,9 @@ void CMainFrame::CreateMissingPicturesBar()
 
 void CMainFrame::OnFolderShown()
 {
+    const std::string& folder = view_->OpenedFolder();
+    SetTitle(folder.empty() ? wxString(res::kAppTitle)
+                            : wxString::FromUTF8(platform::DisplayUtf8(folder)) + " - " + res::kAppTitle);
     OfferMissingPictures();
     import_->FolderShown();
 }
@@ -212,40 +216,58 @@ void CMainFrame::OfferMissingPictures()
 {
     if (settings::GenerateThumbnails.Read() || view_->OpenedFolder().empty())
         picturesBar_->Withdraw();
-    else
+    else if (view_->Document().GetPendingCount() == 0)  // the kept pictures are all read
         picturesBar_->Offer(view_->OpenedFolder(), view_->Document().CountClipsWithoutPicture());
 }
 
 void CMainFrame::MakeMissingPictures()
 {
-    // As the Options dialog's check box does.
+    // As the Options dialog's check box does. A pulled card's pictures are made once it is back.
     settings::GenerateThumbnails.Write(true);
-    view_->Document().QueueMissingThumbnails();
+    if (!view_->OpenedFolderPulled())
+        view_->Document().QueueMissingThumbnails();
 }
 
 void CMainFrame::MountAdded(const platform::MountPoint& mount)
 {
-    if (view_->VolumeReturned(mount.root))
+    if (view_->VolumeReturned(mount.root)) {
+        cards_.insert(mount.root);
+        cardBar_->Withdraw(mount.root);
         return;  // the open folder's card is back and open again: nothing to offer
+    }
     if (!CAVCHDDoc::HoldsClipTree(mount.root))
         return;
+    cards_.insert(mount.root);
     LogEvent("Camcorder card [%s] inserted at [%s]", mount.name.c_str(), mount.root.c_str());
     cardBar_->Offer(mount.name, mount.root);
 }
 
 void CMainFrame::MountRemoved(const platform::MountPoint& mount)
 {
+    cards_.erase(mount.root);
     cardBar_->Withdraw(mount.root);
-    view_->VolumeRemoved(mount.root);
+    if (view_->VolumeRemoved(mount.root)) {
+        cardBar_->TellRemoved(mount.name, mount.root);
+        picturesBar_->Withdraw();  // nothing can be made of a card that is gone
+    }
+}
+
+void CMainFrame::SetStatusPaneWidths(const wxString& statusText)
+{
+    wxStatusBar* bar = GetStatusBar();
+    // 300 pixels for the status, more for a longer text (a pulled card's), so it is read whole.
+    int widths[kStatusPanes] = {-1, std::max(300, bar->GetTextExtent(statusText).x + 16), 0, 0, 0};
+    if (bar->GetStatusWidth(1) == widths[1])
+        return;
+    for (int i = 0; i < 3; ++i)
+        widths[2 + i] = bar->GetTextExtent(kIndicatorTexts[i]).x + 16;
+    bar->SetStatusWidths(kStatusPanes, widths);
 }
 
 void CMainFrame::CreateStatusPanes()
 {
-    wxStatusBar* bar = CreateStatusBar(kStatusPanes);
-    int widths[kStatusPanes] = {-1, 300, 0, 0, 0};
-    for (int i = 0; i < 3; ++i)
-        widths[2 + i] = bar->GetTextExtent(kIndicatorTexts[i]).x + 16;
-    bar->SetStatusWidths(kStatusPanes, widths);
+    CreateStatusBar(kStatusPanes);
+    SetStatusPaneWidths(res::kIdle);
     SetStatusText(res::kReady, 0);
     SetStatusText(res::kIdle, 1);
     SetStatusBarPane(0);  // menu and toolbar prompts go to the message pane
@@ -293,11 +315,24 @@ std::string CMainFrame::StatusText(int remaining, int folders, int clips)
                                   clips == 1 ? "" : "s");
 }
 
+std::string CMainFrame::PulledCardText(int folders, int clips)
+{
+    return platform::FormatString("Card removed: its clips cannot be played until it is back (%d folder%s, %d clip%s)",
+                                  folders, folders == 1 ? "" : "s", clips, clips == 1 ? "" : "s");
+}
+
 void CMainFrame::UpdateStatusText(int remaining, int folders, int clips)
 {
-    SetStatusText(StatusText(remaining, folders, clips), 1);
-    if (GetStatusBar() != nullptr)
+    const bool pulled = view_ != nullptr && view_->OpenedFolderPulled();
+    const wxString text = pulled ? PulledCardText(folders, clips) : StatusText(remaining, folders, clips);
+    if (GetStatusBar() != nullptr) {
+        SetStatusPaneWidths(text);
+        SetStatusText(text, 1);
         GetStatusBar()->Update();
+    }
+    // Once the work is done, what is still missing is known.
+    if (remaining == 0 && view_ != nullptr && picturesBar_ != nullptr)
+        OfferMissingPictures();
 }
 
 void CMainFrame::ShowClipDetails(const std::string& text)

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace platform {
@@ -56,6 +57,7 @@ public:
     static int FittedWidth(int frameBorder, int scrollBar, int screen);
     // The status texts.
     static std::string StatusText(int remaining, int folders, int clips);
+    static std::string PulledCardText(int folders, int clips);
 
 protected:
     bool TryBefore(wxEvent& event) override;
@@ -64,11 +66,13 @@ protected:
 private:
     void CreateToolBar();
     void CreateStatusPanes();
+    void SetStatusPaneWidths(const wxString& statusText);
     void CreateCardBar();
     void CreateMissingPicturesBar();
     void AddBarPane(wxWindow* bar, const char* name, int row);
     void ShowBar(wxWindow* bar, bool shown);
-    // With generation off, the open folder's clips without a picture are offered to be made.
+    // With generation off, the open folder's clips without a picture anywhere (once the pictures
+    // kept for them are read) are offered to be made.
     void OfferMissingPictures();
     void MakeMissingPictures();
     void OnFolderShown();
@@ -97,6 +101,7 @@ private:
     CCardBar* cardBar_ = nullptr;
     CMissingPicturesBar* picturesBar_ = nullptr;
     std::unique_ptr<platform::VolumeMonitor> volumes_;
+    std::set<std::string> cards_;  // the roots of the camcorder cards mounted now
     std::unique_ptr<CImportController> import_;
     std::string note_;
     bool showingClip_ = false;  // the message pane tells about the clip under the pointer

@@ -81,6 +81,7 @@ COptionsDlg::COptionsDlg(wxWindow* parent)
     ffmpegParams = Shown(loadedParams_);
     shareThumbnails = settings::ShareThumbnails.Read() ? 1 : 0;
     joinSplitRecordings = settings::JoinSplitRecordings.Read() ? 1 : 0;
+    skimClips = settings::SkimClips.Read() ? 1 : 0;
 
     BuildDialog(*this, res::OptionsDialog());
     generateCheck_ = static_cast<wxCheckBox*>(FindWindow(res::kIdGenerate));
@@ -96,6 +97,7 @@ COptionsDlg::COptionsDlg(wxWindow* parent)
     FindWindow(res::kIdParameters)->SetValidator(wxGenericValidator(&ffmpegParams));
     FindWindow(res::kIdShareThumbnails)->SetValidator(CheckValidator(&shareThumbnails));
     FindWindow(res::kIdJoinSplitRecordings)->SetValidator(CheckValidator(&joinSplitRecordings));
+    FindWindow(res::kIdSkimClips)->SetValidator(CheckValidator(&skimClips));
 
     Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { UpdateAllStates(); }, res::kIdGenerate);
     Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { UpdateFFmpegStates(); }, res::kIdMediaGrab);
@@ -171,4 +173,5 @@ void COptionsDlg::OnOK(wxCommandEvent&)
     settings::FFmpegParams.Write(StoredText(ffmpegParams, loadedParams_));
     settings::ShareThumbnails.Write(shareThumbnails != 0);
     settings::JoinSplitRecordings.Write(joinSplitRecordings != 0);
+    settings::SkimClips.Write(skimClips != 0);
 }

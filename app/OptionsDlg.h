@@ -5,8 +5,8 @@
 
 class wxCheckBox;
 
-// The Options dialog: the eight generation, writing, sharing and display settings. It loads them
-// when built and writes all eight on OK; Cancel writes nothing. Nothing is validated.
+// The Options dialog: the ten generation, writing, sharing and display settings. It loads them
+// when built and writes all ten on OK; Cancel writes nothing. Nothing is validated.
 class COptionsDlg : public wxDialog {
 public:
     explicit COptionsDlg(wxWindow* parent);
@@ -26,6 +26,7 @@ public:
     wxString ffmpegParams;
     int shareThumbnails = 1;  // with the desktop's thumbnail cache, both ways
     int joinSplitRecordings = 1;  // the files of a recording the camera split are one clip
+    int skimClips = 1;  // the pointer runs through a recording across its picture
 
 private:
     void OnBrowse(wxCommandEvent& event);

@@ -149,18 +149,29 @@ bool CViewmereApp::KeepFolderArgument(int argc, const char* const* argv)
 
 void CViewmereApp::RememberFolderArgument()
 {
-    const std::string folder = StartFolder();
-    if (folder.empty())
+    const std::string argument = StartFolder();
+    if (argument.empty())
         return;
-    if (!platform::IsDirectory(folder)) {
-        const char* why = platform::FileExists(folder) ? "it is not a folder" : "there is no such folder";
-        LogEvent("Cannot open [%s] given on the command line: %s", folder.c_str(), why);
-        platform::ShowMessageBox(platform::FormatString("Cannot open [%s]: %s.", folder.c_str(), why), res::kAppTitle,
-                                 platform::MessageBoxIcon::Warning);
+    std::string folder = argument;
+    if (IsClipFile(argument)) {
+        // A clip (from a file manager's Open With): its card is opened with the clip in view.
+        folder = CAVCHDDoc::FolderShowingClip(argument);
+        if (auto* frame = dynamic_cast<CMainFrame*>(GetTopWindow()))
+            frame->View()->ShowClipWhenOpened(argument);
+    } else if (!platform::IsDirectory(argument)) {
+        const char* why = platform::FileExists(argument) ? "it is neither a folder nor a clip" : "there is no such folder";
+        LogEvent("Cannot open [%s] given on the command line: %s", argument.c_str(), why);
+        platform::ShowMessageBox(platform::FormatString("Cannot open [%s]: %s.", argument.c_str(), why),
+                                 res::kAppTitle, platform::MessageBoxIcon::Warning);
         return;
     }
     // Remembered as Open Folder remembers a choice; the view opens it as the last folder.
     settings::LastDirectory.Write(folder);
+}
+
+bool CViewmereApp::IsClipFile(const std::string& path)
+{
+    return platform::IsRegularFile(path) && CClipDetails::IsStreamFileName(path.substr(path.rfind('/') + 1));
 }
 
 bool CViewmereApp::InitialiseWith(CMainFrame* frame)

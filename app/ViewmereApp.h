@@ -16,9 +16,9 @@ public:
     // For tests: builds the main window with a frame made by the caller.
     bool InitialiseWith(CMainFrame* frame);
 
-    // The folder a user started the program with ("viewmere FOLDER", or a file manager through
-    // the launcher): a path, relative to the working folder or not, or a file URI, made absolute
-    // and canonical. Options ("-..."), more than one argument or none give "".
+    // The folder or clip a user started the program with ("viewmere FOLDER", or a file manager
+    // through the launcher): a path, relative to the working folder or not, or a file URI, made
+    // absolute and canonical. Options ("-..."), more than one argument or none give "".
     static std::string FolderArgument(int argc, const char* const* argv, const std::string& workingFolder);
     // Keeps the folder argument as the file system's bytes, taken from the arguments before
     // the toolkit turns them into text (a name that is not UTF-8 would not survive that). True
@@ -27,6 +27,7 @@ public:
 
 private:
     static std::string& StartFolder();
+    static bool IsClipFile(const std::string& path);
     void InstallHooks();
     void RememberFolderArgument();
     void OnAbout(wxCommandEvent& event);

@@ -6,6 +6,7 @@
 // memory (the import holds at most one 8 MB buffer, whatever the file sizes).
 #include "import/Importer.h"
 #include "support/BenchTimer.h"
+#include "support/CardPlaylist.h"
 #include "support/ClipFiles.h"
 #include "support/ScratchFolder.h"
 
@@ -37,29 +38,6 @@ bool WriteRandomFile(const std::string& path, std::size_t bytes, std::mt19937_64
         ok = std::fwrite(piece.data(), 1, count, file) == count;
     }
     return std::fclose(file) == 0 && ok;
-}
-
-// A playlist of `clips` items: the first three one recording, the rest one each.
-std::string Playlist(int clips)
-{
-    auto be16 = [](std::string& out, unsigned v) { out += static_cast<char>(v >> 8 & 0xff), out += static_cast<char>(v & 0xff); };
-    auto be32 = [&](std::string& out, std::uint32_t v) { be16(out, v >> 16), be16(out, v & 0xffff); };
-    std::string list;
-    be16(list, 0), be16(list, static_cast<unsigned>(clips)), be16(list, 0);
-    for (int i = 0; i < clips; ++i) {
-        char name[8];
-        std::snprintf(name, sizeof name, "%05d", i);
-        std::string item = std::string(name) + "M2TS";
-        be16(item, i == 1 || i == 2 ? 6 : 1), item += '\0', be32(item, 0), be32(item, 45000);
-        item += std::string(12, '\0'), be16(item, 14), item += std::string(14, '\0');
-        be16(list, static_cast<unsigned>(item.size())), list += item;
-    }
-    std::string bytes = "MPLS0200";
-    const std::uint32_t listAt = 40, marksAt = listAt + 4 + static_cast<std::uint32_t>(list.size());
-    be32(bytes, listAt), be32(bytes, marksAt), be32(bytes, 0), bytes += std::string(20, '\0');
-    be32(bytes, static_cast<std::uint32_t>(list.size())), bytes += list;
-    be32(bytes, 2), be16(bytes, 0);
-    return bytes;
 }
 
 double Seconds(const std::function<bool()>& work, bool& ok)
@@ -103,7 +81,7 @@ int main()
             return 1;
     }
     std::FILE* playlist = std::fopen((bdmv + "/PLAYLIST/00000.MPL").c_str(), "wb");
-    const std::string playlistBytes = Playlist(kClips);
+    const std::string playlistBytes = bench::CardPlaylist(kClips, [](int i) { return i == 1 || i == 2; });  // 0-2 one recording
     std::fwrite(playlistBytes.data(), 1, playlistBytes.size(), playlist);
     std::fclose(playlist);
     const long memoryBefore = PeakMegabytes();

@@ -15,6 +15,7 @@
 #include "model/RecordingTime.h"
 #include "platform/ChildProcess.h"
 #include "support/BenchTimer.h"
+#include "support/CardPlaylist.h"
 #include "support/ClipFiles.h"
 #include "support/ScratchFolder.h"
 
@@ -66,29 +67,6 @@ bool WriteSparseCopy(const std::string& path, const std::string& clip)
                static_cast<ssize_t>(tail);
 }
 
-// The 45 kHz play items of a playlist naming every clip, each a recording of one second.
-std::string PlaylistNaming(int clips)
-{
-    auto be16 = [](std::string& out, unsigned v) { out += static_cast<char>(v >> 8 & 0xff), out += static_cast<char>(v & 0xff); };
-    auto be32 = [&](std::string& out, std::uint32_t v) { be16(out, v >> 16), be16(out, v & 0xffff); };
-    std::string list;
-    be16(list, 0), be16(list, static_cast<unsigned>(clips)), be16(list, 0);
-    for (int i = 0; i < clips; ++i) {
-        char name[8];
-        std::snprintf(name, sizeof name, "%05d", i);
-        std::string item = std::string(name) + "M2TS";
-        be16(item, 1), item += '\0', be32(item, 0), be32(item, 45000);
-        item += std::string(12, '\0'), be16(item, 14), item += std::string(14, '\0');
-        be16(list, static_cast<unsigned>(item.size())), list += item;
-    }
-    std::string bytes = "MPLS0200";
-    const std::uint32_t listAt = 40, marksAt = listAt + 4 + static_cast<std::uint32_t>(list.size());
-    be32(bytes, listAt), be32(bytes, marksAt), be32(bytes, 0), bytes += std::string(20, '\0');
-    be32(bytes, static_cast<std::uint32_t>(list.size())), bytes += list;
-    be32(bytes, 2), be16(bytes, 0);
-    return bytes;
-}
-
 struct Clip {
     std::string path;
     bool durationKnown = false;  // from the playlist
@@ -123,7 +101,7 @@ int main()
     const std::string playlist = bdmv + "/PLAYLIST/00000.MPL", away = bdmv + "/PLAYLIST/put-away";
     {
         const bench::Descriptor file(open(playlist.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        const std::string bytes = PlaylistNaming(kClips);
+        const std::string bytes = bench::CardPlaylist(kClips);
         if (file.Get() < 0 || write(file.Get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
             return 1;
     }

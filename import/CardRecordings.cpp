@@ -1,6 +1,7 @@
 #include "import/CardRecordings.h"
 
 #include "model/AVCHDDoc.h"
+#include "model/ClipFacts.h"
 #include "model/ClipDetails.h"
 #include "platform/Format.h"
 
@@ -72,7 +73,7 @@ void CardRecording::ReadTime()
 {
     if (timeRead || parts.empty())
         return;
-    recorded = ReadRecordingTime(parts.front());
+    recorded = ReadClipFacts(parts.front()).time;
     timeRead = true;
 }
 

@@ -11,11 +11,11 @@ class CClipDetails;
 
 // One recording as the camera made it: the files it spans in order (a recording the camera
 // split at its card's file-size limit is two or more, one transport stream cut at packet
-// boundaries), their sizes, and its time.
+// boundaries; an MP4 clip is always one), their sizes, and its time.
 struct CardRecording {
     std::vector<std::string> parts;
     std::vector<std::uint64_t> partSizes;
-    std::optional<RecordingTime> recorded;  // from the stream, once read
+    std::optional<RecordingTime> recorded;  // from the stream (or an MP4's description or header), once read
     bool timeRead = false;
     std::int64_t fileSeconds = 0;  // the first file's modification time, Unix seconds
     std::int32_t fileNanoseconds = 0;
@@ -31,7 +31,7 @@ struct CardRecording {
     // The time a name is made from: the camera's wall clock, else the file's time in the
     // computer's zone.
     NameTime TimeForName() const;
-    // Reads the recording time from the first file's stream, once.
+    // Reads the recording time from the first file, once, as the grid reads it.
     void ReadTime();
 };
 

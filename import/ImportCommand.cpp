@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -56,6 +58,29 @@ const char* OutcomeWord(ImportOutcome outcome)
     }
 }
 
+// The lines of the recordings in the card's order, each written as soon as it and every one
+// before it are settled, so a script reads them while the import goes on.
+class SettledLines {
+public:
+    void Settle(std::size_t index, const RecordingImport& item)
+    {
+        if (lines_.size() <= index)
+            lines_.resize(index + 1);
+        lines_[index] = platform::FormatString("%s\t%s\t%llu\t%s\t%zu\n", OutcomeWord(item.outcome),
+                                               EscapedPath(item.path).c_str(),
+                                               static_cast<unsigned long long>(item.recording.Size()),
+                                               item.sha256.empty() ? "-" : item.sha256.c_str(), item.recording.parts.size());
+        for (; written_ < lines_.size() && !lines_[written_].empty(); ++written_) {
+            std::fputs(lines_[written_].c_str(), stdout);
+            std::fflush(stdout);
+        }
+    }
+
+private:
+    std::vector<std::string> lines_;
+    std::size_t written_ = 0;
+};
+
 // Progress on a terminal: one line redrawn at most five times a second.
 class TerminalProgress {
 public:
@@ -63,7 +88,7 @@ public:
     ~TerminalProgress() { Clear(); }
     void Show(const ImportProgress& progress)
     {
-        if (!shown_ || progress.checking)
+        if (!shown_ || progress.checking || progress.current == 0)
             return;
         const auto now = std::chrono::steady_clock::now();
         if (start_ == std::chrono::steady_clock::time_point{})
@@ -121,13 +146,13 @@ int ImportFromCommandLine(const std::string& folder, const std::optional<std::st
     {
         CancelOnSignals signals;
         TerminalProgress progress(isatty(STDERR_FILENO) == 1);
+        SettledLines lines;
+        request.settled = [&](std::size_t index, const RecordingImport& item) {
+            progress.Clear();
+            lines.Settle(index, item);
+        };
         report = RunImport(request, [&](const ImportProgress& now) { progress.Show(now); }, cancelled);
     }
-    for (const RecordingImport& item : report.recordings)
-        std::printf("%s\t%s\t%llu\t%s\t%zu\n", OutcomeWord(item.outcome), EscapedPath(item.path).c_str(),
-                    static_cast<unsigned long long>(item.recording.Size()),
-                    item.sha256.empty() ? "-" : item.sha256.c_str(), item.recording.parts.size());
-    std::fflush(stdout);
     std::fprintf(stderr, "%s\n", report.Message().c_str());
     if (caughtSignal != 0) {
         const int signal = caughtSignal;

@@ -10,6 +10,7 @@
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -82,6 +83,7 @@ public:
         }
         if (cancel_.load())
             report_.cancelled = true;
+        ReportSettled(true);
         LogEvent("Import into [%s]: %s", request_.destination.c_str(), report_.Message().c_str());
         return std::move(report_);
     }
@@ -116,6 +118,19 @@ private:
             listener_(progress_);
     }
 
+    // Tells the request's listener of each recording whose outcome became known since the last
+    // call; at the end, of those never tried too.
+    void ReportSettled(bool atTheEnd = false)
+    {
+        reported_.resize(report_.recordings.size());
+        for (std::size_t i = 0; i < report_.recordings.size(); ++i)
+            if (!reported_[i] && (atTheEnd || report_.recordings[i].outcome != ImportOutcome::NotTried)) {
+                reported_[i] = true;
+                if (request_.settled)
+                    request_.settled(i, report_.recordings[i]);
+            }
+    }
+
     // Which recordings were imported before, and what the others will be named.
     void Check()
     {
@@ -137,6 +152,7 @@ private:
                     item.outcome = ImportOutcome::Already;
                     item.path = record->destination;
                     item.sha256 = record->sha256;
+                    ReportSettled();
                     continue;
                 }
             }
@@ -161,6 +177,7 @@ private:
         return std::nullopt;
     }
 
+    // Whether the recordings to copy fit where they go, checked before any folder is made.
     bool CheckDestination()
     {
         std::uint64_t needed = 0;
@@ -169,15 +186,15 @@ private:
                 needed += item.recording.Size();
         if (needed == 0)
             return true;
-        if (!platform::MakeDirectories(request_.destination, 0755)) {
-            Stop("the destination " + request_.destination + " cannot be written: " + std::strerror(errno), 0);
-            return false;
-        }
         const std::optional<std::uint64_t> free = FreeSpaceAt(request_.destination);
         if (free && *free < needed + kSpaceMargin) {
             Stop("the destination " + request_.destination + " has " + FormatBytes(*free) + " free, and the recordings need " +
                      FormatBytes(needed),
                  0);
+            return false;
+        }
+        if (!platform::MakeDirectories(request_.destination, 0755)) {
+            Stop("the destination " + request_.destination + " cannot be written: " + std::strerror(errno), 0);
             return false;
         }
         return true;
@@ -201,12 +218,34 @@ private:
             progress_.label = item.recording.Label();
             Notify();
             CopyOne(item, plans_[i], i);
+            ReportSettled();
         }
     }
 
     void CopyOne(RecordingImport& item, Plan& plan, std::size_t index)
     {
         const std::string folder = ParentOf(item.path);
+        const std::string firstMade = FirstMissingFolder(folder);
+        CopyInto(item, plan, index, folder);
+        // A folder made for a recording that was not copied (cancelled, failed) is not left
+        // behind empty; one that holds anything stays.
+        if (item.outcome != ImportOutcome::Imported && item.outcome != ImportOutcome::Already && !firstMade.empty())
+            for (std::string made = folder; rmdir(made.c_str()) == 0 && made != firstMade;)
+                made = ParentOf(made);
+    }
+
+    // The outermost folder of the path that is not there yet ("" when the folder is).
+    static std::string FirstMissingFolder(const std::string& folder)
+    {
+        std::string missing;
+        struct stat info {};
+        for (std::string at = folder; at != "/" && at != "." && lstat(at.c_str(), &info) != 0; at = ParentOf(at))
+            missing = at;
+        return missing;
+    }
+
+    void CopyInto(RecordingImport& item, Plan& plan, std::size_t index, const std::string& folder)
+    {
         if (!platform::MakeDirectories(folder, 0755)) {
             const int error = errno;
             Stop("the destination " + folder + " cannot be written: " + std::strerror(error), index);
@@ -328,6 +367,7 @@ private:
             if (report_.recordings[i].outcome == ImportOutcome::NotTried) {
                 report_.recordings[i].outcome = ImportOutcome::Failed;
                 report_.recordings[i].problem = reason;
+                report_.recordings[i].stopped = true;
             }
     }
 
@@ -339,6 +379,7 @@ private:
     std::vector<Plan> plans_;
     ImportProgress progress_;
     std::set<std::string> sweptFolders_;
+    std::vector<bool> reported_;  // the recordings whose outcome the listener was told
 };
 
 }  // namespace
@@ -373,7 +414,7 @@ std::string ImportReport::Message() const
     else if (!stopReason.empty())
         message = "The import stopped: " + stopReason + ". ";
     if (imported == 0 && failed + notTried == 0)
-        message += already == 1 ? std::string("The recording was imported before.")
+        message += already == 1 ? "The recording was imported before, as " + recordings.front().path + "."
                                  : platform::FormatString("All %d recordings were imported before.", already);
     else if (imported == 0)
         message += "No recording was imported.";
@@ -392,8 +433,10 @@ std::string ImportReport::Message() const
                 message += platform::FormatString(", and %d more", failed + notTried - static_cast<int>(kNamesInMessage));
                 break;
             }
+            // Those the stop left untried say so; the stop's reason is told once, above.
+            const bool untried = item.outcome == ImportOutcome::NotTried || item.stopped;
             message += (listed > 1 ? ", " : "") + item.recording.Label() + " (" +
-                       (item.outcome == ImportOutcome::NotTried ? std::string("not tried") : item.problem) + ")";
+                       (untried ? std::string("not tried") : item.problem) + ")";
         }
         message += ". Nothing was left half-copied: the next import takes only what is missing.";
     }
@@ -455,13 +498,14 @@ std::optional<std::uint64_t> FreeSpaceAt(std::string folder)
 
 std::string FormatBytes(std::uint64_t bytes)
 {
+    constexpr std::uint64_t kKilo = 1024, kMega = kKilo * 1024, kGiga = kMega * 1024;
     const double value = static_cast<double>(bytes);
-    if (bytes >= 1000ULL * 1000 * 1000)
-        return platform::FormatString("%.1f GB", value / 1e9);
-    if (bytes >= 1000ULL * 1000)
-        return platform::FormatString("%.1f MB", value / 1e6);
-    if (bytes >= 1000)
-        return platform::FormatString("%.0f KB", value / 1e3);
+    if (bytes >= kGiga)
+        return platform::FormatString("%.1f GB", value / kGiga);
+    if (bytes >= kMega)
+        return platform::FormatString("%.1f MB", value / kMega);
+    if (bytes >= kKilo)
+        return platform::FormatString("%.0f KB", value / kKilo);
     return platform::FormatString("%llu bytes", static_cast<unsigned long long>(bytes));
 }
 

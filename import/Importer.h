@@ -29,6 +29,7 @@ struct RecordingImport {
     std::string path;     // the file it was imported to, or would have been
     std::string sha256;   // once imported
     std::string problem;  // why it failed
+    bool stopped = false;  // failed untried: the import stopped before it (for `problem`)
 };
 
 struct ImportRequest {
@@ -40,6 +41,9 @@ struct ImportRequest {
     // Every recording of the card was asked for: when all are imported, it can be formatted.
     bool wholeCard = true;
     std::string catalogPath;  // "" for the user's database
+    // Called on the import's thread once for each recording, as soon as its outcome is known
+    // (imported before, imported, failed; at the end, those not tried), with its index.
+    std::function<void(std::size_t index, const RecordingImport&)> settled;
 };
 
 struct ImportProgress {
@@ -84,7 +88,7 @@ std::optional<ImportRecord> FindImport(CImportCatalog& catalog, CardRecording& r
 // The free bytes where a folder is, or would be made (its nearest existing folder's file system).
 std::optional<std::uint64_t> FreeSpaceAt(std::string folder);
 
-// "1.2 GB", "350.0 MB", "12 KB".
+// "1.2 GB", "350.0 MB", "12 KB", counted in 1024s as the grid's labels count.
 std::string FormatBytes(std::uint64_t bytes);
 // "412.0 MB of 1.2 GB, 35.2 MB/s, 0:23 left" for a progress after `seconds`.
 std::string FormatProgress(const ImportProgress& progress, double seconds);

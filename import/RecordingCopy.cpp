@@ -52,23 +52,6 @@ bool Cancelled(const CopyHooks& hooks)
     return hooks.cancel != nullptr && hooks.cancel->load(std::memory_order_relaxed);
 }
 
-// Reads exactly `count` bytes unless the file ends first; the bytes read, or -1 (errno set).
-ssize_t ReadFully(int fd, std::uint8_t* into, std::size_t count)
-{
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = read(fd, into + done, count - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
-}
-
 bool WriteFully(int fd, const std::uint8_t* from, std::size_t count)
 {
     while (count > 0) {
@@ -86,20 +69,13 @@ bool WriteFully(int fd, const std::uint8_t* from, std::size_t count)
     return true;
 }
 
+// Reads `count` bytes at `offset`, fewer only where the file ends; the bytes read, or -1 (errno
+// set) on an error.
 ssize_t PreadFully(int fd, std::uint8_t* into, std::size_t count, off_t offset)
 {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = pread(fd, into + done, count - done, offset + static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
+    bool failed = false;
+    const std::size_t got = platform::ReadAt(fd, into, count, static_cast<std::uint64_t>(offset), failed);
+    return failed ? -1 : static_cast<ssize_t>(got);
 }
 
 std::string RandomSuffix()
@@ -213,7 +189,8 @@ CopyResult CopyParts(const CardRecording& recording, int target, std::uint8_t* b
             if (Cancelled(hooks))
                 return Failure(CopyEnd::Cancelled, "cancelled");
             const std::size_t want = left < kCopyBufferBytes ? static_cast<std::size_t>(left) : kCopyBufferBytes;
-            const ssize_t got = ReadFully(source.Get(), buffer, want);
+            const ssize_t got =
+                PreadFully(source.Get(), buffer, want, static_cast<off_t>(recording.partSizes[i] - left));
             if (got < 0)
                 return Failure(CopyEnd::SourceFailed, "cannot read " + part + ": " + Reason(errno));
             if (static_cast<std::size_t>(got) != want)

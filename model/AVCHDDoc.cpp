@@ -1,6 +1,7 @@
 #include "model/AVCHDDoc.h"
 
 #include "log/EventLog.h"
+#include "model/VideoClipFolder.h"
 #include "platform/BusyCursor.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
@@ -9,11 +10,43 @@
 
 #include <boost/make_shared.hpp>
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 
 using platform::WithoutTrailingSlash;
 using platform::WithTrailingSlash;
+
+namespace {
+
+std::string ParentOf(const std::string& path)
+{
+    const std::string plain = WithoutTrailingSlash(path);
+    const std::size_t slash = plain.rfind('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : plain.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path)
+{
+    const std::string plain = WithoutTrailingSlash(path);
+    return plain.substr(plain.rfind('/') + 1);
+}
+
+}  // namespace
+
+struct CAVCHDDoc::VideoFolders {
+    std::optional<WorkDirectory> m4root;  // PRIVATE/M4ROOT, or M4ROOT itself
+    std::optional<WorkDirectory> dcim;    // DCIM, or DCIM itself
+
+    // Notes what the folder the AVCHD steps are in holds: the card's root (`top`), or its PRIVATE.
+    void Note(WorkDirectory& work, bool top)
+    {
+        if (!m4root)
+            m4root = ChildIfPresent(work, "M4ROOT");
+        if (top && !dcim)
+            dcim = ChildIfPresent(work, "DCIM");
+    }
+};
 
 CAVCHDDoc::CAVCHDDoc(CThumbnailGenerator::Producer producer, std::chrono::milliseconds stopLimit)
     : generator_(producer ? CThumbnailGenerator(std::move(producer), stopLimit) : CThumbnailGenerator())
@@ -49,6 +82,8 @@ void CAVCHDDoc::OpenDirectory(const std::string& path)
     QueueRecordingTimes();
     if (settings::GenerateThumbnails.Read())
         QueueMissingThumbnails();
+    else
+        QueueStoredThumbnails();
 }
 
 void CAVCHDDoc::ScanFolder(const std::string& path)
@@ -56,7 +91,7 @@ void CAVCHDDoc::ScanFolder(const std::string& path)
     Clear();
     joinRecordings_ = settings::JoinSplitRecordings.Read();
     visited_.clear();
-    ScanDirectory(path, platform::OpenDirectory(WithoutTrailingSlash(path)));
+    ScanDirectory(path, platform::OpenDirectory(WithoutTrailingSlash(path)), NameOf(ParentOf(path)));
     visited_.clear();
 }
 
@@ -79,9 +114,9 @@ void CAVCHDDoc::Clear()
 const CAVCHDDoc::Listing& CAVCHDDoc::ListingOf(WorkDirectory& work)
 {
     if (!work.listed) {
-        // Sizes and times are read for stream files only; the rest need just their type.
+        // Sizes and times are read for clip files only; the rest need just their type.
         if (work.directory)
-            platform::ListDirectory(*work.directory, work.listing, CClipDetails::IsStreamFileName);
+            platform::ListDirectory(*work.directory, work.listing, CClipDetails::IsClipFileName);
         work.listed = true;
     }
     return work.listing;
@@ -97,6 +132,17 @@ bool CAVCHDDoc::DescendIfPresent(WorkDirectory& work, const char* name)
     work.listing.clear();
     work.listed = false;
     return true;
+}
+
+std::optional<CAVCHDDoc::WorkDirectory> CAVCHDDoc::ChildIfPresent(WorkDirectory& work, const char* name)
+{
+    const platform::DirEntry* entry = platform::FindDirectoryIgnoreCase(ListingOf(work), name);
+    if (entry == nullptr || !entry->isDirectory)
+        return std::nullopt;
+    WorkDirectory child;
+    child.path = work.path + entry->name + "/";
+    child.directory = std::make_shared<const platform::FileDescriptor>(platform::OpenDirectoryAt(*work.directory, entry->name));
+    return child;
 }
 
 void CAVCHDDoc::LoadCameraThumbnails(WorkDirectory& avchd, VideoDirectory& record, const ClipFolderRead& how)
@@ -142,17 +188,25 @@ void CAVCHDDoc::SetJoinedRecordings(bool joined)
         directory->clips->SetJoinedRecordings(joined);
 }
 
-bool CAVCHDDoc::FirstVisit(const platform::FileDescriptor& directory)
+bool CAVCHDDoc::FirstVisitIn(Visited* visited, const platform::FileDescriptor& directory)
 {
     std::uint64_t device = 0, inode = 0;
-    if (!platform::DirectoryIdentity(directory, device, inode))
-        return true;  // not a directory, or unreadable: nothing to loop through
-    return visited_.insert({device, inode}).second;
+    if (visited == nullptr || !platform::DirectoryIdentity(directory, device, inode))
+        return true;  // no search to loop, or not a directory, or unreadable: nothing to loop through
+    return visited->insert({device, inode}).second;
 }
 
-bool CAVCHDDoc::ReadClipFolder(WorkDirectory& work, VideoDirectory& record, const ClipFolderRead& how)
+bool CAVCHDDoc::FirstVisit(const platform::FileDescriptor& directory)
 {
-    DescendIfPresent(work, "PRIVATE");
+    return FirstVisitIn(&visited_, directory);
+}
+
+bool CAVCHDDoc::ReadClipFolder(WorkDirectory& work, VideoDirectory& record, const ClipFolderRead& how,
+                               VideoFolders& videos)
+{
+    videos.Note(work, true);
+    if (DescendIfPresent(work, "PRIVATE"))
+        videos.Note(work, false);
     if (!DescendIfPresent(work, "AVCHDL"))
         DescendIfPresent(work, "AVCHD");
     LoadCameraThumbnails(work, record, how);
@@ -175,42 +229,121 @@ bool CAVCHDDoc::ReadClipFolder(WorkDirectory& work, VideoDirectory& record, cons
     return true;
 }
 
-boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::ReadClipTree(const std::string& root, const ClipFolderRead& how)
+boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::ReadVideoFolder(WorkDirectory& folder, WorkDirectory* m4root,
+                                                                       const ClipFolderRead& how)
 {
+    auto clips = boost::make_shared<CClipDetails>(false, folder.path, ListingOf(folder), CClipDetails::Files::Videos);
+    if (clips->GetCount() == 0)
+        return nullptr;  // photos only, or nothing
+    clips->SetJoinedRecordings(how.joinRecordings);
+    auto record = boost::make_shared<VideoDirectory>();
+    record->path = WithoutTrailingSlash(folder.path);
+    record->clips = clips;
+    record->thumbnails = boost::make_shared<CThumbnailSet>();
+    if (m4root != nullptr)
+        LoadCameraPictures(m4root->path, ListingOf(*m4root), *clips, *record->thumbnails, how.onlyPictureOf);
+    return record;
+}
+
+bool CAVCHDDoc::ReadClipFolders(WorkDirectory& work, const std::string& path, std::string_view parentName,
+                                const ClipFolderRead& how, bool searchFollows, Visited* visited,
+                                std::vector<boost::shared_ptr<VideoDirectory>>& found)
+{
+    const std::string name = NameOf(path);
+    if (IsVideoClipFolder(parentName, name)) {
+        // Reached itself: an M4ROOT's pictures are beside it.
+        std::optional<WorkDirectory> m4root;
+        if (platform::EqualsIgnoreCase(parentName, "M4ROOT")) {
+            m4root.emplace();
+            m4root->path = WithTrailingSlash(ParentOf(path));
+            m4root->directory = std::make_shared<const platform::FileDescriptor>(platform::OpenDirectoryAt(*work.directory, ".."));
+        }
+        if (auto record = ReadVideoFolder(work, m4root ? &*m4root : nullptr, how)) {
+            found.push_back(record);
+            return true;
+        }
+    }
+    VideoFolders videos;
+    ListingOf(work);  // made once, for the copies below too
+    if (platform::EqualsIgnoreCase(name, "M4ROOT"))
+        videos.m4root = work;
+    else if (platform::EqualsIgnoreCase(name, "DCIM"))
+        videos.dcim = work;
+
+    auto record = boost::make_shared<VideoDirectory>();
+    record->path = path;
+    const bool hasClips = ReadClipFolder(work, *record, how, videos);
+    if (hasClips)
+        found.push_back(record);
+    // The folders of MP4 clips beside it. Where the search goes on below (no AVCHD clips here),
+    // it reaches those below the folder the AVCHD steps ended in by itself, in its order.
+    const auto read = [&](const std::optional<WorkDirectory>& parent) {
+        return parent && !(searchFollows && !hasClips && parent->path.starts_with(work.path));
+    };
+    const auto add = [&](WorkDirectory& folder, WorkDirectory* m4root) {
+        if (FirstVisitIn(visited, *folder.directory))
+            if (auto videoFolder = ReadVideoFolder(folder, m4root, how))
+                found.push_back(videoFolder);
+    };
+    if (read(videos.m4root))
+        if (std::optional<WorkDirectory> clip = ChildIfPresent(*videos.m4root, "CLIP"))
+            add(*clip, &*videos.m4root);
+    if (read(videos.dcim)) {
+        const Listing listing = ListingOf(*videos.dcim);
+        for (const platform::DirEntry& entry : listing)
+            if (entry.isDirectory && IsCameraFolderName(entry.name))
+                if (std::optional<WorkDirectory> camera = ChildIfPresent(*videos.dcim, entry.name.c_str()))
+                    add(*camera, nullptr);
+    }
+    return hasClips;
+}
+
+std::vector<boost::shared_ptr<CAVCHDDoc::VideoDirectory>> CAVCHDDoc::ReadClipTrees(const std::string& root,
+                                                                                   const ClipFolderRead& how)
+{
+    std::vector<boost::shared_ptr<VideoDirectory>> found;
     WorkDirectory work;
     work.path = WithTrailingSlash(root);
     work.directory = std::make_shared<const platform::FileDescriptor>(platform::OpenDirectory(WithoutTrailingSlash(root)));
-    if (!*work.directory)
-        return nullptr;
-    auto record = boost::make_shared<VideoDirectory>();
-    record->path = root;
-    return ReadClipFolder(work, *record, how) ? record : nullptr;
+    if (*work.directory)
+        ReadClipFolders(work, root, NameOf(ParentOf(root)), how, false, nullptr, found);
+    return found;
 }
 
-void CAVCHDDoc::ScanDirectory(const std::string& path, platform::FileDescriptor directory)
+void CAVCHDDoc::ScanDirectory(const std::string& path, platform::FileDescriptor directory, std::string_view parentName)
 {
     if (!FirstVisit(directory))
         return;
-    auto record = boost::make_shared<VideoDirectory>();
-    record->path = path;
-
     WorkDirectory work;
     work.path = WithTrailingSlash(path);
     work.directory = std::make_shared<const platform::FileDescriptor>(std::move(directory));
     ClipFolderRead how;
     how.joinRecordings = joinRecordings_;
-    if (ReadClipFolder(work, *record, how)) {
-        directories_.push_back(record);
-        return;  // the subdirectories of a directory with clips are never searched
+    std::vector<boost::shared_ptr<VideoDirectory>> found;
+    const bool hasClips = ReadClipFolders(work, path, parentName, how, true, &visited_, found);
+    if (!hasClips) {
+        // The subdirectories of a directory with clips are never searched.
+        const Listing listing = ListingOf(work);  // a copy: the recursion may not keep it alive
+        const std::string name = NameOf(work.path);
+        for (const platform::DirEntry& entry : listing)
+            if (entry.isDirectory)
+                ScanDirectory(work.path + entry.name, platform::OpenDirectoryAt(*work.directory, entry.name), name);
     }
-    record.reset();
-    const Listing listing = ListingOf(work);  // a copy: the recursion may not keep it alive
-    for (const platform::DirEntry& entry : listing)
-        if (entry.isDirectory)
-            ScanDirectory(work.path + entry.name, platform::OpenDirectoryAt(*work.directory, entry.name));
+    // What lies beside the AVCHD folder comes after it, and after what was found below.
+    directories_.insert(directories_.end(), found.begin(), found.end());
 }
 
 void CAVCHDDoc::QueueMissingThumbnails()
+{
+    QueueThumbnails(false);
+}
+
+void CAVCHDDoc::QueueStoredThumbnails()
+{
+    QueueThumbnails(true);
+}
+
+void CAVCHDDoc::QueueThumbnails(bool storedOnly)
 {
     for (const boost::shared_ptr<VideoDirectory>& directory : directories_) {
         const CThumbnailSet* thumbnails = directory->thumbnails.get();
@@ -223,10 +356,12 @@ void CAVCHDDoc::QueueMissingThumbnails()
             if (!directory->clips->GetClipPath(slot, clipPath))
                 continue;
             const auto [request, added] = requests_.try_emplace(clipPath, ThumbnailRequest{directory, slot});
-            if (!added && request->second.queued)
+            // A clip looked up for a kept picture only is asked for again once generation is on.
+            if (!added && request->second.queued && (storedOnly || !request->second.storedOnly))
                 continue;
             request->second.queued = true;
-            generator_.Enqueue(clipPath);
+            request->second.storedOnly = storedOnly;
+            generator_.Enqueue(clipPath, storedOnly);
         }
     }
 }
@@ -286,6 +421,8 @@ void CAVCHDDoc::QueueRecordingTimes()
             clip.directory->clips->SetRecordingTime(clip.slot, *facts.time);
         if (facts.duration)
             clip.directory->clips->SetStreamDuration(clip.slot, *facts.duration);
+        if (!facts.camera.empty())
+            clip.directory->clips->SetCamera(clip.slot, facts.camera);
     });
 }
 
@@ -306,6 +443,8 @@ CAVCHDDoc::RecordingTimeChanges CAVCHDDoc::CollectRecordingTimes()
         CClipDetails& clips = *clip.directory->clips;
         if (result.facts.duration && clips.SetStreamDuration(clip.slot, *result.facts.duration))
             changes.durations = true;
+        if (!result.facts.camera.empty())
+            clips.SetCamera(clip.slot, result.facts.camera);
         if (!result.facts.time)
             continue;
         const int dateBefore = clips.GetDateKey(clip.slot);
@@ -335,8 +474,64 @@ bool CAVCHDDoc::HoldsClipTree(const std::string& root)
         std::optional<std::string> child = platform::FindChildIgnoreCase(*parent, name);
         return child && platform::IsDirectory(*child) ? child : std::nullopt;
     };
+    // A DCIM folder holds a camera's photos as often as its clips: it counts with a clip in it.
+    auto holdsVideo = [](const std::optional<std::string>& dcim) {
+        std::vector<platform::DirEntry> folders, files;
+        if (!dcim || !platform::ListDirectory(*dcim, folders, [](std::string_view) { return false; }))
+            return false;
+        for (const platform::DirEntry& entry : folders) {
+            files.clear();
+            if (entry.isDirectory && IsCameraFolderName(entry.name) &&
+                platform::ListDirectory(platform::JoinPath(*dcim, entry.name), files, [](std::string_view) { return false; }) &&
+                std::any_of(files.begin(), files.end(), [](const platform::DirEntry& file) {
+                    return !file.isDirectory && CClipDetails::IsVideoFileName(file.name);
+                }))
+                return true;
+        }
+        return false;
+    };
     const std::optional<std::string> top = root;
-    return folder(folder(top, "PRIVATE"), "AVCHD") || folder(top, "AVCHD") || folder(folder(top, "BDMV"), "STREAM");
+    return folder(folder(top, "PRIVATE"), "AVCHD") || folder(top, "AVCHD") || folder(folder(top, "BDMV"), "STREAM") ||
+           folder(folder(folder(top, "PRIVATE"), "M4ROOT"), "CLIP") || holdsVideo(folder(top, "DCIM"));
+}
+
+namespace {
+
+// The folder a scan of `root` takes its clips from: down PRIVATE, AVCHDL or AVCHD, BDMV and
+// STREAM where each is there, as ScanDirectory goes.
+std::string ClipFolderScannedFrom(const std::string& root)
+{
+    std::string folder = root;
+    auto descend = [&](const char* name) {
+        const std::optional<std::string> child = platform::FindChildIgnoreCase(folder, name);
+        if (child && platform::IsDirectory(*child)) {
+            folder = *child;
+            return true;
+        }
+        return false;
+    };
+    descend("PRIVATE");
+    if (!descend("AVCHDL"))
+        descend("AVCHD");
+    descend("BDMV");
+    descend("STREAM");
+    return folder;
+}
+
+}  // namespace
+
+std::string CAVCHDDoc::FolderShowingClip(const std::string& clipPath)
+{
+    const std::string own = ParentOf(clipPath);
+    // The card's root lies at most four folders up (PRIVATE/AVCHD/BDMV/STREAM); the highest
+    // folder whose scan reaches the clip's is it.
+    std::vector<std::string> candidates{own};
+    for (int up = 0; up < 4 && candidates.back().size() > 1; ++up)
+        candidates.push_back(ParentOf(candidates.back()));
+    for (auto folder = candidates.rbegin(); folder != candidates.rend(); ++folder)
+        if (ClipFolderScannedFrom(*folder) == own)
+            return *folder;
+    return own;
 }
 
 boost::shared_ptr<CAVCHDDoc::VideoDirectory> CAVCHDDoc::GetDirectory(int index) const

@@ -1,5 +1,6 @@
 #pragma once
 #include "model/ClipDetails.h"
+#include "model/ClipFacts.h"
 #include "model/RecordingTimeReader.h"
 #include "model/ThumbnailSet.h"
 #include "thumbgen/ThumbnailGenerator.h"
@@ -9,8 +10,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -29,6 +32,7 @@ public:
         boost::shared_ptr<VideoDirectory> directory;
         int slot = 0;
         bool queued = true;  // false once dropped: asked for again by the next queueing
+        bool storedOnly = false;  // only a kept picture was asked for: generation asks again
     };
     // What the recording times taken by one collection changed.
     struct RecordingTimeChanges {
@@ -53,7 +57,11 @@ public:
     void ScanFolder(const std::string& path);
     void OpenLastDirectory();
     void Clear();
+    // Asks the generator for the pictures the clips lack: made where none is kept.
     void QueueMissingThumbnails();
+    // Asks only for the pictures kept for the clips (thumbnail files, the shared cache), as a
+    // folder opened while generation is off is shown.
+    void QueueStoredThumbnails();
     // Attaches the pictures made since the last call; true when any was. A clip whose picture
     // could not be made keeps the reason, which its details tell.
     bool CollectGeneratedThumbnails();
@@ -79,21 +87,28 @@ public:
     void DropQueuedThumbnails();
 
     // Whether a folder is the root of a camcorder's clip tree: PRIVATE/AVCHD, AVCHD or
-    // BDMV/STREAM right below it, names matched without regard to case.
+    // BDMV/STREAM right below it, or a folder of MP4 clips at PRIVATE/M4ROOT/CLIP or
+    // DCIM/<3 digits><5 characters>, names matched without regard to case.
     static bool HoldsClipTree(const std::string& root);
+    // The folder to open to show a clip file with its card: the root of the camcorder's clip
+    // tree it lies in (so the camera's thumbnails and playlist are read), else its own folder.
+    static std::string FolderShowingClip(const std::string& clipPath);
 
     // How one folder of clips is read.
     struct ClipFolderRead {
         bool joinRecordings = true;  // the JoinSplitRecordings setting
         bool showProblems = true;    // a camera thumbnail file that fails to load shows a box
         int onlyThumbnailSlot = CThumbnailSet::kAllSlots;  // the camera's pictures of one slot only
+        std::string onlyPictureOf;   // in a folder of MP4 clips, the camera's picture of this clip only
     };
-    // The clip folder that the scan finds from `root` without searching further down: the
-    // folder itself, or the STREAM folder below its PRIVATE, AVCHD(L) and BDMV steps, with the
-    // camera's thumbnails and the playlist's split recordings as the scan reads them. Null when
-    // that folder holds no clips. For readers of one clip outside the viewer (the desktop's
-    // thumbnailer), so that they see the clip as the grid does.
-    static boost::shared_ptr<VideoDirectory> ReadClipTree(const std::string& root, const ClipFolderRead& how);
+    // The clip folders that the scan finds from `root` without searching further down, in grid
+    // order: the folder itself, or the STREAM folder below its PRIVATE, AVCHD(L) and BDMV steps,
+    // with the camera's thumbnails and the playlist's split recordings as the scan reads them;
+    // then the MP4 clips' folders beside it (PRIVATE/M4ROOT/CLIP with the camera's pictures, the
+    // folders of DCIM). Empty when none holds clips. For readers of one clip outside the viewer
+    // (the desktop's thumbnailer), so that they see the clip as the grid does.
+    static std::vector<boost::shared_ptr<VideoDirectory>> ReadClipTrees(const std::string& root,
+                                                                        const ClipFolderRead& how);
 
     int GetDirectoryCount() const { return static_cast<int>(directories_.size()); }
     boost::shared_ptr<VideoDirectory> GetDirectory(int index) const;
@@ -116,17 +131,40 @@ private:
         bool listed = false;
     };
 
-    // `directory` is the folder at `path` held open.
-    void ScanDirectory(const std::string& path, platform::FileDescriptor directory);
+    // The folders of MP4 clips that lie beside a card's AVCHD folder, met on the way down to it.
+    struct VideoFolders;
+    using Visited = std::set<std::pair<std::uint64_t, std::uint64_t>>;
+
+    // `directory` is the folder at `path` held open; `parentName` the name of the folder it is in.
+    void ScanDirectory(const std::string& path, platform::FileDescriptor directory, std::string_view parentName);
+    // Reads the clip folders at or below the work directory, as ReadClipTrees says, into `found`.
+    // `parentName` is the name of the folder that holds it. True when the folder holds clips of
+    // its own (an AVCHD folder, or it is a folder of MP4 clips): nothing below it is searched.
+    // Otherwise the work directory is left where the AVCHD steps ended, and with `searchFollows`
+    // the folders of MP4 clips below it are left to the search. `visited`, where given, holds
+    // the folders already read, by device and inode; the folders of MP4 clips read are added.
+    static bool ReadClipFolders(WorkDirectory& work, const std::string& path, std::string_view parentName,
+                                const ClipFolderRead& how, bool searchFollows, Visited* visited,
+                                std::vector<boost::shared_ptr<VideoDirectory>>& found);
+    static bool FirstVisitIn(Visited* visited, const platform::FileDescriptor& directory);
     // Reads the clip folder at or below the work directory into the record; false without clips.
-    static bool ReadClipFolder(WorkDirectory& work, VideoDirectory& record, const ClipFolderRead& how);
+    // The folders of MP4 clips met on the way are noted in `videos`.
+    static bool ReadClipFolder(WorkDirectory& work, VideoDirectory& record, const ClipFolderRead& how,
+                               VideoFolders& videos);
+    // A folder of MP4 clips, with the camera's pictures from `m4root` where it is given; null
+    // without clips.
+    static boost::shared_ptr<VideoDirectory> ReadVideoFolder(WorkDirectory& folder, WorkDirectory* m4root,
+                                                             const ClipFolderRead& how);
     static bool DescendIfPresent(WorkDirectory& work, const char* name);
+    // The subfolder of this name, held open; nothing when there is none.
+    static std::optional<WorkDirectory> ChildIfPresent(WorkDirectory& work, const char* name);
     static const Listing& ListingOf(WorkDirectory& work);
     static void LoadCameraThumbnails(WorkDirectory& avchd, VideoDirectory& record, const ClipFolderRead& how);
     // Takes the split recordings and durations from the playlist in a card's BDMV folder (its
     // PLAYLIST folder, "" when it has none).
     static void TakePlaylist(const std::string& bdmv, const std::string& playlistFolder, CClipDetails& clips);
     bool FirstVisit(const platform::FileDescriptor& directory);
+    void QueueThumbnails(bool storedOnly);
     void QueueRecordingTimes();
     void ShareTheCard();
 
@@ -138,9 +176,9 @@ private:
         boost::shared_ptr<VideoDirectory> directory;
         int slot = 0;
     };
-    CRecordingTimeReader recordingTimes_;
+    CRecordingTimeReader recordingTimes_{&ReadClipFacts};
     std::vector<ClipSlot> timeRequests_;  // by the token the reader hands back
     // Directories entered during the running scan, by device and inode, so link loops end.
-    std::set<std::pair<std::uint64_t, std::uint64_t>> visited_;
+    Visited visited_;
     bool joinRecordings_ = true;  // the setting, read once per scan
 };

@@ -13,6 +13,7 @@ namespace {
 
 // Listed in this order: every *.MTS file before every *.m2ts file.
 constexpr const char* kPatterns[] = {"*.MTS", "*.m2ts"};
+constexpr const char* kVideoPatterns[] = {"*.MP4", "*.MOV"};
 
 constexpr std::array<const char*, 13> kMonthNames = {
     "", "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -69,8 +70,8 @@ CClipDetails::CClipDetails(bool numbered, const std::string& directory) : number
 }
 
 CClipDetails::CClipDetails(bool numbered, const std::string& directory,
-                           const std::vector<platform::DirEntry>& listing)
-    : numbered_(numbered)
+                           const std::vector<platform::DirEntry>& listing, Files files)
+    : numbered_(numbered), files_(files)
 {
     Load(directory, listing);
 }
@@ -80,10 +81,47 @@ std::optional<int> CClipDetails::NumberedSlotOf(const std::string& name)
     return LeadingSlotNumber(name);
 }
 
+namespace {
+
+// Whether a name ends with one of the extensions ("MTS" for "*.MTS"), in any case: what the
+// patterns match, without a pattern match for every name of every folder a scan lists.
+bool HasExtension(std::string_view name, const char* const (&patterns)[2])
+{
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos)
+        return false;
+    const std::string_view extension = name.substr(dot + 1);
+    return platform::EqualsIgnoreCase(extension, patterns[0] + 2) || platform::EqualsIgnoreCase(extension, patterns[1] + 2);
+}
+
+}  // namespace
+
 bool CClipDetails::IsStreamFileName(std::string_view name)
 {
-    return platform::MatchesPattern(name, kPatterns[0]) || platform::MatchesPattern(name, kPatterns[1]);
+    return HasExtension(name, kPatterns);
 }
+
+bool CClipDetails::IsVideoFileName(std::string_view name)
+{
+    return HasExtension(name, kVideoPatterns);
+}
+
+namespace {
+
+CClipDetails::ClipEntry EntryOf(const platform::DirEntry& found)
+{
+    CClipDetails::ClipEntry entry;
+    entry.name = found.name;
+    entry.lastWriteTime = found.hasDetails ? platform::FileTimeFromUnix(found.mtimeSeconds, found.mtimeNanoseconds)
+                                           : platform::UnconvertibleFileTime;
+    entry.sizeLow = static_cast<std::uint32_t>(found.size & 0xffffffffu);
+    entry.sizeHigh = static_cast<std::uint32_t>(found.size >> 32);
+    entry.valid = true;
+    entry.dateKey = DateKeyOf(entry);
+    return entry;
+}
+
+}  // namespace
 
 void CClipDetails::Load(const std::string& directory)
 {
@@ -97,21 +135,17 @@ void CClipDetails::Load(const std::string& directory, const std::vector<platform
     slots_.clear();
     directory_ = platform::WithoutTrailingSlash(directory);
 
-    // One listing serves both patterns; each pattern keeps the listing order.
     std::vector<ClipEntry> unplaced;
-    for (const char* pattern : kPatterns) {
-        for (const platform::DirEntry* found : platform::FilterEntries(listing, pattern)) {
-            ClipEntry entry;
-            entry.name = found->name;
-            entry.lastWriteTime = found->hasDetails
-                                      ? platform::FileTimeFromUnix(found->mtimeSeconds, found->mtimeNanoseconds)
-                                      : platform::UnconvertibleFileTime;
-            entry.sizeLow = static_cast<std::uint32_t>(found->size & 0xffffffffu);
-            entry.sizeHigh = static_cast<std::uint32_t>(found->size >> 32);
-            entry.valid = true;
-            entry.dateKey = DateKeyOf(entry);
-            AddEntry(entry, unplaced);
-        }
+    if (files_ == Files::Videos) {
+        // A camera names its MP4 and MOV clips in recording order: the listing's.
+        for (const platform::DirEntry& found : listing)
+            if (!found.isDirectory && IsVideoFileName(found.name))
+                AddEntry(EntryOf(found), unplaced);
+    } else {
+        // One listing serves both patterns; each pattern keeps the listing order.
+        for (const char* pattern : kPatterns)
+            for (const platform::DirEntry* found : platform::FilterEntries(listing, pattern))
+                AddEntry(EntryOf(*found), unplaced);
     }
     for (ClipEntry& entry : unplaced)
         slots_.push_back(std::move(entry));
@@ -215,6 +249,14 @@ bool CClipDetails::SetImportedTo(int index, std::string file)
     if (GetEntry(index) == nullptr)
         return false;
     Slot(index).importedTo = std::move(file);
+    return true;
+}
+
+bool CClipDetails::SetCamera(int index, std::string camera)
+{
+    if (GetEntry(index) == nullptr)
+        return false;
+    Slot(index).camera = std::move(camera);
     return true;
 }
 
@@ -372,6 +414,8 @@ std::string CClipDetails::FormatDetails(int index) const
     std::string details = platform::FormatString("%s: %s, %zu file%s, %s", entry->name.c_str(),
                                                  duration ? FormatDuration(*duration).c_str() : "length unknown",
                                                  files, files == 1 ? "" : "s", when.c_str());
+    if (!entry->camera.empty())
+        details += ", camera " + entry->camera;
     if (!entry->pictureProblem.empty())
         details += "; no picture: " + entry->pictureProblem;
     if (!entry->importedTo.empty())

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-// The clip list of one directory: its stream files by slot, and the texts the grid shows.
-// A numbered list puts each file in the slot of the number its name starts with (as camcorders
+// The clip list of one directory: its stream files (or, for the folders where cameras keep MP4
+// clips, its .MP4 and .MOV files) by slot, and the texts the grid shows. A numbered list puts each file in the slot of the number its name starts with (as camcorders
 // name them, 00012.MTS in slot 12); an unnumbered list keeps the listing order.
 // A recording that the camera split across files (as its playlist says) is one clip once the
 // list joins recordings: it stands in the slot of its first file, whose picture, time and date
@@ -44,6 +44,8 @@ public:
         std::string pictureProblem;
         // The file the clip's recording was imported to, once that is known.
         std::string importedTo;
+        // The camera's maker and model, where the clip's description names them.
+        std::string camera;
 
         std::uint64_t Size() const { return static_cast<std::uint64_t>(sizeHigh) << 32 | sizeLow; }
     };
@@ -52,16 +54,25 @@ public:
     // is appended after the highest slot instead, so it is never lost and the list stays bounded.
     static constexpr int kMaxNumberedSlot = 99999;
 
+    // The files a list takes: transport streams, or the MP4 and QuickTime clips of a folder
+    // where cameras keep those (listed in name order).
+    enum class Files { Streams, Videos };
+
     CClipDetails(bool numbered, const std::string& directory);
     // Takes the clips from a listing of the directory that was already made (the folder scan
     // lists each directory once).
-    CClipDetails(bool numbered, const std::string& directory, const std::vector<platform::DirEntry>& listing);
+    CClipDetails(bool numbered, const std::string& directory, const std::vector<platform::DirEntry>& listing,
+                 Files files = Files::Streams);
 
     void Load(const std::string& directory);
     void Load(const std::string& directory, const std::vector<platform::DirEntry>& listing);
 
-    // True for the names a clip list takes: *.MTS and *.m2ts in any case.
+    // True for the names a clip list of streams takes: *.MTS and *.m2ts in any case.
     static bool IsStreamFileName(std::string_view name);
+    // True for the names a clip list of videos takes: *.MP4 and *.MOV in any case.
+    static bool IsVideoFileName(std::string_view name);
+    // Either.
+    static bool IsClipFileName(std::string_view name) { return IsStreamFileName(name) || IsVideoFileName(name); }
     // The slot a numbered list gives a file of this name (the number it starts with), or
     // nothing when its number is no slot.
     static std::optional<int> NumberedSlotOf(const std::string& name);
@@ -83,6 +94,8 @@ public:
     bool SetPictureProblem(int index, std::string why);
     // Says which file the clip's recording was imported to ("" for none).
     bool SetImportedTo(int index, std::string file);
+    // Names the camera that made a clip ("Sony ILCE-7M3").
+    bool SetCamera(int index, std::string camera);
 
     // Takes from the folder's playlist which files continue a recording, and every named
     // file's duration. Nothing is taken when the playlist and the folder disagree (a file it
@@ -110,8 +123,9 @@ public:
     std::pair<int, int> PartOfRecording(int index) const;
     // What hovering over a clip tells: its duration, its files and its time, with the zone
     // where the camera gave one ("00003.MTS: 22:41, 2 files, recorded 23:16:24 31-Dec-2008
-    // UTC+01:00"), why it has no picture where none could be made, and the file it was imported
-    // to. Empty for an empty slot.
+    // UTC+01:00"), the camera where its description names it (", camera Sony ILCE-7M3"), why it
+    // has no picture where none could be made, and the file it was imported to. Empty for an
+    // empty slot.
     std::string FormatDetails(int index) const;
 
     // "22:41", or "1:02:05" from an hour on; seconds rounded.
@@ -127,5 +141,6 @@ private:
     std::vector<ClipEntry> slots_;
     std::string directory_;
     bool numbered_;
+    Files files_ = Files::Streams;
     bool joined_ = false;
 };

@@ -1,6 +1,7 @@
 #include "model/ClipListing.h"
 
 #include "model/AVCHDDoc.h"
+#include "model/ClipFacts.h"
 #include "platform/Format.h"
 
 #include <cerrno>
@@ -32,13 +33,29 @@ std::string EscapedPath(const std::string& path)
 
 namespace {
 
-std::string StreamTime(const RecordingTime& time)
+const char* SourceName(TimeSource source)
+{
+    switch (source) {
+    case TimeSource::Description:
+        return "xml";
+    case TimeSource::Movie:
+        return "mp4";
+    default:
+        return "stream";
+    }
+}
+
+// The camera's time with its offset; the movie header's, which is UTC, with "Z" as a file's.
+std::string RecordedTime(const RecordingTime& time, TimeSource source)
 {
     const int signedOffset = time.OffsetMinutes();
     const int offset = signedOffset < 0 ? -signedOffset : signedOffset;
-    return platform::FormatString("%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d\tstream", time.year, time.month,
-                                  time.day, time.hour, time.minute, time.second, signedOffset < 0 ? '-' : '+',
-                                  offset / 60, offset % 60);
+    const std::string zone = source == TimeSource::Movie
+                                 ? std::string("Z")
+                                 : platform::FormatString("%c%02d:%02d", signedOffset < 0 ? '-' : '+', offset / 60,
+                                                          offset % 60);
+    return platform::FormatString("%04d-%02d-%02dT%02d:%02d:%02d%s\t%s", time.year, time.month, time.day, time.hour,
+                                  time.minute, time.second, zone.c_str(), SourceName(source));
 }
 
 std::string FileTime(platform::FileTime time)
@@ -56,11 +73,11 @@ void ListDirectory(const CClipDetails& clips, std::ostream& out)
         std::string path;
         if (entry == nullptr || !clips.GetClipPath(slot, path))
             continue;
-        const ClipStreamFacts facts = ReadClipStreamFacts(path, !entry->durationFromPlaylist);
+        const ClipStreamFacts facts = ReadClipFacts(path, !entry->durationFromPlaylist);
         const std::optional<double> duration = entry->durationFromPlaylist ? entry->duration : facts.duration;
         const auto [part, parts] = clips.PartOfRecording(slot);
         out << EscapedPath(path) << '\t' << entry->Size() << '\t'
-            << (facts.time ? StreamTime(*facts.time) : FileTime(entry->lastWriteTime)) << '\t'
+            << (facts.time ? RecordedTime(*facts.time, facts.timeSource) : FileTime(entry->lastWriteTime)) << '\t'
             << (duration ? platform::FormatString("%.3f", *duration) : std::string("-")) << '\t' << part << '/'
             << parts << '\n';
     }

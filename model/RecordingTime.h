@@ -52,11 +52,17 @@ RecordingTimeScan ScanRecordingTime(std::span<const std::uint8_t> bytes);
 // The same for an H.264 byte stream (NAL units after 00 00 01 start codes).
 RecordingTimeScan ScanVideoStream(std::span<const std::uint8_t> stream);
 
+// Where a clip's recording time was read: the MDPM date in its video stream, the CreationDate of
+// the camera's XML description of an MP4 clip, or the MP4's movie header (UTC).
+enum class TimeSource { None, Stream, Description, Movie };
+
 // What reading a clip's stream gave.
 struct ClipStreamFacts {
     bool read = false;  // false: the file could not be opened or read (an I/O error, a pulled card)
     std::optional<RecordingTime> time;
     std::optional<double> duration;  // seconds, when asked for and found
+    TimeSource timeSource = TimeSource::None;  // where `time` came from
+    std::string camera;                        // the camera's maker and model, where its files name it
 };
 
 // The recording time of a clip file from its first bytes (at most kRecordingTimeReadLimit), and

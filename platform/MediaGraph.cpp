@@ -137,6 +137,93 @@ GstElement* MakeFrameSink()
 
 }  // namespace
 
+namespace {
+
+// The chain that decodes coded pictures handed to it, without a file: appsrc ! h264parse !
+// avdec_h264 ! videoconvert ! appsink, built at its first use and kept. Each decode starts it
+// afresh (READY, then PAUSED): the pictures are pushed with the end of the stream after them, so
+// the decoder gives out what it holds, and the sink holds the first picture that comes out.
+struct PictureChain {
+    GstPtr<GstElement> pipeline;
+    GstElement* source = nullptr;  // owned by the pipeline
+    GstElement* sink = nullptr;
+
+    ~PictureChain()
+    {
+        if (pipeline)
+            gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    }
+
+    static std::unique_ptr<PictureChain> Build()
+    {
+        GstElement* elements[] = {gst_element_factory_make("appsrc", nullptr),
+                                  gst_element_factory_make("h264parse", nullptr),
+                                  gst_element_factory_make("avdec_h264", nullptr),
+                                  gst_element_factory_make("videoconvert", nullptr), MakeFrameSink()};
+        if (std::any_of(std::begin(elements), std::end(elements), [](GstElement* e) { return e == nullptr; })) {
+            std::for_each(std::begin(elements), std::end(elements), Discard);
+            return nullptr;
+        }
+        auto chain = std::make_unique<PictureChain>();
+        chain->pipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+        for (GstElement* element : elements)
+            gst_bin_add(GST_BIN(chain->pipeline.get()), element);
+        CapsPtr coded(gst_caps_from_string("video/x-h264,stream-format=byte-stream"));
+        g_object_set(elements[0], "caps", coded.get(), "format", GST_FORMAT_TIME, nullptr);
+        LimitDecoderThreads(elements[2]);
+        if (!gst_element_link_many(elements[0], elements[1], elements[2], elements[3], elements[4], nullptr))
+            return nullptr;
+        chain->source = elements[0];
+        chain->sink = elements[4];
+        return chain;
+    }
+
+    // Decodes the pictures; the first one that came out, or null with the reason in `failure`.
+    SamplePtr Decode(const std::vector<MediaGraph::CodedPicture>& pictures, std::chrono::milliseconds limit,
+                     const std::function<bool()>& cancelled, std::string& failure)
+    {
+        gst_element_set_state(pipeline.get(), GST_STATE_READY);  // what the last decode left goes
+        if (gst_element_set_state(pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+            failure = "the decoder cannot start";
+            return nullptr;
+        }
+        for (const MediaGraph::CodedPicture& picture : pictures) {
+            GstBuffer* buffer = gst_buffer_new_memdup(picture.bytes.data(), picture.bytes.size());
+            GST_BUFFER_PTS(buffer) = gst_util_uint64_scale(picture.pts, GST_SECOND, 90000);
+            gst_app_src_push_buffer(GST_APP_SRC(source), buffer);
+        }
+        gst_app_src_end_of_stream(GST_APP_SRC(source));
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
+        const auto types = static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (cancelled && cancelled()) {
+                failure = "cancelled";
+                return nullptr;
+            }
+            MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 20 * GST_MSECOND, types));
+            if (!message)
+                continue;
+            if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) {
+                GError* error = nullptr;
+                gst_message_parse_error(message.get(), &error, nullptr);
+                failure = error != nullptr && error->message != nullptr ? error->message : "error";
+                if (error != nullptr)
+                    g_error_free(error);
+                return nullptr;
+            }
+            SamplePtr sample(gst_app_sink_try_pull_preroll(GST_APP_SINK(sink), 0));
+            if (!sample)
+                failure = "the picture did not decode";
+            return sample;
+        }
+        failure = "timed out decoding a picture";
+        return nullptr;
+    }
+};
+
+}  // namespace
+
 // Two ways to the first frame. A transport stream with H.264 video (every camcorder clip) goes
 // through a chain built once and kept from clip to clip: appsrc ! tsdemux ! h264parse !
 // avdec_h264 ! videoconvert ! appsink, with no type finding and no plugging, fed by the clip's
@@ -164,6 +251,7 @@ struct MediaGraph::Impl {
     int width = 0;
     int height = 0;
     std::string failure;             // guarded by padLock: written on the worker and streaming threads
+    std::unique_ptr<PictureChain> pictures;  // DecodePictures' chain, once used
 
     void ResetForFile(const std::string& file)
     {
@@ -656,6 +744,33 @@ std::uint32_t MediaGraph::GetCurrentImage(int& size, std::uint8_t* buffer) const
 DeviceBitmap MediaGraph::StretchCurrentImage(int width, int height) const
 {
     return impl_->frame ? impl_->Stretch(width, height) : DeviceBitmap{};
+}
+
+bool MediaGraph::DecodePictures(const std::vector<CodedPicture>& pictures, std::chrono::milliseconds limit,
+                                const std::function<bool()>& cancelled)
+{
+    impl_->frame.reset();
+    impl_->width = impl_->height = 0;
+    if (!impl_->pictures && !(impl_->pictures = PictureChain::Build())) {
+        impl_->SetFailure("the H.264 parser or decoder is missing");
+        return false;
+    }
+    std::string failure;
+    SamplePtr sample = impl_->pictures->Decode(pictures, limit, cancelled, failure);
+    GstVideoInfo info;
+    if (sample && (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample.get())) ||
+                   GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_I420 || GST_VIDEO_INFO_WIDTH(&info) <= 0 ||
+                   GST_VIDEO_INFO_HEIGHT(&info) <= 0)) {
+        sample.reset();
+        failure = "the decoder gave an unexpected picture";
+    }
+    impl_->SetFailure(failure);
+    if (!sample)
+        return false;
+    impl_->width = GST_VIDEO_INFO_WIDTH(&info);
+    impl_->height = GST_VIDEO_INFO_HEIGHT(&info);
+    impl_->frame = std::move(sample);
+    return true;
 }
 
 void MediaGraph::ReleaseFile()

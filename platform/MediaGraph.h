@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,18 @@ public:
     // next file, and the file is closed. The held frame stays. A card whose pictures are taken
     // is then free to be unmounted.
     void ReleaseFile();
-    // Why the last Pause failed, for the log ("" when it did not).
+    // A coded picture of an H.264 byte stream and its presentation time (90 kHz).
+    struct CodedPicture {
+        std::span<const std::uint8_t> bytes;
+        std::uint64_t pts = 0;
+    };
+    // Decodes coded pictures, a key picture first (as a transport stream carries them), and holds
+    // the first picture that comes out in place of the frame held before, as Pause holds a file's
+    // first frame. Runs on a chain of its own, kept between calls; no file is opened. False, with
+    // the reason in FailureReason(), when no picture came out within `limit`.
+    bool DecodePictures(const std::vector<CodedPicture>& pictures, std::chrono::milliseconds limit,
+                        const std::function<bool()>& cancelled = {});
+    // Why the last Pause or DecodePictures failed, for the log ("" when it did not).
     std::string FailureReason() const;
 
 private:

@@ -129,7 +129,7 @@ const DialogTemplate& OptionsDialog()
     static const DialogTemplate dialog{
         "Options",
         257,
-        263,
+        277,
         {
             {ControlKind::GroupBox, wxID_ANY, "&Thumbnail generation", 7, 7, 243, 156},
             {ControlKind::CheckBox, kIdGenerate, "&Generate missing thumbnails", 14, 20, 119, 10},
@@ -148,13 +148,15 @@ const DialogTemplate& OptionsDialog()
             {ControlKind::CheckBox, kIdWrite, "&Write generated thumbnails to disk", 14, 120, 127, 10},
             {ControlKind::FirstRadioButton, kIdBesideClips, "to directory containing AVCHD files", 23, 133, 127, 10},
             {ControlKind::RadioButton, kIdSubdirectory, "to Viewmere subdirectory", 23, 146, 104, 10},
-            {ControlKind::GroupBox, wxID_ANY, "Display", 7, 171, 243, 60},
+            {ControlKind::GroupBox, wxID_ANY, "Display", 7, 171, 243, 74},
             {ControlKind::CheckBox, kIdSplitDates, "&Split clips with different dates", 14, 184, 110, 10},
             {ControlKind::CheckBox, kIdShareThumbnails, "S&hare thumbnails with the file manager", 14, 198, 150, 10},
             {ControlKind::CheckBox, kIdJoinSplitRecordings, "&Join recordings the camera split across files", 14, 212,
              170, 10},
-            {ControlKind::DefaultButton, wxID_OK, "OK", 143, 242, 50, 14},
-            {ControlKind::Button, wxID_CANCEL, "Cancel", 200, 242, 50, 14},
+            {ControlKind::CheckBox, kIdSkimClips, "S&kim through a clip as the pointer moves across its picture", 14,
+             226, 220, 10},
+            {ControlKind::DefaultButton, wxID_OK, "OK", 143, 256, 50, 14},
+            {ControlKind::Button, wxID_CANCEL, "Cancel", 200, 256, 50, 14},
         }};
     return dialog;
 }

@@ -65,6 +65,7 @@ enum ControlId : int {
     kIdPlaceholderText = 1017,
     kIdShareThumbnails = 1018,
     kIdJoinSplitRecordings = 1019,
+    kIdSkimClips = 1020,
     kIdStatusPane = 129,
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-// The program's twelve persistent settings. Each is read at every use and never cached, so a
+// The program's thirteen persistent settings. Each is read at every use and never cached, so a
 // change made by one part of the program is seen by the very next read anywhere, on any thread.
 // Every failure is silent: a read that fails leaves the caller's default, a write that fails is lost.
 
@@ -62,6 +62,8 @@ inline constexpr BoolSetting JoinSplitRecordings{"JoinSplitRecordings", true};
 inline constexpr StringSetting ImportFolder{"ImportFolder", ""};
 // How an imported recording is named: strftime fields of its recording time, "/" between folders.
 inline constexpr StringSetting ImportNames{"ImportNames", "%Y/%Y-%m-%d/%Y-%m-%d %H-%M-%S"};
+// Moving the pointer across a clip's picture runs through the recording (skimming).
+inline constexpr BoolSetting SkimClips{"SkimClips", true};
 
 // Longest stored string, terminating NUL included, that a read accepts.
 inline constexpr std::size_t kMaxStringBytes = 1023;

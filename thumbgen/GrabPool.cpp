@@ -10,6 +10,8 @@
 #include "thumbgen/GrabWorker.h"
 #include "thumbgen/GrabWorkerProtocol.h"
 #include "thumbgen/SharedThumbnails.h"
+#include "thumbgen/StripCache.h"
+#include "thumbgen/StripCollector.h"
 #include "thumbgen/ThumbnailFile.h"
 
 #include <signal.h>
@@ -95,6 +97,7 @@ struct CGrabPool::Shared {
     std::shared_ptr<ThumbnailQueue> queue;
     GrabPoolOptions options;
     CGrabFailureRecord failures;
+    CStripFiles strips;
     mutable std::mutex lock;
     std::condition_variable changed;
     std::vector<std::unique_ptr<Slot>> slots;  // fixed once the threads run
@@ -109,7 +112,7 @@ struct CGrabPool::Shared {
     std::set<std::string> endedFromOutside;
 
     Shared(std::shared_ptr<ThumbnailQueue> q, GrabPoolOptions o)
-        : queue(std::move(q)), options(std::move(o)), failures(options.failureFolder)
+        : queue(std::move(q)), options(std::move(o)), failures(options.failureFolder), strips(options.stripFolder)
     {
     }
     bool Cancelled() const { return cancel.load(std::memory_order_acquire) || queue->StopRequested(); }
@@ -228,16 +231,17 @@ void NoteStartFailure(Shared& shared, grab_protocol::ReadOutcome outcome, int st
         NoteStartFailure(shared, "sent a malformed answer before it took a clip");
 }
 
-// Gives the clip to the slot's worker, starting one when there is none: the worker must say it is
-// ready and then acknowledge the clip.
-Handover HandOver(Shared& shared, Slot& slot, const std::string& clipPath)
+// Gives the request to the slot's worker, starting one when there is none: the worker must say it
+// is ready and then acknowledge the request.
+Handover HandOver(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
 {
     if (!slot.worker.Running() && !StartWorker(shared, slot))
         return Handover::NoWorker;
     using grab_protocol::ReadOutcome;
     ReadOutcome outcome = slot.ready ? ReadOutcome::Record : AwaitReady(shared, slot);
     if (outcome == ReadOutcome::Record)
-        outcome = grab_protocol::SendRequest(slot.worker.ToChild(), clipPath)
+        outcome = (job.strip ? grab_protocol::SendStripRequest(slot.worker.ToChild(), job.strip->request)
+                             : grab_protocol::SendRequest(slot.worker.ToChild(), job.path))
                       ? AwaitRecord(shared, slot, grab_protocol::RecordKind::Acknowledged)
                       : ReadOutcome::Closed;
     if (outcome == ReadOutcome::Record)
@@ -389,7 +393,7 @@ bool GrabInWorker(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job
     // A worker that failed before it took the clip is replaced by a fresh one.
     Handover handover = Handover::WorkerFailed;
     for (int attempt = 0; attempt < kStartFailuresAllowed && handover == Handover::WorkerFailed; ++attempt)
-        handover = HandOver(shared, slot, clipPath);
+        handover = HandOver(shared, slot, job);
     if (handover == Handover::Taken) {
         slot.onAClip.store(true);
         const bool answered = ReadAnswer(shared, slot, job);
@@ -406,13 +410,89 @@ bool GrabInWorker(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job
     return true;
 }
 
+// A worker that failed on a strip costs the strip only: nothing is remembered against the clip.
+void ReplaceWorkerAfterStrip(Shared& shared, Slot& slot, CStripCollector& strip, const std::string& what)
+{
+    StopWorker(slot);
+    if (shared.Cancelled())
+        return;
+    strip.Fail("the grab worker " + what);
+    LogEvent("Grab worker %s while making the strip of [%s]; a new worker takes over", what.c_str(),
+             strip.Name().c_str());
+    StartWorker(shared, slot);
+}
+
+// Reads a strip's frames as the worker sends them; the limit runs from the last one.
+void ReadStripAnswer(Shared& shared, Slot& slot, CStripCollector& strip)
+{
+    for (;;) {
+        grab_protocol::Record record;
+        const auto deadline = std::chrono::steady_clock::now() + shared.options.grabLimit;
+        switch (slot.answers->Next(record, deadline, [&shared] { return shared.Cancelled(); })) {
+        case grab_protocol::ReadOutcome::Record:
+            break;
+        case grab_protocol::ReadOutcome::Cancelled:
+            StopWorker(slot);
+            return;
+        case grab_protocol::ReadOutcome::TimedOut:
+            ReplaceWorkerAfterStrip(shared, slot, strip,
+                                    "took more than " + Seconds(shared.options.grabLimit) + " and was killed");
+            return;
+        case grab_protocol::ReadOutcome::Closed:
+            ReplaceWorkerAfterStrip(shared, slot, strip, Describe(slot.worker.Kill()));
+            return;
+        case grab_protocol::ReadOutcome::Malformed:
+            ReplaceWorkerAfterStrip(shared, slot, strip, "sent a malformed answer");
+            return;
+        }
+        StripFrame frame;
+        std::vector<std::uint8_t> jpeg;
+        std::string problem;
+        if (record.kind == grab_protocol::RecordKind::LogLine) {
+            LogEvent("%s", std::string(record.payload.begin(), record.payload.end()).c_str());
+        } else if (record.kind == grab_protocol::RecordKind::End) {
+            strip.Finish(std::string(record.payload.begin(), record.payload.end()));
+            return;
+        } else if (record.kind != grab_protocol::RecordKind::Frame || !grab_protocol::DecodeFrame(record.payload, frame, jpeg) ||
+                   !frame.picture.Adopt(std::move(jpeg), CRgbImage::kMaxThumbnailPixels, problem) ||
+                   !strip.Take(std::move(frame))) {
+            ReplaceWorkerAfterStrip(shared, slot, strip, "sent a malformed answer");
+            return;
+        }
+    }
+}
+
+// Makes a strip in the slot's worker, else in this process; false when it was put back in the
+// queue instead.
+bool MakeStripOfRecording(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
+{
+    CStripCollector strip(*shared.queue, *job.strip, shared.strips);
+    int status = 0;
+    if (slot.worker.Running() && slot.worker.Ended(status))
+        StopWorker(slot);
+    if (PutBackUntilWorkerReady(shared, slot, job))
+        return false;
+    Handover handover = Handover::WorkerFailed;
+    for (int attempt = 0; attempt < kStartFailuresAllowed && handover == Handover::WorkerFailed; ++attempt)
+        handover = HandOver(shared, slot, job);
+    if (handover == Handover::Taken) {
+        slot.onAClip.store(true);
+        ReadStripAnswer(shared, slot, strip);
+        slot.onAClip.store(false);
+    } else if (handover != Handover::Cancelled) {
+        std::lock_guard<std::mutex> one(shared.inProcessGrab);
+        strip.MakeHere([&shared] { return shared.Cancelled(); });
+    }
+    return true;
+}
+
 // Makes the clip's thumbnail; false when the clip was put back in the queue instead.
 bool MakeThumbnail(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
 {
+    if (job.strip)
+        return MakeStripOfRecording(shared, slot, job);
     const std::string& clipPath = job.path;
-    if (LoadThumbnailFile(*shared.queue, clipPath))
-        return true;
-    if (LoadSharedThumbnail(*shared.queue, clipPath))  // a file manager already pictured it
+    if (LoadStoredThumbnail(*shared.queue, clipPath) || job.storedOnly)
         return true;
     if (settings::UseFFmpeg.Read()) {
         GrabWithFFmpeg(*shared.queue, clipPath);
@@ -441,7 +521,7 @@ void SlotMain(std::shared_ptr<Shared> shared, Slot* slot)
         if (slot->warmUp && !slot->busy && !shared->stopping) {
             slot->warmUp = false;
             guard.unlock();
-            if (!slot->worker.Running() && !settings::UseFFmpeg.Read())
+            if (!slot->worker.Running() && (!settings::UseFFmpeg.Read() || settings::SkimClips.Read()))
                 StartWorker(*shared, *slot);
             guard.lock();
             continue;

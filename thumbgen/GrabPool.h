@@ -24,6 +24,8 @@ struct GrabPoolOptions {
     std::chrono::milliseconds startLimit{30000};
     // Where clips that crashed or hung a worker are remembered; "" means the user's cache.
     std::string failureFolder;
+    // Where finished strips are kept; "" means the user's cache.
+    std::string stripFolder;
 
     static int DefaultSlotCount();
     static std::vector<std::string> DefaultWorkerCommand();
@@ -37,6 +39,8 @@ struct GrabPoolOptions {
 // acknowledged its clip is a broken worker, never the clip's fault; after two of those in a row
 // the thumbnails are made in the viewer's own process, one at a time. Nothing is held against a
 // clip while the pool stops, nor when someone else ended the worker with a termination signal.
+// Strips (frames spread over a recording, for skimming) go the same way; a worker that fails on
+// one costs the strip only, never the clip's thumbnail. A finished strip is kept on disk.
 class CGrabPool {
 public:
     CGrabPool(std::shared_ptr<ThumbnailQueue> queue, GrabPoolOptions options);

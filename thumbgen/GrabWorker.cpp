@@ -5,6 +5,7 @@
 #include "platform/MediaGraph.h"
 #include "thumbgen/FrameGrab.h"
 #include "thumbgen/GrabWorkerProtocol.h"
+#include "thumbgen/StripMaker.h"
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -79,13 +80,42 @@ bool SendPicture(int out, const platform::DeviceBitmap& frame)
                                      compressed.bytes.size());
 }
 
-bool Serve(int out, const WorkerOptions& options, const std::string& clipPath)
+// A decoder that crashes or hangs on a clip, as the options ask.
+void MisbehaveOn(const WorkerOptions& options, const std::string& clipPath)
 {
     if (Marked(clipPath, options.crashOn))
         raise(SIGFPE);
     if (Marked(clipPath, options.hangOn))
         for (;;)
             pause();
+}
+
+// Each frame goes out as soon as it is made, then the end.
+bool ServeStrip(int out, const WorkerOptions& options, const StripRequest& strip)
+{
+    for (const StripPart& part : strip.parts)
+        MisbehaveOn(options, part.path);
+    std::string why;
+    bool sent = true;
+    MakeStrip(
+        strip,
+        [&](const StripFrame& frame) {
+            const std::vector<std::uint8_t> record = grab_protocol::EncodeFrame(frame);
+            sent = SendLogLines(out) &&
+                   grab_protocol::SendRecord(out, grab_protocol::RecordKind::Frame, record.data(), record.size());
+            return sent;
+        },
+        {}, &why);
+    return sent && SendLogLines(out) &&
+           grab_protocol::SendRecord(out, grab_protocol::RecordKind::End, why.data(), why.size());
+}
+
+bool Serve(int out, const WorkerOptions& options, const grab_protocol::Request& request)
+{
+    if (request.kind == grab_protocol::RequestKind::Strip)
+        return ServeStrip(out, options, request.strip);
+    const std::string& clipPath = request.clipPath;
+    MisbehaveOn(options, clipPath);
     std::string why;
     std::unique_ptr<platform::DeviceBitmap> frame = GrabFirstFrame(clipPath, {}, &why, options.firstFrameLimit);
     if (frame && !SendPicture(out, *frame))
@@ -128,10 +158,10 @@ int RunGrabWorker(int argc, char** argv)
     platform::MediaGraph::LoadClipPlugins();
     if (!grab_protocol::SendRecord(out, grab_protocol::RecordKind::Ready, "", 0))
         return 1;
-    std::string clipPath;
-    while (grab_protocol::ReadRequest(0, clipPath))
+    grab_protocol::Request request;
+    while (grab_protocol::ReadRequest(0, request))
         if (!grab_protocol::SendRecord(out, grab_protocol::RecordKind::Acknowledged, "", 0) ||
-            !Serve(out, options, clipPath))
+            !Serve(out, options, request))
             return 1;
     return 0;
 }

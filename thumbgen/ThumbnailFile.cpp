@@ -6,6 +6,7 @@
 #include "platform/FileSystem.h"
 #include "platform/ReplacingFile.h"
 #include "settings/Settings.h"
+#include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailQueue.h"
 
 #include <sys/stat.h>
@@ -158,6 +159,11 @@ bool LoadThumbnailFile(ThumbnailQueue& queue, const std::string& clipPath)
     queue.StoreResult(clipPath, ThumbnailResult(std::move(picture)));
     LogEvent("Loaded thumbnail file [%s]", fileName.c_str());
     return true;
+}
+
+bool LoadStoredThumbnail(ThumbnailQueue& queue, const std::string& clipPath)
+{
+    return LoadThumbnailFile(queue, clipPath) || LoadSharedThumbnail(queue, clipPath);
 }
 
 bool WriteThumbnailFile(const std::string& clipPath, const CRgbImage& picture)

@@ -25,6 +25,11 @@ bool ReadThumbnailFile(const std::string& clipPath, CJpegPicture& picture, std::
 // the clip that had the name before.
 bool LoadThumbnailFile(ThumbnailQueue& queue, const std::string& clipPath);
 
+// Serves a clip from a picture kept for it: its thumbnail file, else the shared cache's entry (a
+// file manager pictured it already). Reading a kept picture is not making one: it is done
+// whether generation is on or off. True when one was stored.
+bool LoadStoredThumbnail(ThumbnailQueue& queue, const std::string& clipPath);
+
 // Writes a clip's thumbnail file, with the clip's record, under a fresh temporary name and a
 // rename, replacing a damaged or stale one. A failure is logged once per folder and reason; the
 // thumbnail itself is kept in memory by the caller all the same.

@@ -3,7 +3,7 @@
 #include "log/EventLog.h"
 #include "settings/Settings.h"
 #include "thumbgen/FrameGrab.h"
-#include "thumbgen/SharedThumbnails.h"
+#include "thumbgen/StripCollector.h"
 #include "thumbgen/ThumbnailFile.h"
 
 #include <condition_variable>
@@ -70,9 +70,7 @@ CThumbnailGenerator::~CThumbnailGenerator()
 
 void CThumbnailGenerator::MakeThumbnail(ThumbnailQueue& queue, const std::string& clipPath)
 {
-    if (LoadThumbnailFile(queue, clipPath))
-        return;
-    if (LoadSharedThumbnail(queue, clipPath))  // a file manager already pictured it
+    if (LoadStoredThumbnail(queue, clipPath))
         return;
     if (settings::UseFFmpeg.Read())
         GrabWithFFmpeg(queue, clipPath);
@@ -97,7 +95,12 @@ bool ServeNext(ThumbnailQueue& queue, CGrabPool* pool, const CThumbnailGenerator
         return true;
     }
     try {
-        producer(queue, request.path);
+        if (request.strip)
+            CStripCollector(queue, *request.strip, CStripFiles()).MakeHere([&queue] { return queue.StopRequested(); });
+        else if (request.storedOnly)
+            LoadStoredThumbnail(queue, request.path);
+        else
+            producer(queue, request.path);
     } catch (const std::exception& error) {
         // A producer's failure costs this clip its thumbnail, never the worker.
         LogEvent("Failed to make thumbnail for [%s]: %s", request.path.c_str(), error.what());

@@ -31,7 +31,9 @@ public:
     CThumbnailGenerator(const CThumbnailGenerator&) = delete;
     CThumbnailGenerator& operator=(const CThumbnailGenerator&) = delete;
 
-    void Enqueue(const std::string& clipPath) { queue_->Enqueue(clipPath); }
+    // With `storedOnly` the clip is served from a picture kept for it (its thumbnail file or the
+    // shared cache's entry) and nothing is made when there is none.
+    void Enqueue(const std::string& clipPath, bool storedOnly = false) { queue_->Enqueue(clipPath, storedOnly); }
     void ClearAll() { queue_->ClearAll(); }
     bool TakeResult(std::string& clipPath, ThumbnailResult& result) { return queue_->TakeResult(clipPath, result); }
     int PendingCount() const { return static_cast<int>(queue_->PendingCount()); }
@@ -42,6 +44,9 @@ public:
     // The clips on screen, top to bottom: those still waiting are made next.
     void Prioritize(const std::vector<std::string>& clipPaths) { queue_->Prioritize(clipPaths); }
     void SetResultListener(ThumbnailQueue::ResultListener listener) { queue_->SetResultListener(std::move(listener)); }
+    // A strip of a recording, made before any thumbnail; see ThumbnailQueue.
+    void EnqueueStrip(ThumbnailQueue::StripJob job) { queue_->EnqueueStrip(std::move(job)); }
+    bool TakeStripResult(ThumbnailQueue::StripResult& result) { return queue_->TakeStripResult(result); }
     // Starts the grab workers ahead of the first clip.
     void WarmUp();
     // Answers whether clips are waiting or being made, from any thread, for as long as anyone

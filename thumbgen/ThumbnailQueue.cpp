@@ -3,21 +3,57 @@
 #include <algorithm>
 #include <set>
 
-void ThumbnailQueue::Enqueue(const std::string& clipPath)
+void ThumbnailQueue::Enqueue(const std::string& clipPath, bool storedOnly)
 {
     std::lock_guard<std::mutex> guard(lock_);
-    pending_.push_back(Request{++lastId_, clipPath});
+    pending_.push_back(Request{++lastId_, clipPath, storedOnly, nullptr});
     wake_.Set();
+}
+
+void ThumbnailQueue::EnqueueStrip(StripJob job)
+{
+    std::optional<Request> replaced;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        const std::string path = job.request.parts.empty() ? std::string() : job.request.parts.front().path;
+        replaced.swap(pendingStrip_);
+        pendingStrip_ = Request{++lastId_, path, false, std::make_shared<const StripJob>(std::move(job))};
+        wake_.Set();
+    }
+    if (replaced)
+        StoreStripResult(StripResult::Of(replaced->strip->key, StripResult::Kind::Dropped, replaced->strip->request.frames));
+}
+
+void ThumbnailQueue::StoreStripResult(StripResult result)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stripResults_.push_back(std::move(result));
+    }
+    NotifyListener();
+}
+
+bool ThumbnailQueue::TakeStripResult(StripResult& result)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (stripResults_.empty())
+        return false;
+    result = std::move(stripResults_.front());
+    stripResults_.pop_front();
+    return true;
 }
 
 void ThumbnailQueue::ClearAll()
 {
     std::map<std::string, ThumbnailResult> dropped;
+    std::deque<StripResult> droppedStrips;
     {
         std::lock_guard<std::mutex> guard(lock_);
         pending_.clear();
+        pendingStrip_.reset();
         clearedThrough_ = lastId_;
         dropped.swap(results_);
+        droppedStrips.swap(stripResults_);
     }
     // The pictures are freed here, outside the lock.
 }
@@ -94,6 +130,11 @@ void ThumbnailQueue::Prioritize(const std::vector<std::string>& clipPaths)
 bool ThumbnailQueue::TakeNext(Request& request)
 {
     std::lock_guard<std::mutex> guard(lock_);
+    if (pendingStrip_) {  // not in flight: a strip is no thumbnail the status counts
+        request = std::move(*pendingStrip_);
+        pendingStrip_.reset();
+        return true;
+    }
     if (pending_.empty())
         return false;
     request = std::move(pending_.front());
@@ -104,6 +145,20 @@ bool ThumbnailQueue::TakeNext(Request& request)
 
 bool ThumbnailQueue::PutBack(const Request& request)
 {
+    if (request.strip) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (request.id <= clearedThrough_)
+                return false;
+            if (!pendingStrip_) {
+                pendingStrip_ = request;
+                wake_.Set();
+                return true;
+            }
+        }
+        StoreStripResult(StripResult::Of(request.strip->key, StripResult::Kind::Dropped, request.strip->request.frames));
+        return true;
+    }
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (request.id <= clearedThrough_ || inFlight_.erase(request.id) == 0)
@@ -131,7 +186,7 @@ void ThumbnailQueue::Finished(const Request& request)
 bool ThumbnailQueue::HasPending() const
 {
     std::lock_guard<std::mutex> guard(lock_);
-    return !pending_.empty();
+    return !pending_.empty() || pendingStrip_.has_value();
 }
 
 void ThumbnailQueue::RequestStop()

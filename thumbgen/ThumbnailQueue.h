@@ -1,6 +1,7 @@
 #pragma once
-#include "thumbgen/ThumbnailResult.h"
 #include "platform/AutoResetEvent.h"
+#include "thumbgen/StripMaker.h"
+#include "thumbgen/ThumbnailResult.h"
 
 #include <atomic>
 #include <cstddef>
@@ -8,7 +9,9 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,14 +23,40 @@
 // Every Enqueue is a request of its own, counted and ended by its number, never by its path: a
 // late maker of an earlier folder's request ends that request only, even when a new request
 // names the same clip.
+//
+// Strips of recordings (for skimming) are asked for here too, and made before any thumbnail.
+// They are no thumbnails: they are not counted as pending, and only the strip asked for last
+// waits (the one it replaces ends as dropped).
 class ThumbnailQueue {
 public:
+    // A strip wanted, and the identity of the recording it is for (see StripKeyOf).
+    struct StripJob {
+        std::string key;
+        StripRequest request;
+    };
     struct Request {
         std::uint64_t id = 0;
-        std::string path;
+        std::string path;  // a strip's: its recording's first file
+        // Only a picture already kept for the clip is wanted (generation is off): none is made.
+        bool storedOnly = false;
+        std::shared_ptr<const StripJob> strip;  // a strip instead of a thumbnail
+    };
+    // What became of a strip: each frame as it is made, then how it ended.
+    struct StripResult {
+        enum class Kind { Frame, Finished, Failed, Dropped };
+        std::string key;
+        Kind kind = Kind::Frame;
+        int frames = 0;  // of the strip
+        StripFrame frame;
+        std::string why;  // for Failed
+
+        static StripResult Of(std::string key, Kind kind, int frames, StripFrame frame = {}, std::string why = {})
+        {
+            return StripResult{std::move(key), kind, frames, std::move(frame), std::move(why)};
+        }
     };
 
-    void Enqueue(const std::string& clipPath);
+    void Enqueue(const std::string& clipPath, bool storedOnly = false);
     // Drops the waiting requests and the results not taken. The requests being made still count
     // until their makers finish: the status never says idle while a grab runs.
     void ClearAll();
@@ -38,6 +67,11 @@ public:
     // Called by the worker's producers once per thumbnail they make. A second result for a path
     // replaces (and frees) the first.
     void StoreResult(const std::string& clipPath, ThumbnailResult result);
+
+    // Asks for a strip, ahead of every thumbnail waiting; a strip still waiting is dropped.
+    void EnqueueStrip(StripJob job);
+    void StoreStripResult(StripResult result);
+    bool TakeStripResult(StripResult& result);
 
     // Moves the given paths that are still waiting to the front of the queue, in the order
     // given (the clips on screen, top to bottom); the rest keep their order behind them.
@@ -53,7 +87,8 @@ public:
     bool TakeNext(Request& request);
     // Returns a request taken but not begun to the front of the queue: behind the clips last
     // put first, unless it is one of them. A request of a folder that ClearAll dropped stays
-    // taken (false), and its maker goes on with it.
+    // taken (false), and its maker goes on with it. A strip goes back unless a newer one waits,
+    // which drops it.
     bool PutBack(const Request& request);
     // The request taken is done, with or without a result.
     void Finished(const Request& request);
@@ -74,6 +109,8 @@ private:
     std::uint64_t clearedThrough_ = 0;  // requests up to this one were dropped by ClearAll
     std::set<std::string> onScreen_;     // the paths last given to Prioritize
     std::map<std::string, ThumbnailResult> results_;
+    std::optional<Request> pendingStrip_;
+    std::deque<StripResult> stripResults_;
     platform::AutoResetEvent wake_;
     std::atomic<bool> stopRequested_{false};
     std::mutex listenerLock_;

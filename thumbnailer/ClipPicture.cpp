@@ -50,8 +50,9 @@ int SlotOf(const CClipDetails& clips, const std::string& name)
 }
 
 // Reads the clip's folder as the viewer's scan does from the top of its card: the outermost of
-// the clip's folder and the four above it (a card's PRIVATE/AVCHD/BDMV/STREAM) whose scan reaches
-// the clip's folder. Only the camera's picture of the clip's own number is decoded.
+// the clip's folder and the four above it (a card's PRIVATE/AVCHD/BDMV/STREAM, or
+// PRIVATE/M4ROOT/CLIP) whose scan reaches the clip's folder. Only the camera's picture of the
+// clip's own number (or, among MP4 clips, of the clip itself) is decoded.
 GridClip FindGridClip(const std::string& clipPath)
 {
     const std::string clipFolder = ParentOf(clipPath), name = NameOf(clipPath);
@@ -63,14 +64,16 @@ GridClip FindGridClip(const std::string& clipPath)
     how.joinRecordings = settings::JoinSplitRecordings.Read();
     how.showProblems = false;  // a damaged thumbnail file gives no camera picture, as in the grid
     how.onlyThumbnailSlot = CClipDetails::NumberedSlotOf(name).value_or(CThumbnailSet::kAllSlots);
+    how.onlyPictureOf = name;
     for (auto root = roots.rbegin(); root != roots.rend(); ++root) {
         if (root != roots.rbegin() && *root == *std::prev(root))
             continue;  // the top of the file system, reached early
-        const boost::shared_ptr<CAVCHDDoc::VideoDirectory> folder = CAVCHDDoc::ReadClipTree(*root, how);
-        if (!folder || !SameFolder(folder->clips->GetDirectory(), clipFolder))
-            continue;
-        if (const int slot = SlotOf(*folder->clips, name); slot >= 0)
-            return GridClip{folder, slot};
+        for (const boost::shared_ptr<CAVCHDDoc::VideoDirectory>& folder : CAVCHDDoc::ReadClipTrees(*root, how)) {
+            if (!SameFolder(folder->clips->GetDirectory(), clipFolder))
+                continue;
+            if (const int slot = SlotOf(*folder->clips, name); slot >= 0)
+                return GridClip{folder, slot};
+        }
     }
     return {};
 }

@@ -14,8 +14,9 @@ struct ClipPicture {
 
 // The camera's thumbnail of a clip, when the clip tree it belongs to has one for it: the
 // thumbnail files of the tree's AVCHD folder (the folder above BDMV/STREAM, STREAM, or the
-// clips' own), read and numbered as the viewer reads them when the card is opened. Null when
-// there is none or the files cannot be read.
+// clips' own), read and numbered as the viewer reads them when the card is opened, or for an
+// MP4 clip of an M4ROOT's CLIP folder the camera's JPEG of it. Null when there is none or the
+// files cannot be read.
 std::unique_ptr<CRgbImage> CameraThumbnailOf(const std::string& clipPath);
 
 // Tries each source in turn; the first frame is grabbed as a grab worker grabs it, giving up

@@ -4,12 +4,16 @@
 # holding the camera's thumbnails of the first three. The other three get generated thumbnails.
 # A seventh recording is split across 00006.MTS and 00007.MTS, cut in the middle of a group of
 # pictures as a camera does at the card's size limit, and BDMV/PLAYLIST/00000.MPL says so.
+# Beside them, as today's cameras write: two XAVC S clips in PRIVATE/M4ROOT/CLIP with their XML
+# descriptions, the camera's picture of the first in THMBNL and MEDIAPRO.XML; and an H.265 clip in
+# a QuickTime file in DCIM/100CANON, whose time is its movie header's.
 set -euo pipefail
 card=${1:?usage: make-demo-card.sh <folder>}
 stream="$card/PRIVATE/AVCHD/BDMV/STREAM"
 thumbs="$card/PRIVATE/AVCHD/AVCHDTN"
 playlist="$card/PRIVATE/AVCHD/BDMV/PLAYLIST"
-[[ -f "$stream/00007.MTS" && -f "$thumbs/THUMB.TID" && -f "$playlist/00000.MPL" ]] && exit 0
+m4root="$card/PRIVATE/M4ROOT"
+[[ -f "$stream/00007.MTS" && -f "$thumbs/THUMB.TID" && -f "$playlist/00000.MPL" && -f "$m4root/MEDIAPRO.XML" ]] && exit 0
 
 rm -rf "$card"
 mkdir -p "$stream" "$thumbs" "$playlist"
@@ -87,3 +91,35 @@ end=$(( (start + 3600 * count) / 2 ))
   be32 $(( 2 + 7 * 14 )); be16 7
   for i in 0 1 2 3 4 5 6; do byte 0; byte 1; be16 "$i"; be32 0; be16 4113; be32 0; done
 } > "$playlist/00000.MPL"
+
+# XAVC S clips: MP4 files with the camera's description of each (its wall clock and zone, its
+# length in frames at 50p, its model), its picture of the first, and the card's list of clips.
+mkdir -p "$m4root/CLIP" "$m4root/THMBNL" "$card/DCIM/100CANON"
+profile='<?xml version="1.0" encoding="UTF-8"?>
+<MediaProfile xmlns="http://xmlns.sony.net/pro/metadata/mediaprofile" version="2.00"><Contents>'
+for i in 1 2; do
+  name=$(printf 'C%04d' "$i")
+  ffmpeg -nostdin -loglevel error -y -f lavfi -i "testsrc2=size=1920x1080:rate=50" \
+    -f lavfi -i "sine=frequency=$((500 + 200 * i)):duration=2" -c:v libx264 -preset ultrafast \
+    -pix_fmt yuv420p -c:a aac -t 2 -metadata creation_time="2016-01-0${i}T10:10:57Z" "$m4root/CLIP/$name.MP4"
+  cat > "$m4root/CLIP/${name}M01.XML" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<NonRealTimeMeta xmlns="urn:schemas-professionalDisc:nonRealTimeMeta:ver.2.00">
+  <Duration value="100"/>
+  <LtcChangeTable tcFps="25" halfStep="true"/>
+  <CreationDate value="2016-01-0${i}T06:10:57-04:00"/>
+  <Device manufacturer="Sony" modelName="ILCE-7M3"/>
+</NonRealTimeMeta>
+XML
+  profile+="<Material uri=\"./CLIP/$name.MP4\"><RelevantInfo uri=\"./CLIP/${name}M01.XML\" type=\"XML\"/>"
+  profile+="<RelevantInfo uri=\"./THMBNL/${name}T01.JPG\" type=\"JPG\"/></Material>"
+  touch -d "2016-01-0${i} 10:11:00 UTC" "$m4root/CLIP/$name.MP4"
+done
+ffmpeg -nostdin -loglevel error -y -i "$m4root/CLIP/C0001.MP4" -frames:v 1 -vf scale=640:360 -q:v 4 \
+  "$m4root/THMBNL/C0001T01.JPG"
+printf '%s</Contents></MediaProfile>\n' "$profile" > "$m4root/MEDIAPRO.XML"
+
+# Another maker's clip: H.265 in a QuickTime file, timed by its movie header.
+ffmpeg -nostdin -loglevel error -y -f lavfi -i "smptehdbars=size=1920x1080:rate=25" -c:v libx265 \
+  -x265-params log-level=error -preset ultrafast -tag:v hvc1 -t 2 \
+  -metadata creation_time="2022-05-06T10:20:30Z" "$card/DCIM/100CANON/MVI_0001.MOV"

@@ -18,6 +18,13 @@ void CCardBar::Offer(const std::string& name, const std::string& root)
     Present(wxString::FromUTF8("Camcorder card " + platform::DisplayUtf8(name) + " inserted"));
 }
 
+void CCardBar::TellRemoved(const std::string& name, const std::string& root)
+{
+    root_ = root;
+    PresentNotice(wxString::FromUTF8("Camcorder card " + platform::DisplayUtf8(name) +
+                                     " was removed: its clips cannot be played until it is back"));
+}
+
 void CCardBar::Withdraw(const std::string& root)
 {
     if (Offering() && root == root_)

@@ -6,13 +6,15 @@
 
 // The bar above the grid that offers a camcorder card when it is inserted: "Camcorder card
 // <name> inserted" with Open, Import and Dismiss. Once every recording of the card is imported,
-// it says that the card can be formatted.
+// it says that the card can be formatted. When the card of the open folder is pulled, it says
+// so until the card is back or the bar is dismissed.
 class CCardBar : public COfferBar {
 public:
     using OpenHandler = std::function<void(const std::string& root)>;
     CCardBar(wxWindow* parent, OpenHandler open, std::function<void(bool shown)> showOrHide);
 
     void Offer(const std::string& name, const std::string& root);
+    void TellRemoved(const std::string& name, const std::string& root);
     // Hides the bar when it offers the card mounted on `root`.
     void Withdraw(const std::string& root);
 

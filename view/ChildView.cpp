@@ -1,18 +1,25 @@
 #include "view/ChildView.h"
 
 #include "log/EventLog.h"
+#include "platform/DesktopApps.h"
+#include "platform/FileSystem.h"
+#include "platform/UserDirectories.h"
 #include "platform/Utf8.h"
 #include "res/Resources.h"
 #include "settings/Settings.h"
+#include "view/CopyOnlyDrag.h"
 #include "view/ItemPainter.h"
 #include "view/Player.h"
 #include "view/StatusSink.h"
 
 #include <wx/app.h>
+#include <wx/button.h>
+#include <wx/clipbrd.h>
 #include <wx/dc.h>
 #include <wx/dataobj.h>
 #include <wx/dirdlg.h>
 #include <wx/dnd.h>
+#include <wx/settings.h>
 #include <wx/utils.h>
 
 
@@ -36,18 +43,25 @@ CChildView::CChildView(wxWindow* parent, CThumbnailGenerator::Producer producer)
     Bind(wxEVT_RIGHT_DOWN, &CChildView::OnRightDown, this);
     Bind(wxEVT_RIGHT_UP, &CChildView::OnRightUp, this);
     Bind(wxEVT_LEAVE_WINDOW, &CChildView::OnLeaveWindow, this);
+    // Bound after the scrolling window's keys, so asked first.
+    Bind(wxEVT_KEY_DOWN, &CChildView::OnKeyDown, this);
     for (int id : {int(wxID_OPEN), int(res::kCmdOptions), int(res::kCmdPlayClip), int(res::kCmdPlaySelection),
-                   int(res::kCmdPlayAll)})
+                   int(res::kCmdPlayAll), int(wxID_COPY)})
         Bind(wxEVT_MENU, &CChildView::OnCommand, this, id);
     Bind(wxEVT_UPDATE_UI, &CChildView::OnUpdatePlayClip, this, res::kCmdPlayClip);
-    Bind(wxEVT_UPDATE_UI, &CChildView::OnUpdatePlaySelection, this, res::kCmdPlaySelection);
+    for (int id : {int(res::kCmdPlaySelection), int(wxID_COPY)})
+        Bind(wxEVT_UPDATE_UI, &CChildView::OnUpdatePlaySelection, this, id);
+    hintFont_ = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT).Scaled(1.3f);
+    // Its own id: a standard one would be a command whose state the frame decides.
+    openButton_ = new wxButton(this, wxID_ANY, "Open Folder...");
+    openButton_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OpenFolder(); });
     Bind(wxEVT_THREAD, &CChildView::OnThumbnailReady, this, res::kEventThumbnailReady);
     // A finished thumbnail wakes the UI at once; the one-second collection stays as the fallback.
     document_.SetThumbnailListener([this, posted = wakeUpPosted_] {
         if (!posted->exchange(true))
             wxQueueEvent(this, new wxThreadEvent(wxEVT_THREAD, res::kEventThumbnailReady));
     });
-    if (settings::GenerateThumbnails.Read())
+    if (settings::GenerateThumbnails.Read() || settings::SkimClips.Read())
         document_.Generator().WarmUp();
     openLastTimer_.StartOnce(100);
     collectTimer_.Start(1000);
@@ -66,7 +80,7 @@ CChildView::~CChildView()
 bool CChildView::HandlesCommand(int id) const
 {
     return id == wxID_OPEN || id == res::kCmdOptions || id == res::kCmdPlayClip || id == res::kCmdPlaySelection ||
-           id == res::kCmdPlayAll;
+           id == res::kCmdPlayAll || id == wxID_COPY;
 }
 
 void CChildView::SetContentHeight()
@@ -81,8 +95,38 @@ void CChildView::RefreshGrid()
     layout_.Build();
     SetContentHeight();
     Refresh(false);
+    PlaceEmptyGridButton();
     NotifyVisibleClips();
     UpdateStatus();
+}
+
+wxString CChildView::EmptyGridText() const
+{
+    if (!layout_.Items().empty())
+        return {};
+    if (openedFolder_.empty())
+        return "Open a folder, or insert a camcorder card";
+    return wxString::FromUTF8("No clips in " + platform::DisplayUtf8(openedFolder_));
+}
+
+wxRect CChildView::EmptyGridTextRect() const
+{
+    // Centred in the view, above the button.
+    wxCoord width = 0, height = 0;
+    GetTextExtent(EmptyGridText(), &width, &height, nullptr, nullptr, &hintFont_);
+    const wxSize client = GetClientSize();
+    return wxRect((client.x - width) / 2, client.y / 2 - height - 8, width, height);
+}
+
+void CChildView::PlaceEmptyGridButton()
+{
+    const bool empty = !EmptyGridText().empty();
+    if (empty) {
+        const wxSize client = GetClientSize(), button = openButton_->GetBestSize();
+        openButton_->SetSize((client.x - button.x) / 2, client.y / 2 + 8, button.x, button.y);
+        Refresh(false);  // the text moves with the view's middle
+    }
+    openButton_->Show(empty);
 }
 
 void CChildView::UpdateStatus()
@@ -101,8 +145,15 @@ void CChildView::Repaint(const FmtRect& rect)
 
 void CChildView::OnDraw(wxDC& dc, const wxRect& contentClip)
 {
-    CItemPainter painter(dc, contentClip, labels_, fonts_);
+    CItemPainter painter(dc, contentClip, labels_, fonts_, &skimming_);
     layout_.PaintAll(painter);
+    if (const wxString hint = EmptyGridText(); !hint.empty()) {
+        // Nothing scrolls while there is nothing to show: content and client coordinates agree.
+        dc.SetFont(hintFont_);
+        dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT));
+        dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+        dc.DrawText(hint, EmptyGridTextRect().GetTopLeft());
+    }
 }
 
 void CChildView::FillBackground(wxDC& dc, const wxRect& contentClip)
@@ -117,18 +168,26 @@ void CChildView::FillBackground(wxDC& dc, const wxRect& contentClip)
 
 void CChildView::OnSize(wxSizeEvent& event)
 {
+    // Taken before the new page size moves the bars: the clip at the top left stays at the top
+    // when the cells flow into other rows.
+    const TopClip top = TopClipNow();
     CScrollWnd::OnSize(event);
     const int width = GetClientSize().x;
-    if (width != layout_.width) {
+    const bool reflowed = width != layout_.width;
+    if (reflowed) {
         layout_.width = width;
         layout_.Build();
     }
     SetContentHeight();
+    if (reflowed)
+        ScrollBackTo(top);
+    PlaceEmptyGridButton();
     NotifyVisibleClips();
 }
 
 void CChildView::OnScrolled(int, int)
 {
+    skimming_.Leave();  // another clip is under the pointer now
     NotifyVisibleClips();
 }
 
@@ -153,7 +212,10 @@ void CChildView::OnOpenLastTimer(wxTimerEvent&)
 void CChildView::OpenAndRefresh(const std::string& folder)
 {
     ShowDetails(nullptr, -1);  // the clip lists go with the folder
+    skimming_.Forget();
     visibleClips_.clear();     // and the document forgets which were on screen
+    clipToSelect_.clear();
+    clipKeptInView_.clear();
     layout_.Clear();
     openedFolder_ = folder;
     openedFolderPulled_ = false;
@@ -161,30 +223,81 @@ void CChildView::OpenAndRefresh(const std::string& folder)
         document_.OpenDirectory(folder);
     RefreshGrid();
     ScrollTo(wxVERTICAL, 0);  // a folder opens at its top, wherever the last one was scrolled to
+    if (!clipToShow_.empty()) {
+        clipToSelect_ = std::move(clipToShow_);
+        clipToShow_.clear();
+        SelectClipToShow();
+    }
     if (folderShown_)
         folderShown_();
+}
+
+void CChildView::SelectClipToShow()
+{
+    CFmtClip* cell = layout_.FindClipOfFile(clipToSelect_);
+    if (cell == nullptr) {
+        LogEvent("The clip [%s] is not among the clips of [%s]", clipToSelect_.c_str(), openedFolder_.c_str());
+        clipToSelect_.clear();
+        return;
+    }
+    clipKeptInView_ = clipToSelect_;
+    KeepClipInView();
+    layout_.DeselectAll(this);
+    layout_.SetSelected(cell, this, true, true);
+    if (cell->IsSelected())
+        clipToSelect_.clear();  // else again once its picture is there
+}
+
+CChildView::TopClip CChildView::TopClipNow() const
+{
+    const int top = ScrollPosition(wxVERTICAL);
+    const CFmtClip* anchor = layout_.FirstClipBelow(top);
+    if (anchor == nullptr)
+        return {};
+    return {anchor->Clips(), anchor->Index(), anchor->GetRect().top - top};
+}
+
+void CChildView::ScrollBackTo(const TopClip& top)
+{
+    if (top.clips == nullptr)
+        return;
+    if (const CFmtClip* again = layout_.FindClip(top.clips, top.index))
+        ScrollTo(wxVERTICAL, again->GetRect().top - top.offset);
+}
+
+void CChildView::KeepClipInView()
+{
+    const CFmtClip* cell = layout_.FindClipOfFile(clipKeptInView_);
+    if (cell == nullptr) {
+        clipKeptInView_.clear();
+        return;
+    }
+    const int top = ScrollPosition(wxVERTICAL);
+    if (cell->GetRect().top < top || cell->GetRect().bottom > top + pageSize.y)
+        ScrollTo(wxVERTICAL, cell->GetRect().top - CFmtLayout::kMargin);
+    keptScrollTop_ = ScrollPosition(wxVERTICAL);
 }
 
 void CChildView::RefreshGridKeepingTopClip()
 {
     const int top = ScrollPosition(wxVERTICAL);
+    // The clip given to open with stays in view while the cells around it grow, until the
+    // user scrolls elsewhere.
+    if (!clipKeptInView_.empty() && top == keptScrollTop_) {
+        RefreshGrid();
+        KeepClipInView();
+        return;
+    }
+    clipKeptInView_.clear();
     // Scrolled to the end (End, or the bar pulled down), the view stays at the end.
     if (top > 0 && top + pageSize.y >= totalSize.y) {
         RefreshGrid();
         ScrollTo(wxVERTICAL, totalSize.y);
         return;
     }
-    const CFmtClip* anchor = layout_.FirstClipBelow(top);
-    if (anchor == nullptr) {
-        RefreshGrid();
-        return;
-    }
-    const CClipDetails* clips = anchor->Clips();
-    const std::uint32_t index = anchor->Index();
-    const int offset = anchor->GetRect().top - top;
+    const TopClip anchor = TopClipNow();
     RefreshGrid();
-    if (const CFmtClip* again = layout_.FindClip(clips, index))
-        ScrollTo(wxVERTICAL, again->GetRect().top - offset);
+    ScrollBackTo(anchor);
 }
 
 void CChildView::OnCollectTimer(wxTimerEvent&)
@@ -200,6 +313,7 @@ void CChildView::OnThumbnailReady(wxThreadEvent&)
 void CChildView::CollectThumbnails()
 {
     wakeUpPosted_->store(false);  // results stored from now on post again
+    skimming_.CollectFrames();
     const bool thumbnails = document_.CollectGeneratedThumbnails();
     const CAVCHDDoc::RecordingTimeChanges times = document_.CollectRecordingTimes();
     // The selection lives in the thumbnail entries, so it outlasts any new layout.
@@ -208,6 +322,8 @@ void CChildView::CollectThumbnails()
         RefreshGridKeepingTopClip();
     else if (times.labels)
         Refresh(false);
+    if (thumbnails && !clipToSelect_.empty())
+        SelectClipToShow();
     // The clip under the pointer may have been read, or found to have no picture.
     ShowDetails(hoveredClips_, hoveredIndex_);
     // A clip that ended without a thumbnail still counts down.
@@ -233,17 +349,14 @@ IFmtItem* CChildView::ItemAt(wxPoint clientPoint) const
 void CChildView::OnLeftDown(wxMouseEvent& event)
 {
     SetFocus();
-    const bool shift = event.ShiftDown();
-    const bool control = event.ControlDown();
-    if (!shift && !control)
-        layout_.DeselectAll(this);
-    if (IFmtItem* item = ItemAt(event.GetPosition())) {
-        const bool select = !(control && item->IsSelected());
-        if (shift)
-            layout_.SelectRange(item, select, this);
-        else
-            layout_.SetSelected(item, this, select, false);
-    }
+    clipToSelect_.clear();  // the person chooses now
+    IFmtItem* item = ItemAt(event.GetPosition());
+    const auto* clip = dynamic_cast<const CFmtClip*>(item);
+    pendingClick_.reset();
+    if (clip != nullptr && clip->IsSelected())
+        pendingClick_ = PendingClick{clip->Clips(), clip->Index(), event.ShiftDown(), event.ControlDown()};
+    else
+        Click(item, event.ShiftDown(), event.ControlDown());
     dragArmed_ = false;
     if (layout_.AnySelected()) {
         dragPending_ = true;
@@ -252,10 +365,29 @@ void CChildView::OnLeftDown(wxMouseEvent& event)
     }
 }
 
+void CChildView::Click(IFmtItem* item, bool shift, bool control)
+{
+    if (!shift && !control)
+        layout_.DeselectAll(this);
+    if (item == nullptr)
+        return;
+    const bool select = !(control && item->IsSelected());
+    if (shift)
+        layout_.SelectRange(item, select, this);
+    else
+        layout_.SetSelected(item, this, select, false);
+}
+
 void CChildView::OnMotion(wxMouseEvent& event)
 {
-    if (!event.ButtonIsDown(wxMOUSE_BTN_ANY))
+    if (!event.ButtonIsDown(wxMOUSE_BTN_ANY)) {
         ShowDetailsAt(event.GetPosition());
+        wxPoint content = event.GetPosition();
+        ClientToLogical(content);
+        skimming_.PointerAt(dynamic_cast<const CFmtClip*>(layout_.HitTest(content.x, content.y)), content);
+    } else {
+        skimming_.Leave();
+    }
     if (dragPending_ && event.LeftIsDown()) {
         const wxPoint d = event.GetPosition() - dragStart_;
         if (dragArmed_ || d.x * d.x + d.y * d.y >= 25)
@@ -267,6 +399,7 @@ void CChildView::OnMotion(wxMouseEvent& event)
 void CChildView::OnLeaveWindow(wxMouseEvent& event)
 {
     ShowDetails(nullptr, -1);
+    skimming_.Leave();
     event.Skip();
 }
 
@@ -297,9 +430,81 @@ void CChildView::ShowDetails(const CClipDetails* clips, int index)
 
 void CChildView::OnLeftUp(wxMouseEvent& event)
 {
+    // Released without a drag: the press on a selected clip was a click after all. Found again
+    // by its clip: the grid may have been laid out anew while the button was down.
+    if (pendingClick_ && dragPending_)
+        if (CFmtClip* item = layout_.FindClip(pendingClick_->clips, pendingClick_->index))
+            Click(item, pendingClick_->shift, pendingClick_->control);
+    pendingClick_.reset();
     dragPending_ = false;
     dragArmed_ = false;
     event.Skip();
+}
+
+void CChildView::OnKeyDown(wxKeyEvent& event)
+{
+    const int key = event.GetKeyCode();
+    if (key == 'A' && event.GetModifiers() == wxMOD_CONTROL)
+        SelectAll();
+    else if ((key == WXK_RETURN || key == WXK_NUMPAD_ENTER) && event.GetModifiers() == wxMOD_NONE)
+        PlaySelection();
+    else
+        event.Skip();  // the scrolling keys
+}
+
+void CChildView::SelectAll()
+{
+    layout_.SelectAll(this);
+}
+
+void CChildView::PlaySelection()
+{
+    std::vector<std::string> paths;
+    layout_.CollectSelectedPaths(paths);
+    if (!paths.empty())
+        WritePlaylistAndPlay(paths);
+}
+
+namespace {
+
+// A format of the clipboard's, with its bytes exactly as given.
+wxCustomDataObject* ClipboardBytes(const char* format, const std::string& bytes)
+{
+    auto* data = new wxCustomDataObject(wxDataFormat(format));
+    data->SetData(bytes.size(), bytes.data());
+    return data;
+}
+
+}  // namespace
+
+bool CChildView::CopySelection()
+{
+    std::vector<std::string> paths;
+    layout_.CollectSelectedPaths(paths);
+    if (paths.empty())
+        return false;
+    // The files as a list of addresses (any program that takes dropped files reads it), as
+    // GNOME's file manager marks copied files (so that Paste there copies them), and as text.
+    // The addresses carry the names' own bytes, whatever their encoding.
+    std::string uris, copied = "copy", text;
+    for (const std::string& path : paths) {
+        const std::string uri = platform::FileUri(path);
+        uris += uri + "\r\n";
+        copied += "\n" + uri;
+        text += (text.empty() ? "" : "\n") + platform::DisplayUtf8(path);
+    }
+    auto* formats = new wxDataObjectComposite;
+    formats->Add(ClipboardBytes("text/uri-list", uris), true);
+    formats->Add(ClipboardBytes("x-special/gnome-copied-files", copied));
+    formats->Add(new wxTextDataObject(wxString::FromUTF8(text)));
+    wxClipboardLocker clipboard;
+    if (!clipboard || !wxTheClipboard->SetData(formats)) {
+        if (!clipboard)
+            delete formats;
+        LogEvent("Could not put %zu clip files on the clipboard", paths.size());
+        return false;
+    }
+    return true;
 }
 
 void CChildView::OnLeftDoubleClick(wxMouseEvent& event)
@@ -354,6 +559,10 @@ void CChildView::OnCommand(wxCommandEvent& event)
         WritePlaylistAndPlay(paths);
         break;
     }
+    case wxID_COPY:
+        if (!CopySelection())
+            event.Skip();  // nothing selected: nothing copied
+        break;
     case res::kCmdPlayAll: {
         std::vector<std::string> paths;
         layout_.CollectAllPaths(paths);
@@ -391,6 +600,7 @@ void CChildView::PlayListWithDesktop(const std::vector<std::string>& paths)
 
 void CChildView::StartDrag()
 {
+    pendingClick_.reset();
     dragPending_ = false;
     dragArmed_ = false;
     dragTimer_.Stop();
@@ -407,6 +617,9 @@ void CChildView::RunDragLoop(const std::vector<std::string>& paths)
     for (const std::string& path : paths)
         files.AddFile(wxString(path.c_str(), *wxConvFileName));
     wxDropSource source(files, this);
+    // Copy only, so the clips stay on the card; and copy whatever modifier is held, where the
+    // toolkit would ask for a move (Shift) or a link (Shift+Control) and refuse the drag.
+    CCopyOnlyDrag copyWithAnyModifier;
     source.DoDragDrop(wxDrag_CopyOnly);
 }
 
@@ -423,9 +636,29 @@ bool CChildView::BrowseForFolder(std::string& folder)
     return true;
 }
 
+std::string CChildView::FolderDialogStart() const
+{
+    const std::string last = settings::LastDirectory.Read();
+    if (!last.empty() && platform::IsDirectory(last))
+        return last;
+    const std::vector<std::string> cards = mountedCards_ ? mountedCards_() : std::vector<std::string>{};
+    if (cards.size() == 1)
+        return cards.front();
+    if (!cards.empty()) {
+        // Several: the folder they are mounted in, when they share one.
+        const std::string parent = cards.front().substr(0, cards.front().rfind('/') + 1);
+        for (const std::string& card : cards)
+            if (card.rfind(parent, 0) != 0 || card.find('/', parent.size()) != std::string::npos)
+                return cards.front();
+        return parent.size() > 1 ? parent.substr(0, parent.size() - 1) : parent;
+    }
+    const std::string videos = platform::UserVideosDirectory();
+    return !videos.empty() && platform::IsDirectory(videos) ? videos : platform::HomeDirectory();
+}
+
 void CChildView::OpenFolder()
 {
-    std::string folder = settings::LastDirectory.Read();
+    std::string folder = FolderDialogStart();
     if (BrowseForFolder(folder))
         OpenFolderAt(folder);
 }
@@ -434,6 +667,8 @@ void CChildView::OpenFolderAt(const std::string& folder)
 {
     settings::LastDirectory.Write(folder);
     OpenAndRefresh(folder);
+    // Opened from a button (the empty grid's, the card bar's), the keys go to the grid now.
+    SetFocus();
 }
 
 namespace {
@@ -473,10 +708,11 @@ void CChildView::ShowOptions()
     const bool joinBefore = settings::JoinSplitRecordings.Read();
     if (!optionsRunner_ || !optionsRunner_(this))
         return;
+    skimming_.Leave();  // skimming may have been turned off
     const bool join = settings::JoinSplitRecordings.Read();
     if (join != joinBefore)
         document_.SetJoinedRecordings(join);  // before queueing: a file shown alone needs a picture
-    if (settings::GenerateThumbnails.Read())
+    if (settings::GenerateThumbnails.Read() && !openedFolderPulled_)
         document_.QueueMissingThumbnails();
     if (settings::SplitDates.Read() != splitBefore || join != joinBefore)
         RefreshGrid();

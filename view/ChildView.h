@@ -4,19 +4,25 @@
 #include "view/ItemPainter.h"
 #include "view/LabelCache.h"
 #include "view/ScrollWnd.h"
+#include "view/Skimming.h"
 
 #include <wx/menu.h>
 #include <wx/timer.h>
 
+class wxButton;
+
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 // The clip grid: the main window's client. Owns the open folder's document and the grid
-// layout; opens folders, collects generated thumbnails every second, selects with the mouse,
-// plays a clip, a selection or all clips, and drags the selected clip files to other programs.
+// layout; opens folders, collects generated thumbnails every second, selects with the mouse and
+// the keyboard, plays a clip, a selection or all clips, and drags or copies the selected clip
+// files to other programs. Without a folder, or with one that holds no clips, it says so and
+// offers Open Folder.
 class CChildView : public CScrollWnd, public IRepainter {
 public:
     // Shows the options dialog modally; true when it was closed (OK or Cancel).
@@ -34,6 +40,9 @@ public:
     void SetOptionsDialogRunner(OptionsDialogRunner runner) { optionsRunner_ = std::move(runner); }
     // Called once a folder was opened and whenever the options dialog was closed.
     void SetFolderShownHandler(std::function<void()> handler) { folderShown_ = std::move(handler); }
+    // The roots of the camcorder cards mounted now, where the folder dialog starts when no
+    // folder was opened before.
+    void SetMountedCardsQuery(std::function<std::vector<std::string>()> query) { mountedCards_ = std::move(query); }
 
     CAVCHDDoc& Document() { return document_; }
     CFmtLayout& GridLayout() { return layout_; }
@@ -51,7 +60,22 @@ public:
     // opened again (the card put back may hold other clips). True when it was.
     bool VolumeReturned(const std::string& root);
     const std::string& OpenedFolder() const { return openedFolder_; }
+    // The card that holds the open folder was pulled and is not back.
+    bool OpenedFolderPulled() const { return openedFolderPulled_; }
+    // The next folder opened selects this clip file's cell and scrolls it into view; a clip
+    // without a picture yet is selected once it has one.
+    void ShowClipWhenOpened(const std::string& clipPath) { clipToShow_ = clipPath; }
+    // What the grid says where it has no clips to show ("" when it shows clips), and where.
+    wxString EmptyGridText() const;
+    wxRect EmptyGridTextRect() const;
+    wxButton* EmptyGridButton() const { return openButton_; }
+    const wxFont& EmptyGridFont() const { return hintFont_; }
     void ShowOptions();
+    void SelectAll();
+    void PlaySelection();
+    // Puts the selected clips' files on the clipboard, as a file manager's Copy does; false when
+    // nothing is selected.
+    bool CopySelection();
     void PlayClip(const CFmtClip& clip);
     void WritePlaylistAndPlay(const std::vector<std::string>& paths);
     void StartDrag();
@@ -78,6 +102,8 @@ private:
     void UpdateStatus();
     void OnDragTimer(wxTimerEvent& event);
     void OnLeftDown(wxMouseEvent& event);
+    // What a click with these modifiers does to the selection.
+    void Click(IFmtItem* item, bool shift, bool control);
     void OnMotion(wxMouseEvent& event);
     void OnLeftUp(wxMouseEvent& event);
     void OnLeftDoubleClick(wxMouseEvent& event);
@@ -90,8 +116,26 @@ private:
     void OnCommand(wxCommandEvent& event);
     void OnUpdatePlayClip(wxUpdateUIEvent& event);
     void OnUpdatePlaySelection(wxUpdateUIEvent& event);
+    void OnKeyDown(wxKeyEvent& event);
     void SetContentHeight();
     IFmtItem* ItemAt(wxPoint clientPoint) const;
+    // Where the folder dialog starts: the last folder, else the mounted cards, else the user's
+    // videos folder.
+    std::string FolderDialogStart() const;
+    void PlaceEmptyGridButton();
+    void SelectClipToShow();
+    // Scrolls the clip kept in view into view, if it is not.
+    void KeepClipInView();
+
+    // The clip at the top left of the view and how far its cell's top is below the view's top:
+    // kept where it is when the grid is laid out again.
+    struct TopClip {
+        const CClipDetails* clips = nullptr;
+        std::uint32_t index = 0;
+        int offset = 0;
+    };
+    TopClip TopClipNow() const;
+    void ScrollBackTo(const TopClip& top);
 
     void OpenAndRefresh(const std::string& folder);
 
@@ -104,6 +148,23 @@ private:
     bool dragPending_ = false;  // a press on a selection: a drag starts when the pointer moves 5 pixels
     bool dragArmed_ = false;    // the press was held for 500 ms: any motion starts the drag
     wxPoint dragStart_;
+    // A press on a clip that was selected already keeps the selection for a drag; released
+    // without one, the click does what it asked (that clip alone, that clip off with Control,
+    // a range with Shift).
+    struct PendingClick {
+        const CClipDetails* clips = nullptr;
+        std::uint32_t index = 0;
+        bool shift = false;
+        bool control = false;
+    };
+    std::optional<PendingClick> pendingClick_;
+    std::string clipToShow_;    // selected and scrolled to when its folder opens
+    std::string clipKeptInView_;  // that clip, kept in view as cells grow, until the user scrolls
+    int keptScrollTop_ = -1;      // where it was kept
+    std::string clipToSelect_;  // still to be selected once it has a picture
+    wxButton* openButton_ = nullptr;  // Open Folder, where the grid has no clips
+    wxFont hintFont_;
+    std::function<std::vector<std::string>()> mountedCards_;
     wxTimer openLastTimer_;
     wxTimer collectTimer_;
     wxTimer dragTimer_;
@@ -120,4 +181,5 @@ private:
     // Set by a worker thread when it has posted a wake-up that the UI has not collected yet, so
     // a burst of results posts one event.
     std::shared_ptr<std::atomic<bool>> wakeUpPosted_ = std::make_shared<std::atomic<bool>>(false);
+    CSkimming skimming_{*this, document_.Generator()};  // destroyed before the document it asks
 };

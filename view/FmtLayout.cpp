@@ -3,6 +3,7 @@
 #include "model/AVCHDDoc.h"
 #include "settings/Settings.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 std::int32_t CFmtItem::nextItemId = 0;
@@ -19,6 +20,14 @@ const ThumbnailEntry* EntryOf(const CThumbnailSet* thumbnails, std::uint32_t ind
 std::int32_t IdOf(const IFmtItem* item)
 {
     return static_cast<const CFmtItem*>(item)->Id();
+}
+
+// Every file of the clip in a cell, in order.
+void AddClipPath(const IFmtItem& item, std::vector<std::string>& paths)
+{
+    const auto* clip = dynamic_cast<const CFmtClip*>(&item);
+    if (clip != nullptr && clip->Clips() != nullptr)
+        clip->Clips()->GetRecordingPaths(static_cast<int>(clip->Index()), paths);
 }
 
 // The pen that flows cells left to right and opens rows and captions.
@@ -240,12 +249,24 @@ const CFmtClip* CFmtLayout::FirstClipBelow(std::int32_t top) const
     return nullptr;
 }
 
-const CFmtClip* CFmtLayout::FindClip(const CClipDetails* clips, std::uint32_t index) const
+CFmtClip* CFmtLayout::FindClip(const CClipDetails* clips, std::uint32_t index) const
 {
     for (const auto& item : items_) {
-        const auto* clip = dynamic_cast<const CFmtClip*>(item);
+        auto* clip = dynamic_cast<CFmtClip*>(item);
         if (clip != nullptr && clip->Clips() == clips && clip->Index() == index)
             return clip;
+    }
+    return nullptr;
+}
+
+CFmtClip* CFmtLayout::FindClipOfFile(const std::string& path) const
+{
+    std::vector<std::string> files;
+    for (const auto& item : items_) {
+        files.clear();
+        AddClipPath(*item, files);
+        if (std::find(files.begin(), files.end(), path) != files.end())
+            return static_cast<CFmtClip*>(item);
     }
     return nullptr;
 }
@@ -321,6 +342,12 @@ void CFmtLayout::DeselectAll(IRepainter* repainter)
     }
 }
 
+void CFmtLayout::SelectAll(IRepainter* repainter)
+{
+    for (const auto& item : items_)
+        SetSelected(item, repainter, true, true);
+}
+
 bool CFmtLayout::AnySelected() const
 {
     for (const auto& item : items_)
@@ -328,18 +355,6 @@ bool CFmtLayout::AnySelected() const
             return true;
     return false;
 }
-
-namespace {
-
-// Every file of the clip in a cell, in order.
-void AddClipPath(const IFmtItem& item, std::vector<std::string>& paths)
-{
-    const auto* clip = dynamic_cast<const CFmtClip*>(&item);
-    if (clip != nullptr && clip->Clips() != nullptr)
-        clip->Clips()->GetRecordingPaths(static_cast<int>(clip->Index()), paths);
-}
-
-}  // namespace
 
 void CFmtLayout::CollectSelectedPaths(std::vector<std::string>& paths) const
 {

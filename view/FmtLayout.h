@@ -27,12 +27,15 @@ public:
     IFmtItem* HitTest(std::int32_t x, std::int32_t y) const;
     // The first clip cell that reaches below the row `top`: the clip at the top of a view.
     const CFmtClip* FirstClipBelow(std::int32_t top) const;
-    // The cell of a clip, by its list and slot.
-    const CFmtClip* FindClip(const CClipDetails* clips, std::uint32_t index) const;
+    // The cell of a clip, by its list and slot, or by any of its files.
+    CFmtClip* FindClip(const CClipDetails* clips, std::uint32_t index) const;
+    CFmtClip* FindClipOfFile(const std::string& path) const;
 
     void SetSelected(IFmtItem* item, IRepainter* repainter, bool select, bool noExpand);
     void SelectRange(IFmtItem* target, bool select, IRepainter* repainter);
     void DeselectAll(IRepainter* repainter);
+    // Every clip that can be selected (one with a picture).
+    void SelectAll(IRepainter* repainter);
     bool AnySelected() const;
     IFmtItem* FindNearest(const IFmtItem* target, bool wantSelected) const;
     // The paths of the clips' files, in grid order: a split recording gives every file it has.

@@ -46,8 +46,9 @@ void FillRectangles(wxDC& dc, const wxColour& colour, const std::vector<wxRect>&
             dc.DrawRectangle(r);
 }
 
-CItemPainter::CItemPainter(wxDC& dc, const wxRect& contentClip, CLabelCache& labels, const Fonts& fonts)
-    : dc_(dc), clip_(contentClip), labels_(labels), fonts_(fonts)
+CItemPainter::CItemPainter(wxDC& dc, const wxRect& contentClip, CLabelCache& labels, const Fonts& fonts,
+                           const IPictureOverride* pictureOverride)
+    : dc_(dc), clip_(contentClip), labels_(labels), fonts_(fonts), override_(pictureOverride)
 {
     dc_.SetTextForeground(*wxBLACK);
     dc_.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
@@ -103,6 +104,9 @@ void CItemPainter::PaintClip(const CFmtClip& clip)
     const wxRect rect = ToRect(clip.GetRect());
     const wxColour fill = Colour(clip.IsSelected() ? view_colours::kSelectedClip : view_colours::kClip);
     const wxBitmap* picture = entry != nullptr ? ThumbnailBitmap(*entry) : nullptr;
+    const wxBitmap* replaced = picture != nullptr && override_ != nullptr ? override_->PictureFor(clip) : nullptr;
+    if (replaced != nullptr && replaced->GetSize() == picture->GetSize())
+        picture = replaced;
     const int border = CFmtLayout::kPictureBorder;
     if (picture != nullptr && picture->GetWidth() + 2 * border <= rect.width &&
         picture->GetHeight() + 2 * border <= rect.height) {
@@ -113,6 +117,8 @@ void CItemPainter::PaintClip(const CFmtClip& clip)
                         wxRect(rect.x + border + pw, rect.y + border, rect.width - border - pw, ph),
                         wxRect(rect.x, rect.y + border + ph, rect.width, rect.height - border - ph)});
         dc_.DrawBitmap(*picture, rect.x + border, rect.y + border, false);
+        if (picture == replaced)
+            override_->DecoratePicture(dc_, clip, wxRect(rect.x + border, rect.y + border, pw, ph));
     } else {
         FillRectangles(dc_, fill, {rect});
         if (picture != nullptr)

@@ -20,6 +20,17 @@ inline const unsigned char kImportedMark[3] = {0, 150, 70};  // the disc on an i
 // rectangle at a time.
 void FillRectangles(wxDC& dc, const wxColour& colour, const std::vector<wxRect>& rectangles);
 
+// Shows something else in a clip's picture place for a while (a frame of the recording being
+// skimmed): the bitmap, of the picture's size, and what is drawn over it.
+class IPictureOverride {
+public:
+    virtual ~IPictureOverride() = default;
+    // Null: the clip's own picture.
+    virtual const wxBitmap* PictureFor(const CFmtClip& clip) const = 0;
+    // Draws over the picture in its place (content coordinates).
+    virtual void DecoratePicture(wxDC& dc, const CFmtClip& clip, const wxRect& picture) const = 0;
+};
+
 // Paints caption bars and clip cells on a wxDC whose origin puts content coordinates in place:
 // the paint context of the clip grid.
 class CItemPainter : public CFmtPaintContext {
@@ -31,7 +42,8 @@ public:
         wxFont label{wxFontInfo(8).FaceName("Arial")};
     };
 
-    CItemPainter(wxDC& dc, const wxRect& contentClip, CLabelCache& labels, const Fonts& fonts);
+    CItemPainter(wxDC& dc, const wxRect& contentClip, CLabelCache& labels, const Fonts& fonts,
+                 const IPictureOverride* pictureOverride = nullptr);
 
     FmtRect ClipBox() const override;
     void PaintCaption(const CFmtCaption& caption) override;
@@ -47,4 +59,5 @@ private:
     wxRect clip_;
     CLabelCache& labels_;
     const Fonts& fonts_;
+    const IPictureOverride* override_;
 };

@@ -45,6 +45,10 @@ void COfferBar::PresentNotice(const wxString& text)
 
 void COfferBar::Present(const wxString& text)
 {
+    // Offered again as it stands (the counts are offered whenever they may have changed): the
+    // window is left as it is.
+    if (offering_ && text_->GetLabel() == text && action_->IsShown())
+        return;
     offering_ = true;
     action_->Show();
     for (wxButton* button : more_)

@@ -8,17 +8,25 @@
 #include "imaging/RgbImage.h"
 #include "log/EventLog.h"
 #include "res/Resources.h"
+#include "platform/FileSystem.h"
 #include "platform/VolumeMonitor.h"
 #include "settings/Settings.h"
+#include "support/CameraCard.h"
 #include "support/CardLayout.h"
 #include "support/Clips.h"
+#include "support/JpegFixtures.h"
 #include "support/LogCapture.h"
 #include "support/MessageBoxRecorder.h"
+#include "thumbgen/SharedThumbnails.h"
 #include "view/CardBar.h"
 #include "view/MissingPicturesBar.h"
 
 #include <wx/button.h>
+#include <wx/dcmemory.h>
+#include <wx/settings.h>
+#include <wx/statusbr.h>
 
+#include <cstring>
 #include <set>
 
 #include <sys/mount.h>
@@ -210,4 +218,165 @@ TEST(CardTest, ClipsWithoutAPictureAreOfferedTheirThumbnailsWhileGenerationIsOff
     EXPECT_TRUE(settings::GenerateThumbnails.Read());
     EXPECT_TRUE(platform::FileExists(second + "/00000.m2ts.viewmere.jpg"));
     EXPECT_FALSE(BarShown(f, bar));
+}
+
+TEST(CardTest, KeptPicturesShowWhileGenerationIsOffAndTheBarCountsClipsWithNone)
+{
+    FrameFixture::Options options;
+    options.realThumbnails = true;
+    const unsigned long colours[] = {0xE61414, 0x14E614, 0x1414E6};  // red, green, blue
+    options.beforeStart = [&](const TempDir& dir) {
+        WriteClips(dir / "kept", {"00000.MTS", "00001.MTS", "00002.MTS", "00003.MTS"});
+        // Thumbnail files beside the first two clips; the third pictured by a file manager.
+        for (int i = 0; i < 3; ++i)
+            WriteFile(dir / ("kept/0000" + std::to_string(i) + ".MTS.viewmere.jpg"),
+                      SolidJpeg(384, 216, colours[i] >> 16, (colours[i] >> 8) & 255, colours[i] & 255));
+        CRgbImage blue;
+        blue.LoadJpegFile(dir / "kept/00002.MTS.viewmere.jpg", CRgbImage::DecodeRules{CRgbImage::kMaxPixels, true});
+        std::remove((dir / "kept/00002.MTS.viewmere.jpg").c_str());
+        ASSERT_TRUE(WriteSharedThumbnail(dir / "kept/00002.MTS", blue));
+        settings::LastDirectory.Write(dir / "kept");  // generation stays off, as it is at first
+    };
+    FrameFixture f(options);
+    CMissingPicturesBar* bar = f.frame->MissingPicturesBar();
+    auto shows = [&](int slot) {  // the cell's picture on the screen is the clip's colour
+        const FmtRect& cell = f.view->GridLayout().Items().at(static_cast<std::size_t>(slot) + 1)->GetRect();
+        const wxColour shown = ClientPixel(f.view, wxPoint(cell.left + 60, cell.top + 60));
+        const wxColour wanted(colours[slot] >> 16, (colours[slot] >> 8) & 255, colours[slot] & 255);
+        return std::abs(shown.Red() - wanted.Red()) + std::abs(shown.Green() - wanted.Green()) +
+                   std::abs(shown.Blue() - wanted.Blue()) < 24;
+    };
+    Pump(10s, [&] { return BarShown(f, bar) && shows(0) && shows(1) && shows(2); });
+    EXPECT_TRUE(shows(0) && shows(1) && shows(2));
+    ASSERT_TRUE(BarShown(f, bar));
+    EXPECT_EQ(bar->Text(), "1 clip has no picture");
+    EXPECT_FALSE(settings::GenerateThumbnails.Read());
+    EXPECT_FALSE(platform::FileExists(f.dir / "kept/00003.MTS.viewmere.jpg"));  // nothing was made
+}
+
+namespace {
+
+// Whether the grid says `text` where it has no clips: its pixels there are those of the text
+// drawn with the grid's font and colours.
+bool GridSays(CChildView* view, const wxString& text)
+{
+    const wxRect box = view->EmptyGridTextRect();
+    wxBitmap expected(box.GetSize());
+    wxMemoryDC dc(expected);
+    dc.SetBackground(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE)));
+    dc.Clear();
+    dc.SetFont(view->EmptyGridFont());
+    dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT));
+    dc.DrawText(text, 0, 0);
+    dc.SelectObject(wxNullBitmap);
+    const wxImage drawn = expected.ConvertToImage();
+    const wxImage shown = ScreenShot(wxRect(view->ClientToScreen(box.GetTopLeft()), box.GetSize()));
+    return shown.IsOk() && memcmp(drawn.GetData(), shown.GetData(), 3u * box.width * box.height) == 0;
+}
+
+}  // namespace
+
+TEST(CardTest, AnEmptyWindowSaysWhatToDoTheDialogStartsWhereClipsAreAndAPulledCardShows)
+{
+    FrameFixture::Options options;
+    options.beforeStart = [](const TempDir& dir) {
+        MakeDirs(dir / "My Videos");
+        WriteFile(dir / "config/user-dirs.dirs", "XDG_VIDEOS_DIR=\"" + dir / "My Videos" + "\"\n");
+    };
+    FrameFixture f(options);
+    RealInput input;
+    Pump(2s, [&] { return GridSays(f.view, "Open a folder, or insert a camcorder card"); });
+    EXPECT_TRUE(GridSays(f.view, "Open a folder, or insert a camcorder card"));
+
+    // Its button opens the folder dialog at the videos folder on a first start; a folder without
+    // clips says so, and the next dialog starts there.
+    const std::string empty = f.dir / "empty";
+    MakeDirs(empty);
+    f.view->nextFolder = empty;
+    Click(input, f.view->EmptyGridButton());
+    Pump(2s, [&] { return GridSays(f.view, wxString::FromUTF8("No clips in " + empty)); });
+    EXPECT_TRUE(GridSays(f.view, wxString::FromUTF8("No clips in " + empty)));
+    f.view->nextFolder.clear();
+    Click(input, f.view->EmptyGridButton());
+    EXPECT_EQ(f.view->dialogStarts, (std::vector<std::string>{f.dir / "My Videos", empty}));
+
+    // That folder gone, it starts at the camcorder card the desktop has mounted. Pulled, the
+    // card shows in the status bar and on its bar until it is back.
+    RemoveTree(empty);
+    const std::string card = f.dir / "CAMCARD";
+    MakeCard(card);
+    f.frame->MountAdded({"CAMCARD", card});
+    f.view->nextFolder = card;
+    Click(input, f.view->EmptyGridButton());
+    EXPECT_EQ(f.view->dialogStarts.back(), card);
+    Pump(1s, [&] { return wxWindow::FindFocus() == f.view; });
+    EXPECT_EQ(wxWindow::FindFocus(), f.view);  // the keys go to the grid, not the button now hidden
+    f.frame->MountRemoved({"CAMCARD", card});
+    Pump(1s, [&] { return BarShown(f); });
+    EXPECT_EQ(f.frame->GetStatusBar()->GetStatusText(1),
+              "Card removed: its clips cannot be played until it is back (1 folder, 2 clips)");
+    EXPECT_EQ(f.frame->CardBar()->Text(), "Camcorder card CAMCARD was removed: its clips cannot be played until it is back");
+    EXPECT_TRUE(BarShown(f) && !f.frame->CardBar()->OpenButton()->IsShown());
+    f.frame->MountAdded({"CAMCARD", card});
+    Pump(1s, [&] { return !BarShown(f); });
+    EXPECT_TRUE(f.frame->GetStatusBar()->GetStatusText(1).StartsWith("Idle (1 folder, 2 clips)") && !BarShown(f));
+}
+
+// A card of today's cameras: AVCHD, XAVC S and DCIM clips in one grid, each folder under its
+// caption bar, with the camera's pictures and grabs on the screen (and in the desktop's cache);
+// pointed at, an XAVC S clip tells its camera's time and model, and a double click plays it.
+TEST(CardTest, ACardOfTodaysCamerasShowsEveryKindUnderItsCaptionWithItsPicture)
+{
+    FrameFixture::Options options;
+    options.realThumbnails = true;
+    CameraCard card;
+    options.beforeStart = [&](const TempDir& dir) {
+        card = WriteCameraCard(dir / "card");
+        settings::LastDirectory.Write(card.root);
+        settings::GenerateThumbnails.Write(true);
+        settings::SplitDates.Write(false);
+    };
+    FrameFixture f(options);
+    RealInput input;
+    const auto& items = f.view->GridLayout().Items();
+    Pump(60s, [&] { return items.size() == 10 && f.view->Document().CountClipsWithoutPicture() == 1; });
+    ASSERT_EQ(items.size(), 10u);  // three captions and seven clips
+    std::vector<std::string> captions;
+    for (const IFmtItem* item : items)
+        if (const auto* caption = dynamic_cast<const CFmtCaption*>(item))
+            captions.push_back(caption->Text());
+    EXPECT_EQ(captions, (std::vector<std::string>{card.root, card.root + "/PRIVATE/M4ROOT/CLIP", card.root + "/dcim/100canon"}));
+
+    // What each cell shows, scrolled into view: [item] = red, green, blue over the picture's middle.
+    auto shown = [&](std::size_t item) {
+        const FmtRect& cell = items.at(item)->GetRect();
+        f.view->ScrollTo(wxVERTICAL, cell.top);
+        Pump(300ms);
+        const int top = cell.top - f.view->ScrollPosition(wxVERTICAL);
+        std::set<unsigned long> colours;
+        for (int x = cell.left + 20; x < cell.right - 20; x += 16)
+            colours.insert(ClientPixel(f.view, wxPoint(x, top + 100)).GetRGB());
+        const wxColour middle = ClientPixel(f.view, wxPoint((cell.left + cell.right) / 2, top + 100));
+        return std::tuple{int(middle.Red()) / 32, int(middle.Green()) / 32, int(middle.Blue()) / 32, colours.size()};
+    };
+    EXPECT_EQ(shown(1), std::tuple(0, 6, 3, std::size_t{1}));  // the AVCHD camera's picture (0, 200, 100)
+    EXPECT_GT(std::get<3>(shown(2)), 5u);                       // a grab
+    EXPECT_EQ(shown(4), std::tuple(0, 7, 0, std::size_t{1}));  // the XAVC S camera's JPEG, lime
+    EXPECT_EQ(shown(5), std::tuple(7, 0, 7, std::size_t{1}));  // the one its list names, magenta
+    EXPECT_GT(std::get<3>(shown(6)), 5u);                       // no picture by the camera: a grab
+    EXPECT_GT(std::get<3>(shown(8)), 5u);                       // the H.265 clip's grab, shared
+    EXPECT_TRUE(platform::FileExists(SharedThumbnailPath(SharedThumbnailUri(card.dcimMovie), "large")));
+
+    const FmtRect& described = items.at(4)->GetRect();
+    f.view->ScrollTo(wxVERTICAL, described.top);
+    const wxPoint picture(described.left + 60, described.top - f.view->ScrollPosition(wxVERTICAL) + 60);
+    wxStatusBar* status = f.frame->GetStatusBar();
+    input.PointAt(f.view, picture);
+    const std::string details = "C0001.MP4: 0:02, 1 file, recorded 06:10:57 3-Jan-2016 UTC-04:00, camera Sony ILCE-7M3";
+    Pump(3s, [&] { return status->GetStatusText(0).utf8_string() == details; });
+    EXPECT_EQ(status->GetStatusText(0).utf8_string(), details);
+    EXPECT_EQ(f.view->GetToolTipText(), status->GetStatusText(0));
+    input.DoubleClickAt(f.view, picture);
+    Pump(2s, [&] { return !f.view->opened.empty(); });
+    EXPECT_EQ(f.view->opened, (std::vector<std::vector<std::string>>{{card.xavcDescribed}}));
 }

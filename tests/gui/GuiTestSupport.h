@@ -25,6 +25,7 @@ public:
     }
     std::string nextFolder;  // "" answers like a cancelled dialog
     int folderDialogs = 0;
+    std::vector<std::string> dialogStarts;             // the folder each dialog started at
     std::vector<std::vector<std::string>> opened;      // clips (their files) handed to the desktop
     std::vector<std::vector<std::string>> played;      // lists handed to the desktop's player
     std::vector<std::vector<std::string>> drags;       // file lists of started drags
@@ -35,6 +36,7 @@ protected:
     bool BrowseForFolder(std::string& folder) override
     {
         ++folderDialogs;
+        dialogStarts.push_back(folder);
         if (nextFolder.empty())
             return false;
         folder = nextFolder;

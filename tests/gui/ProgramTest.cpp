@@ -186,8 +186,9 @@ TEST_F(ProgramTest, EndedWhileGrabsRunItHoldsNoClipAgainstAndTheNextStartMakesEv
     EXPECT_TRUE(FilesUnder(dir_ / "cache", "*.failed").empty());
 }
 
-// A card whose thumbnails are all made can be unmounted while the viewer stays open: neither
-// the viewer nor its grab workers keep a clip, or any other file or folder of the card, open.
+// A card whose thumbnails are all made, and a clip of which was skimmed, can be unmounted while
+// the viewer stays open: neither the viewer nor its grab workers keep a clip, or any other file
+// or folder of the card, open.
 // Once through the grab workers, once with thumbnails made in the viewer's own process.
 TEST_F(ProgramTest, ACardWhoseThumbnailsAreMadeUnmountsWhileTheViewerStaysOpen)
 {
@@ -225,6 +226,10 @@ TEST_F(ProgramTest, ACardWhoseThumbnailsAreMadeUnmountsWhileTheViewerStaysOpen)
             return std::all_of(clips.begin(), clips.end(),
                                [](const std::string& clip) { return platform::FileExists(clip + ".viewmere.jpg"); });
         }));
+        // The pointer swept down the first clips: a strip is made of the one it rests on.
+        const std::string strips = dir_ / ("cache-" + std::to_string(worker.size()) + "/viewmere/strips");
+        EXPECT_EQ(Shell("for y in 150 200 250 300 350 400; do xdotool mousemove 200 $y; sleep 0.3; done"), 0);
+        EXPECT_TRUE(WaitFor(20s, [&] { return !FilesUnder(strips, "*.strip").empty(); }));
         std::vector<std::string> held;
         EXPECT_TRUE(WaitFor(10s, [&] { return (held = OpenFilesBelow(ProcessTree(program.Pid()), card)).empty(); }))
             << held.front();
@@ -390,8 +395,11 @@ TEST_F(ProgramTest, ListingVersionAndHelpWorkWithoutADisplay)
     EXPECT_NE(out.find("viewmere [FOLDER]"), std::string::npos) << out;
     EXPECT_NE(out.find("--list FOLDER"), std::string::npos) << out;
     EXPECT_NE(out.find("carriage return in it written as \\\\, \\t, \\n and \\r"), std::string::npos) << out;
-    EXPECT_EQ(run("--list", out, errors), 1);  // no folder given
-    EXPECT_NE(errors.find("see viewmere --help"), std::string::npos) << errors;
+    // Bad arguments: a line on standard error and exit status 2.
+    for (const char* bad : {"--list", "--bogus", "--import"}) {
+        EXPECT_EQ(run(bad, out, errors), 2) << bad;
+        EXPECT_NE(errors.find("see viewmere --help"), std::string::npos) << errors;
+    }
 }
 
 TEST_F(ProgramTest, AFolderGivenOnTheCommandLineIsOpenedAndRemembered)
@@ -427,4 +435,75 @@ TEST(FolderArgumentTest, PathsRelativePathsAndFileUrisButNoOptions)
     EXPECT_EQ(folder({"--list"}), "");
     EXPECT_EQ(folder({}), "");
     EXPECT_EQ(folder({"a", "b"}), "");
+}
+
+TEST_F(ProgramTest, AClipGivenOpensItsCardWithTheClipSelectedAndInView)
+{
+    // A card of 60 clips, 00010 to 00069, each with a camera thumbnail of a red of its own.
+    CardOptions camera;
+    camera.clips.clear();
+    camera.thumbnailBlocks = 0;
+    std::vector<std::string> thumbnails;
+    std::vector<std::pair<int, int>> records;
+    for (int i = 0; i < 60; ++i) {
+        camera.clips.push_back("000" + std::to_string(10 + i) + ".MTS");
+        thumbnails.push_back(SolidJpeg(416, 240, static_cast<std::uint8_t>(10 + 4 * i), 100, 100));
+        records.push_back({10 + i, i});
+    }
+    const std::string card = dir_ / "card", stream = WriteCard(card, camera);
+    WriteFile(card + "/PRIVATE/AVCHD/AVCHDTN/THUMB.TDT", PackBlocks(thumbnails));
+    WriteFile(card + "/PRIVATE/AVCHD/AVCHDTN/THUMB.TID", IndexFile(records));
+
+    // Started as a file manager's Open With starts it, with the clip's address: the window
+    // names the card, and the screen shows one selected cell, the clip's (its picture's red).
+    Program program(dir_.Path(), ("file://" + stream + "/00060.MTS").c_str());
+    EXPECT_TRUE(WaitFor(20s, [&] {
+        return Shell("xdotool search --onlyvisible --name " + ShellQuote("^" + card + " - Viewmere$") + " >/dev/null") == 0;
+    }));
+    EXPECT_EQ(settings::LastDirectory.Read(), card);
+    int shown = -1, selectedElsewhere = 0;
+    WaitFor(10s, [&] {
+        const wxImage screen = gui_testing::ScreenShot(wxRect(0, 0, 1920, 1080));
+        wxRect cell;  // from the first pixel of the selection colour
+        selectedElsewhere = 0;
+        for (int y = 0; y < screen.GetHeight(); ++y)
+            for (int x = 0; x < screen.GetWidth(); ++x)
+                if (screen.GetRed(x, y) == 192 && screen.GetGreen(x, y) == 128 && screen.GetBlue(x, y) == 255) {
+                    if (cell.IsEmpty())
+                        cell = wxRect(x, y, 424, 264);
+                    selectedElsewhere += !cell.Contains(x, y);
+                }
+        shown = cell.IsEmpty() ? -1 : 10 + (screen.GetRed(cell.x + 30, cell.y + 30) - 8) / 4;
+        return shown == 60;
+    });
+    EXPECT_EQ(shown, 60);
+    EXPECT_EQ(selectedElsewhere, 0);
+    program.EndWith(SIGTERM);
+
+    // On a card whose pictures are made after it opens, the cells grow around the clip, near the
+    // card's end, which stays in view, whole: its picture comes before those of the clips after it.
+    const std::string grown = dir_ / "grown/PRIVATE/AVCHD/BDMV/STREAM";
+    MakeDirs(grown);
+    std::vector<std::string> clips;
+    for (int i = 0; i < 40; ++i) {
+        clips.push_back(grown + (i < 10 ? "/0000" : "/000") + std::to_string(i) + ".MTS");
+        ASSERT_EQ(link(TestClips().progressive720.c_str(), clips.back().c_str()), 0);
+    }
+    settings::GenerateThumbnails.Write(true);
+    Program again(dir_.Path(), (grown + "/00028.MTS").c_str());
+    wxRect selected;
+    auto selectedCell = [&] {
+        const wxImage screen = gui_testing::ScreenShot(wxRect(0, 0, 1920, 1080));
+        selected = wxRect();
+        for (int y = 0; y < screen.GetHeight(); ++y)
+            for (int x = 0; x < screen.GetWidth(); ++x)
+                if (screen.GetRed(x, y) == 192 && screen.GetGreen(x, y) == 128 && screen.GetBlue(x, y) == 255)
+                    selected = selected.IsEmpty() ? wxRect(x, y, 1, 1) : selected.Union(wxRect(x, y, 1, 1));
+        return selected;
+    };
+    WaitFor(60s, [&] {
+        return std::all_of(clips.begin(), clips.end(), [](auto& clip) { return platform::FileExists(clip + ".viewmere.jpg"); });
+    });
+    std::this_thread::sleep_for(2s);  // every picture is in the grid
+    EXPECT_GE(selectedCell().height, 240) << selected.y;  // a 384 x 216 picture and its label
 }

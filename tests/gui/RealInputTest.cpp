@@ -24,6 +24,9 @@
 
 #include <memory>
 
+// From the toolkit's X11 header, whose macros would clash with the test framework's names.
+extern "C" unsigned long gdk_x11_window_get_xid(GdkWindow* window);
+
 using namespace gui_testing;
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -49,12 +52,13 @@ int SlotOfColour(const wxColour& colour, int count)
 }
 
 // A folder of `count` loose clips, each with a picture of its own colour, opened in the view.
-void OpenColouredClips(FrameFixture& f, int count, int width = 200, int height = 120)
+void OpenColouredClips(FrameFixture& f, int count, int width = 200, int height = 120,
+                       const std::string& folder = "clips")
 {
     settings::SplitDates.Write(false);
     for (int i = 0; i < count; ++i)
-        WriteFile(f.dir / ("clips/clip" + std::to_string(1000 + i) + ".MTS"), "x");
-    f.view->nextFolder = f.dir / "clips";
+        WriteFile(f.dir / (folder + "/clip" + std::to_string(1000 + i) + ".MTS"), "x");
+    f.view->nextFolder = f.dir / folder;
     f.view->OpenFolder();
     for (int slot = 0; slot < count; ++slot) {
         auto picture = std::make_unique<CRgbImage>();
@@ -74,9 +78,9 @@ void OpenColouredClips(FrameFixture& f, int count, int width = 200, int height =
     Pump(300ms);
 }
 
-std::string ClipPath(FrameFixture& f, int slot)
+std::string ClipPath(FrameFixture& f, int slot, const std::string& folder = "clips")
 {
-    return f.dir / ("clips/clip" + std::to_string(1000 + slot) + ".MTS");
+    return f.dir / (folder + "/clip" + std::to_string(1000 + slot) + ".MTS");
 }
 
 // Client rectangle of layout item `i` (0 is the caption, 1 + slot the clips).
@@ -669,4 +673,103 @@ TEST(RealInputTest, KeysScrollTheGridRightAfterTheWindowOpensWithoutAClick)
         EXPECT_TRUE(screenMatchesLayout()) << key;
     }
     EXPECT_TRUE(SelectedSlots(f).empty());
+}
+
+TEST(RealInputTest, TheSelectionIsDraggedWithAnyModifierCopiedForAFileManagerAndPlayedByKeys)
+{
+    FrameFixture f;
+    RecordingDesktop desktop(f.dir);
+    f.view->useDesktop = true;
+    f.view->realDrag = true;
+    const std::string folder = "clips & \"co\" \xc3\xa9";  // an address must escape each of these
+    OpenColouredClips(f, 6, 200, 120, folder);
+    auto* target = new DropWindow;
+    Pump(300ms);
+    RealInput input;
+    std::vector<std::string> all;
+    for (int slot = 0; slot < 6; ++slot)
+        all.push_back(ClipPath(f, slot, folder));
+    auto pasted = [&](const std::string& format) {  // the files another program gets from the clipboard
+        BackgroundCommand xclip("xclip -o -selection clipboard -t " + format + " > " + ShellQuote(f.dir / "pasted"));
+        Pump(5s, [&] { return xclip.Finished(); });
+        std::string text = ReadFile(f.dir / "pasted");
+        if (format != "text/uri-list")  // GNOME's: "copy", then an address a line
+            text = text.rfind("copy\n", 0) == 0 ? text.substr(5) : "";
+        std::vector<std::string> files;
+        gchar** uris = g_uri_list_extract_uris(text.c_str());
+        for (gchar** uri = uris; *uri != nullptr; ++uri) {
+            gchar* file = g_filename_from_uri(*uri, nullptr, nullptr);
+            files.push_back(file != nullptr ? file : "?");
+            g_free(file);
+        }
+        g_strfreev(uris);
+        return files;
+    };
+
+    input.PointAt(f.view, wxPoint(f.view->GetClientSize().x - 20, f.view->GetClientSize().y - 20));
+    input.Key('A', wxMOD_CONTROL);
+    ASSERT_EQ(Borders(f, 6, "111111"), "111111");
+    input.Key('C', wxMOD_CONTROL);
+    EXPECT_EQ(pasted("text/uri-list"), all);
+    EXPECT_EQ(pasted("x-special/gnome-copied-files"), all);
+
+    // Pressed on a selected clip with no modifier, with Shift (a move to the toolkit) or with
+    // Shift and Control (a link), the drag gives every selected file, and the selection stays.
+    const wxPoint from = f.view->ClientToScreen(PictureOf(f.view, 5)), into = CentreOnScreen(target);
+    auto at = [](wxPoint p) { return " mousemove " + std::to_string(p.x) + " " + std::to_string(p.y) + " sleep 0.3"; };
+    for (const std::string keys : {"", "shift", "shift+ctrl"}) {
+        target->dropped.clear();
+        BackgroundCommand gesture("xdotool" + at(from) + (keys.empty() ? "" : " keydown " + keys) + " mousedown 1" +
+                                  at(from + wxPoint(12, 0)) + at(into - wxPoint(20, 0)) + at(into) + " mouseup 1" +
+                                  (keys.empty() ? "" : " keyup " + keys));
+        Pump(10s, [&] { return gesture.Finished() && !target->dropped.empty(); });
+        EXPECT_EQ(target->dropped, all) << keys;
+        EXPECT_EQ(Borders(f, 6, "111111"), "111111") << keys;
+    }
+    target->Destroy();
+
+    // Released where it was pressed, a press on a selected clip is a click: that clip alone. The
+    // toolbar's Copy takes the selection as it now is; Return plays it.
+    input.ClickAt(f.view, PictureOf(f.view, 2));
+    EXPECT_EQ(Borders(f, 6, "001000"), "001000");
+    input.ClickAt(f.view, PictureOf(f.view, 4), wxMOD_CONTROL);
+    wxAuiToolBar* tools = f.frame->ToolBar();
+    Pump(2s, [&] { return tools->GetToolEnabled(wxID_COPY); });
+    input.ClickAt(tools, tools->GetToolRect(wxID_COPY).GetPosition() + wxPoint(8, 8));
+    EXPECT_EQ(pasted("text/uri-list"), (std::vector<std::string>{all[2], all[4]}));
+    input.PointAt(f.view, PictureOf(f.view, 0));
+    input.Key(WXK_RETURN);
+    const std::string playlist = f.dir / ("tmp/viewmere-" + std::to_string(getuid()) + "/AVCHD.wpl");
+    EXPECT_EQ(desktop.WaitForRecord(), playlist + "\n");
+    EXPECT_EQ(ReadFile(playlist), MakePlaylistText({all[2], all[4]}));
+}
+
+TEST(RealInputTest, ResizingKeepsTheClipAtTheTopLeftOnTheTopRow)
+{
+    FrameFixture f;
+    constexpr int kClips = 300;
+    OpenColouredClips(f, kClips);
+    CChildView* v = f.view;
+    auto topRow = [&] {  // the clips the screen shows on the grid's top row, left to right
+        std::vector<int> row;
+        for (int y = 2; y < 200 && row.empty(); y += 3)
+            if (SlotOfColour(ClientPixel(v, wxPoint(12, y)), kClips) >= 0)
+                for (int x = 12; x < v->GetClientSize().x; x += 210)  // a cell and the gap after it
+                    row.push_back(SlotOfColour(ClientPixel(v, wxPoint(x, y)), kClips));
+        return row;
+    };
+    auto onTopRow = [&](int slot) {
+        const std::vector<int> row = topRow();
+        return std::count(row.begin(), row.end(), slot) == 1;
+    };
+    v->ScrollTo(wxVERTICAL, v->GridLayout().FindClipOfFile(ClipPath(f, 128))->GetRect().top - CFmtLayout::kMargin);
+    Pump(3s, [&] { return onTopRow(128); });
+    ASSERT_TRUE(onTopRow(128));
+    // Narrower, wider and narrower again, through the X server as a window manager does it.
+    const std::string window = std::to_string(gdk_x11_window_get_xid(gtk_widget_get_window(f.frame->GetHandle())));
+    for (int width : {900, 1400, 700}) {
+        ASSERT_EQ(Shell("xdotool windowsize " + window + " " + std::to_string(width) + " 650"), 0);
+        Pump(3s, [&] { return f.frame->GetSize().x == width && onTopRow(128); });
+        EXPECT_TRUE(f.frame->GetSize().x == width && onTopRow(128)) << width << ": " << ::testing::PrintToString(topRow());
+    }
 }

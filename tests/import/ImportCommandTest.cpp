@@ -137,7 +137,15 @@ TEST(ImportCommandTest, LinesExitStatusesAndSignalsThatLeaveNoTemporaryFile)
         program.Wait();
         EXPECT_EQ(temporaryFiles(), 0);
     }
+    // Each line is written as soon as its recording is settled: while the second is read, the
+    // first's line is there (the card's reads before: up to 256 KB of each file's start, the
+    // first's 20 MB, then its first and last MiB for the database).
+    fs.HoldAfter(23000000);
     ImportProgram complete(dir, {"--import", dir / "mnt", out});
+    while (!fs.Holding())
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(complete.Out(), "imported\t" + first + "\t20000000\t" + Sha256Of(ReadFile(card + "/00000.MTS")) + "\t1\n");
+    fs.Release();
     EXPECT_EQ(ExitStatus(complete.Wait()), 0) << complete.Err();
     EXPECT_NE(temporaryFiles(), 0);
     const std::string clip = ReadFile(card + "/00001.MTS");

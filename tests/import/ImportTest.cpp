@@ -5,6 +5,7 @@
 #include "import/ImportNames.h"
 #include "import/Importer.h"
 #include "import/RecordingCopy.h"
+#include "support/CameraCard.h"
 #include "support/CardPlaylists.h"
 #include "support/Clips.h"
 #include "support/FailingFs.h"
@@ -200,7 +201,7 @@ TEST_F(ImportTest, ACardWalksThroughImportSecondImportCopiesALostDatabaseAPullAn
     EXPECT_EQ(pulled.recordings[3].problem, "the card was removed");
     EXPECT_NE(pulled.Message().find("The import stopped: the card was removed. No recording was imported. 3 recordings "
                                     "were imported before. Not imported: 00004.MTS (the card was removed), 00005.MTS "
-                                    "(the card was removed). Nothing was left half-copied"),
+                                    "(not tried). Nothing was left half-copied"),
               std::string::npos)
         << pulled.Message();
     EXPECT_EQ(FilesBelow(importing.destination).size(), 6u);  // nothing new, no temporary file
@@ -231,9 +232,9 @@ TEST_F(ImportTest, AFullUnwritableOrFailingDestinationOrCardLeavesNothingHalfDon
         ASSERT_TRUE(small.Mounted());
         const ImportReport refused = importing.Run(card);
         EXPECT_EQ(Outcomes(refused), "FFF");
-        EXPECT_NE(refused.Message().find("The import stopped: the destination " + importing.destination + " has 8.4 MB free, "
-                                         "and the recordings need 9.0 MB. No recording was imported. Not imported: "
-                                         "00000.MTS (the destination"),
+        EXPECT_NE(refused.Message().find("The import stopped: the destination " + importing.destination + " has 8.0 MB free, "
+                                         "and the recordings need 8.6 MB. No recording was imported. Not imported: "
+                                         "00000.MTS (not tried), 00001.MTS (not tried), 00002.MTS (not tried)."),
                   std::string::npos)
             << refused.Message();
         EXPECT_TRUE(FilesBelow(importing.destination).empty());
@@ -305,4 +306,31 @@ TEST_F(ImportTest, ATemporaryFileIsRemovedWhenCancelledAndWhenFoundAbandoned)
     EXPECT_EQ(Outcomes(importing.Run(dir / "mnt")), "I");
     EXPECT_EQ(FilesBelow(importing.destination),
               (std::set<std::string>{"2011/2011-03-13/2011-03-13 07-06-40.mts", "2011/2011-03-13/SHA256SUMS"}));
+}
+
+// A card of today's cameras: each MP4 clip is one recording, named and dated by the time the grid
+// shows for it (its description's, its movie header's, else its file's), whatever its kind.
+TEST(ImportVideoClipsTest, EachMp4ClipIsOneRecordingNamedByTheTimeTheGridShows)
+{
+    TempDir dir;
+    const ScopedEnv zone("TZ", "UTC"), config("XDG_CONFIG_HOME", dir / "config");
+    tzset();
+    const CameraCard card = WriteCameraCard(dir / "card");
+    const Importing importing{dir / "data/imports.sqlite", dir / "Videos"};
+    const ImportReport report = importing.Run(card.root);
+    EXPECT_EQ(Outcomes(report), "IIIIIII") << report.Message();
+    const std::string& to = importing.destination;
+    EXPECT_EQ(FilesBelow(to),
+              (std::set<std::string>{"2010/2010-02-28/2010-02-28 18-45-59.mts", "2009/2009-03-07/2009-03-07 14-05-09.mts",
+                                     "2016/2016-01-03/2016-01-03 06-10-57.mp4", "2016/2016-01-04/2016-01-04 08-00-00.mp4",
+                                     "2021/2021-08-02/2021-08-02 07-00-00.mp4", "2022/2022-05-06/2022-05-06 10-20-30.mov",
+                                     "2009/2009-03-07/2009-03-07 14-05-09.mp4", "2010/2010-02-28/SHA256SUMS",
+                                     "2009/2009-03-07/SHA256SUMS", "2016/2016-01-03/SHA256SUMS", "2016/2016-01-04/SHA256SUMS",
+                                     "2021/2021-08-02/SHA256SUMS", "2022/2022-05-06/SHA256SUMS"}));
+    EXPECT_EQ(ReadFile(to + "/2016/2016-01-03/2016-01-03 06-10-57.mp4"), ReadFile(card.xavcDescribed));
+    EXPECT_EQ(ReadFile(to + "/2009/2009-03-07/2009-03-07 14-05-09.mp4"), ReadFile(card.dcimDamaged));
+    struct stat info {};
+    ASSERT_EQ(stat((to + "/2016/2016-01-03/2016-01-03 06-10-57.mp4").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1451815857);  // 06:10:57 at UTC-04:00
+    EXPECT_EQ(Outcomes(importing.Run(card.root)), "AAAAAAA");
 }

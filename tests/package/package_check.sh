@@ -16,7 +16,7 @@ for file in bin/viewmere bin/viewmere-grab-worker bin/viewmere-thumbnailer share
 done
 # The plugins by name, the libraries as dpkg-shlibdeps found them; each a package there is.
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/(.*//; s/ //g')
-for package in gstreamer1.0-plugins-base gstreamer1.0-plugins-bad gstreamer1.0-libav libwxgtk3.2-1 libjpeg62-turbo; do
+for package in gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav libwxgtk3.2-1 libjpeg62-turbo; do
   printf '%s\n' "$depends" | grep -qx "$package" || fail "Depends lacks $package"
 done
 for package in $depends; do dpkg-query -W "$package" >/dev/null 2>&1 || fail "Depends names $package, unknown here"; done

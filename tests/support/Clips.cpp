@@ -3,6 +3,7 @@
 #include "support/TempDir.h"
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <stdexcept>
 
@@ -61,6 +62,24 @@ const ClipSet& TestClips()
         return set;
     }();
     return clips;
+}
+
+const std::string& ColourSequenceClip(const std::vector<std::string>& colours)
+{
+    static const std::unique_ptr<TempDir> folder = std::make_unique<TempDir>("/tmp");
+    static std::map<std::vector<std::string>, std::string> made;
+    std::string& clip = made[colours];
+    if (!clip.empty())
+        return clip;
+    std::string graph, inputs;
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+        graph += "color=c=" + colours[i] + ":s=1920x1080:r=25:d=1[c" + std::to_string(i) + "];";
+        inputs += "[c" + std::to_string(i) + "]";
+    }
+    graph += inputs + "concat=n=" + std::to_string(colours.size()) + ":v=1:a=0";
+    clip = *folder / ("colours" + std::to_string(made.size()) + ".MTS");
+    MakeClip(graph, "-flags +ildct+ilme -x264opts tff=1:keyint=5:min-keyint=5:scenecut=0", clip);
+    return clip;
 }
 
 }  // namespace testing_support

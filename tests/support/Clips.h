@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -18,6 +19,11 @@ struct ClipSet {
 
 // Made on first use; the files live until the program ends.
 const ClipSet& TestClips();
+
+// A 1920 x 1080 interlaced clip of solid colours (ffmpeg's names), a second each in the order
+// given, with a key frame every 5 pictures (0.2 s): what a frame shows tells where it lies. Made
+// once per list of colours.
+const std::string& ColourSequenceClip(const std::vector<std::string>& colours);
 
 // Runs a shell command; returns its exit status (0 on success).
 int Shell(const std::string& command);

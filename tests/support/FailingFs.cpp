@@ -151,7 +151,7 @@ FailingFs::FailingFs(const std::string& source, const std::string& mountPoint) :
     const char* arguments[] = {"failing-fs", "-o", "ro"};
     fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(arguments));
     state_->session = fuse_new(&args, &operations, sizeof operations, state_.get());
-    fuse_opt_free_args(&args);  // fuse_new copied what it keeps
+    fuse_opt_free_args(&args);  // the library copied them to add its own
     if (state_->session == nullptr)
         return;
     if (fuse_mount(state_->session, mountPoint.c_str()) != 0) {

@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 #include "platform/MediaGraph.h"
 #include "settings/Settings.h"
+#include "support/CameraCard.h"
 #include "support/Clips.h"
 #include "support/FailingFs.h"
 #include "support/JpegFixtures.h"
@@ -776,4 +777,27 @@ TEST_F(GrabTest, StopDuringASlowFFmpegGrabReturnsWithinTheLimitAndLeavesNoChild)
     const pid_t child = std::stoi(ReadFile(pidFile));
     EXPECT_EQ(kill(child, 0), -1);
     EXPECT_FALSE(platform::FileExists(TempOutputName()));
+}
+
+// The MP4 clips of today's cameras, H.264 and H.265: through the media framework's automatic
+// path and through ffmpeg, each gives the first frame (testsrc2: its third bar yellow).
+TEST_F(GrabTest, Mp4ClipsOfH264AndH265AreGrabbedBothWays)
+{
+    const CameraCard card = WriteCameraCard(dir_ / "card");
+    for (const std::string& clip : {card.xavcDescribed, card.dcimMovie}) {
+        SCOPED_TRACE(clip);
+        std::string why;
+        const std::unique_ptr<platform::DeviceBitmap> frame = GrabFirstFrame(clip, {}, &why);
+        ASSERT_TRUE(frame) << why;
+        const std::array<int, 3> framed = ColourAt(*frame, 160, 130);
+        EXPECT_TRUE(framed[0] > 200 && framed[1] > 200 && framed[2] < 60);
+        GrabWithFFmpeg(queue_, clip);
+        std::string path;
+        ThumbnailResult result;
+        ASSERT_TRUE(queue_.TakeResult(path, result));
+        const std::unique_ptr<CRgbImage> picture = result.jpeg.Decode();
+        ASSERT_TRUE(picture);
+        const std::uint8_t* p = picture->pixels.get() + picture->OffsetOf(picture->width * 42 / 100, picture->height * 6 / 10);
+        EXPECT_TRUE(p[2] > 200 && p[1] > 200 && p[0] < 60);
+    }
 }

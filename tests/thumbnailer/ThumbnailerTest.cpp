@@ -1,11 +1,13 @@
 // The desktop's thumbnailer, run from its entry's Exec line as a file manager runs it, with no
 // display: the camera's picture where the card has one, else the clip's thumbnail file, else
-// its first frame (for a file that continues a split recording, the recording's); for anything
-// else one line on standard error, no file, and never a hang.
+// its first frame (for a file that continues a split recording, the recording's; for an XAVC S
+// clip, the camera's JPEG); for anything else one line on standard error, no file, and never a
+// hang.
 #include "model/AVCHDDoc.h"
 #include "platform/DesktopApps.h"
 #include "settings/Settings.h"
 #include "support/CardLayout.h"
+#include "support/CameraCard.h"
 #include "support/CardPlaylists.h"
 #include "support/Clips.h"
 #include "support/JpegFixtures.h"
@@ -180,5 +182,38 @@ TEST(ThumbnailerTest, TheCamerasPictureOfEachClipIsTheOneTheViewerShows)
                                        seen->pixels.get());
             }
         EXPECT_EQ(pictured, 2) << i;
+    }
+}
+
+TEST(ThumbnailerTest, AnXavcSClipGivesTheCamerasJpegAndOtherMp4ClipsTheirFirstFrame)
+{
+    TempDir dir;
+    const ScopedEnv config("XDG_CONFIG_HOME", dir / "config");
+    const CameraCard card = WriteCameraCard(dir / "card");
+    MakeDirs(dir / "out");
+    const std::string output = dir / "out/thumbnail.png";
+    // The camera's lime picture; the first frame of testsrc2 (its third bar yellow) for the clip
+    // without one and for the H.265 QuickTime clip.
+    for (const auto& [clip, colour] : {std::pair{card.xavcDescribed, std::array<int, 3>{0, 255, 0}},
+                                       {card.xavcDamaged, {255, 255, 0}}, {card.dcimMovie, {255, 255, 0}}}) {
+        SCOPED_TRACE(clip);
+        std::string errors;
+        EXPECT_EQ(RunExecLine(dir, platform::FileUri(clip), errors), 0);
+        EXPECT_EQ(errors, "");
+        const auto [width, height, shown] = PngAt(output, 0.42, 0.6);
+        EXPECT_EQ(width, 256);
+        EXPECT_EQ(height, 144);
+        EXPECT_TRUE(Near(shown, colour)) << shown[0] << " " << shown[1] << " " << shown[2];
+        std::remove(output.c_str());
+    }
+    std::string errors;
+    EXPECT_EQ(RunExecLine(dir, platform::FileUri(card.dcimDamaged), errors), 1);
+    EXPECT_TRUE(std::regex_match(errors, std::regex("viewmere-thumbnailer: [^\n]+\n"))) << errors;
+    // The entry is for the types the desktop gives these clips.
+    for (const char* name : {"C0001.MP4", "mvi_0001.mov"}) {
+        WriteFile(dir / name, "");
+        ASSERT_EQ(Shell("xdg-mime query filetype " + ShellQuote(dir / name) + " > " + ShellQuote(dir / "type.txt")), 0);
+        const std::string type = ReadFile(dir / "type.txt");
+        EXPECT_NE(EntryValue("MimeType").find(type.substr(0, type.size() - 1) + ";"), std::string::npos) << type;
     }
 }
