@@ -3,7 +3,7 @@
 #include "platform/BitmapStretch.h"
 #include "platform/ClipFeed.h"
 #include "platform/FileDescriptor.h"
-#include "platform/TempDirectory.h"
+#include "platform/UserDirectories.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
@@ -54,10 +54,12 @@ class RegistryBuildLock {
 public:
     RegistryBuildLock()
     {
-        std::string folder;
-        if (!PrivateTempDirectory(folder))
+        // Kept in the user's cache beside the registry's own folder, not in the temporary folder,
+        // whose files are the viewer's pictures in the making.
+        const std::string cache = UserCacheDirectory();
+        if (cache.empty() || !MakeDirectories(cache + "/viewmere", 0700))
             return;
-        file_ = FileDescriptor(open((folder + "media-framework.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        file_ = FileDescriptor(open((cache + "/viewmere/media-framework.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (file_ && flock(file_.Get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() > giveUp) {
