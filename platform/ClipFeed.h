@@ -18,15 +18,19 @@ namespace platform {
 // the card what its first picture needs and one piece at most beyond.
 //
 // The feed ends right after the bytes of the stream's first picture (see ts::FirstPictureEnd)
-// where they can be told, so that not even the decoder's next pictures are read.
+// where they can be told, so that not even the decoder's next pictures are read. The clips of
+// one card come from one camera at one setting, and their first pictures are about as large:
+// the piece that reaches where the clip before's first picture ended (and a little more) is cut
+// there, rather than read whole past it. A first picture larger than that is read on in whole
+// pieces.
 class ClipFeed {
 public:
     // 128 KiB: one request of a card's reader, and of the kernel's reads through FUSE.
     static constexpr std::size_t kPieceBytes = 128 * 1024;
-    // Enough of the start to tell a transport stream: three packets.
-    static constexpr std::size_t kProbeBytes = 3 * 192;
+    // Read past where the clip before's first picture ended, for a picture a little larger.
+    static constexpr std::size_t kExpectedEndMargin = 16 * 1024;
 
-    // Opens a regular file and reads its first packets; false when it cannot be opened or read.
+    // Opens a regular file and reads its first piece; false when it cannot be opened or read.
     bool Open(const std::string& path);
     void Close();
     // The packets of a transport stream in the first bytes, if it is one.
@@ -36,9 +40,15 @@ public:
     // The next piece, into `buffer` of kPieceBytes; `bytes` receives how many.
     Piece Next(std::uint8_t* buffer, std::size_t& bytes);
 
+    // Forgets where the first pictures of the clips before ended (a card of other clips).
+    static void ForgetExpectedEnd();
+
 private:
+    // Bytes of the piece that starts at offset_.
+    std::size_t PieceBytes() const;
+
     FileDescriptor file_;
-    std::vector<std::uint8_t> head_;  // the first packets
+    std::vector<std::uint8_t> head_;  // the first piece, given out first
     std::uint64_t offset_ = 0;
     bool cut_ = false;  // the first picture's bytes are all given
     std::optional<ts::FirstPictureEnd> firstPicture_;

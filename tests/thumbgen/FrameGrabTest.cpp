@@ -1,5 +1,6 @@
 #include "imaging/RgbImage.h"
 #include "platform/BitmapStretch.h"
+#include "platform/ClipFeed.h"
 #include "platform/FileSystem.h"
 #include "platform/MediaGraph.h"
 #include "settings/Settings.h"
@@ -501,6 +502,63 @@ TEST_F(GrabTest, AGrabTakesFromACardTheBytesOfTheFirstPictureAndOnePieceAtMost)
         std::error_code error;
         EXPECT_NE(std::filesystem::read_symlink(open.path(), error).string().rfind(dir_ / "mounted", 0), 0u);
     }
+}
+
+TEST_F(GrabTest, TheNextClipOfACardIsReadToWhereTheFirstPictureOfTheOneBeforeEndedAndOnWhenItsIsLarger)
+{
+    if (!CanMount())
+        GTEST_SKIP() << "this machine does not let the test mount a FUSE file system";
+    // A first picture of many pieces (film grain at a high rate), and the test clip's of one.
+    MakeDirs(dir_ / "card");
+    const std::string big = dir_ / "card/00000.MTS";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=0.2 "
+                    "-vf noise=alls=20:allf=t -c:v libx264 -preset ultrafast -qp 26 -pix_fmt yuv420p -g 12 "
+                    "-f mpegts -mpegts_m2ts_mode 1 " + ShellQuote(big)),
+              0);
+    CopyClip(big, "card/00001.MTS");
+    const std::string small = CopyClip(TestClips().interlaced1080, "card/00002.MTS");
+    CopyClip(big, "card/00003.MTS");
+    // Where each clip's second picture starts, as ffmpeg's reader finds it.
+    auto secondPicture = [this](const std::string& clip) {
+        EXPECT_EQ(Shell("ffprobe -v error -select_streams v:0 -show_entries packet=pos -of csv=p=0 -read_intervals "
+                        "'%+#2' " + ShellQuote(clip) + " | grep -v '^$' | sed -n 2p > " + ShellQuote(dir_ / "pos.txt")),
+                  0);
+        return std::stoull(ReadFile(dir_ / "pos.txt"));
+    };
+    const std::uint64_t bigEnd = secondPicture(big), smallEnd = secondPicture(small);
+    ASSERT_LT(smallEnd + 256 * 1024, bigEnd);  // far smaller
+    settings::WriteThumbnails.Write(false);
+    platform::ClipFeed::ForgetExpectedEnd();
+    FailingFs card(dir_ / "card", dir_ / "mounted");
+    ASSERT_TRUE(card.Mounted());
+    auto grab = [&](const std::string& name, std::uint64_t& bytes) {
+        const std::uint64_t before = card.BytesRead();
+        std::string why;
+        std::unique_ptr<platform::DeviceBitmap> frame = GrabFirstFrame(dir_ / "mounted" + "/" + name, {}, &why);
+        EXPECT_TRUE(frame) << name << ": " << why;
+        bytes = card.BytesRead() - before;
+        return frame;
+    };
+    std::uint64_t first = 0, second = 0, afterSmall = 0, smallBytes = 0;
+    grab("00000.MTS", first);
+    const auto cut = grab("00001.MTS", second);
+    // The first clip in whole pieces; the second up to where the first's picture ended, a
+    // margin and a page at most, which holds its own.
+    const std::uint64_t piece = platform::ClipFeed::kPieceBytes;
+    EXPECT_GE(second, bigEnd);
+    EXPECT_LE(second, bigEnd + 192 + platform::ClipFeed::kExpectedEndMargin + 4096);
+    EXPECT_LT(second, first);
+    grab("00002.MTS", smallBytes);
+    EXPECT_LE(smallBytes, smallEnd + piece);
+    // After the small picture, a large one is read on past the expected end, whole.
+    const auto readOn = grab("00003.MTS", afterSmall);
+    EXPECT_GE(afterSmall, bigEnd);
+    EXPECT_LE(afterSmall, (bigEnd / piece + 2) * piece);
+    ASSERT_TRUE(cut && readOn);
+    const platform::DeviceBitmap whole = WholeStreamFrame(big, kGrabbedThumbnailWidth, kGrabbedThumbnailHeight);
+    ASSERT_FALSE(whole.bits.empty());
+    EXPECT_TRUE(cut->bits == whole.bits);
+    EXPECT_TRUE(readOn->bits == whole.bits);
 }
 
 TEST_F(GrabTest, ProgramsThatStartTheMediaFrameworkTogetherBuildItsPluginRegistryOnce)
