@@ -43,9 +43,9 @@ bool ClipFeed::Open(const std::string& path)
     // Read ahead, a card would be asked for bytes past the first picture; the pieces are sized
     // for it instead.
     posix_fadvise(file_.Get(), 0, 0, POSIX_FADV_RANDOM);
-    // The first piece tells a transport stream: read whole, it costs the card the one request
-    // that its first packets alone would.
-    head_.resize(PieceBytes());
+    // Only the first packets are read here: the pieces are read while the graph waits for its
+    // frame, within the time it is given for it (a card that stops answering costs no more).
+    head_.resize(kProbeBytes);
     bool failed = false;
     head_.resize(ReadAt(file_.Get(), head_.data(), head_.size(), 0, failed));
     if (failed) {
@@ -76,15 +76,10 @@ ClipFeed::Piece ClipFeed::Next(std::uint8_t* buffer, std::size_t& bytes)
     bytes = 0;
     if (!file_ || cut_)
         return Piece::End;
-    if (offset_ == 0 && !head_.empty()) {
-        bytes = head_.size();
-        std::copy(head_.begin(), head_.end(), buffer);
-    } else {
-        bool failed = false;
-        bytes = ReadAt(file_.Get(), buffer, PieceBytes(), offset_, failed);
-        if (failed)
-            return Piece::Failed;
-    }
+    bool failed = false;
+    bytes = ReadAt(file_.Get(), buffer, PieceBytes(), offset_, failed);
+    if (failed)
+        return Piece::Failed;
     if (bytes == 0)
         return Piece::End;
     if (firstPicture_ && firstPicture_->Add({buffer, bytes}) == ts::FirstPictureEnd::State::Found) {

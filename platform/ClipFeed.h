@@ -29,8 +29,10 @@ public:
     static constexpr std::size_t kPieceBytes = 128 * 1024;
     // Read past where the clip before's first picture ended, for a picture a little larger.
     static constexpr std::size_t kExpectedEndMargin = 16 * 1024;
+    // Enough of the start to tell a transport stream: three packets.
+    static constexpr std::size_t kProbeBytes = 3 * 192;
 
-    // Opens a regular file and reads its first piece; false when it cannot be opened or read.
+    // Opens a regular file and reads its first packets; false when it cannot be opened or read.
     bool Open(const std::string& path);
     void Close();
     // The packets of a transport stream in the first bytes, if it is one.
@@ -48,7 +50,7 @@ private:
     std::size_t PieceBytes() const;
 
     FileDescriptor file_;
-    std::vector<std::uint8_t> head_;  // the first piece, given out first
+    std::vector<std::uint8_t> head_;  // the first packets
     std::uint64_t offset_ = 0;
     bool cut_ = false;  // the first picture's bytes are all given
     std::optional<ts::FirstPictureEnd> firstPicture_;
