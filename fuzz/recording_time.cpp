@@ -4,9 +4,9 @@
 // and their frame rate, if any, a picture of at most a second. The bytes are also cut in two
 // files read one after the other through the reader of a clip's end, on one thread, as the
 // background reader reads a folder whose clips have different packet layouts.
-#include "model/H264Stream.h"
 #include "model/RecordingTime.h"
 #include "model/StreamDuration.h"
+#include "platform/H264Stream.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -51,9 +51,20 @@ struct CAVCHDDoc::VideoFolders {
 CAVCHDDoc::CAVCHDDoc(CThumbnailGenerator::Producer producer, std::chrono::milliseconds stopLimit)
     : generator_(producer ? CThumbnailGenerator(std::move(producer), stopLimit) : CThumbnailGenerator())
 {
+    ShareTheCard();
 }
 
-CAVCHDDoc::CAVCHDDoc(GrabPoolOptions options) : generator_(std::move(options)) {}
+CAVCHDDoc::CAVCHDDoc(GrabPoolOptions options) : generator_(std::move(options))
+{
+    ShareTheCard();
+}
+
+void CAVCHDDoc::ShareTheCard()
+{
+    // The pictures of the clips are made first; the times and durations of the clips off the
+    // screen are read once the card is free of them.
+    recordingTimes_.HoldOffScreenReadsWhile(generator_.BusyProbe());
+}
 
 CAVCHDDoc::~CAVCHDDoc()
 {

@@ -166,6 +166,7 @@ private:
     bool FirstVisit(const platform::FileDescriptor& directory);
     void QueueThumbnails(bool storedOnly);
     void QueueRecordingTimes();
+    void ShareTheCard();
 
     std::vector<boost::shared_ptr<VideoDirectory>> directories_;
     CThumbnailGenerator generator_;

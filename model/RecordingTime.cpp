@@ -1,11 +1,12 @@
 #include "model/RecordingTime.h"
 
 #include "log/EventLog.h"
-#include "model/H264Stream.h"
+#include "platform/H264Stream.h"
 #include "model/StreamDuration.h"
 #include "platform/TransportStream.h"
 #include "platform/FileSystem.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -271,6 +272,9 @@ ClipStreamFacts ReadClipStreamFacts(const std::string& clipPath, bool withDurati
     if (!file || fstat(file.Get(), &info) != 0)
         return facts;
     const int fd = file.Get();
+    // Only what is asked for is read: read ahead, a card would be kept busy with bytes no one
+    // wants (the kernel would read a clip's start twice over).
+    posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
     bool failed = false;
     std::vector<std::uint8_t> bytes(kFirstRead);
     std::size_t got = platform::ReadAt(fd, bytes.data(), bytes.size(), 0, failed);

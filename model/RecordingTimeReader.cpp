@@ -14,6 +14,8 @@ constexpr std::chrono::milliseconds kStopLimit{3000};
 // How long newly queued clips wait for the view to say which of them are on screen: reading
 // starts with those, and not while the folder is still being scanned and laid out.
 constexpr std::chrono::milliseconds kWaitForVisible{250};
+// How often clips held back off the screen look whether the card is free for them.
+constexpr std::chrono::milliseconds kHoldPoll{50};
 
 }  // namespace
 
@@ -39,11 +41,15 @@ struct CRecordingTimeReader::State {
     std::unordered_map<std::string, Memory> remembered;
     std::uint64_t generation = 0;  // counts ClearAll calls: a read begun before one is not handed out
     std::chrono::steady_clock::time_point holdUntil;  // no read starts before, unless visible clips are named
+    std::function<bool()> busy;  // while true, only visible clips are read
 
-    // The next clip to read, visible ones first. Called with the lock held.
-    bool TakeNext(ClipFile& clip)
+    // The next clip to read, visible ones first, and only those when asked. Called with the
+    // lock held.
+    bool TakeNext(ClipFile& clip, bool visibleOnly)
     {
         for (std::deque<std::string>* queue : {&visible, &order}) {
+            if (visibleOnly && queue == &order)
+                break;
             while (!queue->empty()) {
                 const auto found = pending.find(queue->front());
                 queue->pop_front();
@@ -116,9 +122,19 @@ void CRecordingTimeReader::ThreadMain(std::shared_ptr<State> state)
         if (state->changed.wait_until(guard, state->holdUntil, [&] { return state->stop || !state->visible.empty(); }) &&
             state->stop)
             break;
+        // Asked without the lock: the answer comes from another part's lock.
+        const std::function<bool()> busy = state->busy;
+        guard.unlock();
+        const bool held = busy && busy();
+        guard.lock();
+        if (state->stop)
+            break;
         ClipFile clip;
-        if (!state->TakeNext(clip)) {
-            state->pending.clear();  // cannot happen: every pending clip is in `order`
+        if (!state->TakeNext(clip, held)) {
+            if (held)
+                state->changed.wait_for(guard, kHoldPoll);
+            else
+                state->pending.clear();  // cannot happen: every pending clip is in `order`
             continue;
         }
         const std::uint64_t generation = state->generation;
@@ -175,6 +191,13 @@ void CRecordingTimeReader::SetVisible(const std::vector<std::string>& paths)
 {
     std::lock_guard<std::mutex> guard(state_->lock);
     state_->visible.assign(paths.begin(), paths.end());
+    state_->changed.notify_all();
+}
+
+void CRecordingTimeReader::HoldOffScreenReadsWhile(std::function<bool()> busy)
+{
+    std::lock_guard<std::mutex> guard(state_->lock);
+    state_->busy = std::move(busy);
     state_->changed.notify_all();
 }
 

@@ -59,6 +59,11 @@ public:
     // The clips shown now, in grid order: read before any other queued clip. Replaces the
     // previous set.
     void SetVisible(const std::vector<std::string>& paths);
+    // While `busy` answers true (the card is being read for the pictures of the clips), only
+    // the visible clips are read: a card answers one request at a time, and the reads of clips
+    // off the screen would make the pictures wait. Asked on the worker thread; it must not
+    // block. Empty: never held back.
+    void HoldOffScreenReadsWhile(std::function<bool()> busy);
     // Drops the queue and the reads not yet taken (a folder was closed); what was read stays
     // remembered.
     void ClearAll();

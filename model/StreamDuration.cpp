@@ -1,6 +1,6 @@
 #include "model/StreamDuration.h"
 
-#include "model/H264Stream.h"
+#include "platform/H264Stream.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -11,10 +11,12 @@ namespace {
 constexpr std::uint64_t kClockHz = 90000;
 constexpr std::uint64_t kTimeStampWrap = std::uint64_t{1} << 33;
 constexpr std::uint64_t kLongestDuration = 24 * 3600 * kClockHz;
-// The end is read backwards in pieces of this many packets (128 KB of M2TS): a camcorder's last
-// picture starts within the last 100 KB or so, and from a card one read of 128 KB costs about
+// The end is read backwards in pieces of whole packets that each lie within 128 KiB of whole
+// pages: one request of a card's reader (and of the kernel's reads through FUSE). A camcorder's
+// last picture starts within the last 100 KB or so; from a card one read of 128 KB costs about
 // what one of 32 KB does, while four of them cost four times as much.
-constexpr std::uint64_t kPiecePackets = 680;
+constexpr std::uint64_t kPieceBytes = 128 * 1024;
+constexpr std::uint64_t kPageBytes = 4096;
 // The start's first picture is read this far for its sequence parameter set.
 constexpr std::size_t kParameterSetBytes = 4096;
 
@@ -111,6 +113,21 @@ std::optional<double> DurationOf(const VideoStart& start, const VideoEnd& end)
     return static_cast<double>(span + picture) / kClockHz;
 }
 
+namespace {
+
+// The first packet of the piece that ends with packet `endPacket` - 1: as many packets as fit
+// in the 128 KiB of pages that end with the page of its last byte, at least one.
+std::uint64_t PieceBegin(const ts::PacketLayout& layout, std::uint64_t endPacket)
+{
+    const std::uint64_t lastByte = layout.first + (endPacket - 1) * layout.stride + ts::kPacketBytes;
+    const std::uint64_t pagesEnd = (lastByte + kPageBytes - 1) / kPageBytes * kPageBytes;
+    const std::uint64_t window = pagesEnd > kPieceBytes ? pagesEnd - kPieceBytes : 0;
+    const std::uint64_t first = window <= layout.first ? 0 : (window - layout.first + layout.stride - 1) / layout.stride;
+    return std::min(first, endPacket - 1);
+}
+
+}  // namespace
+
 std::optional<double> ReadStreamDuration(int fd, std::uint64_t fileSize, const VideoStart& start)
 {
     const ts::PacketLayout& layout = start.layout;
@@ -119,11 +136,10 @@ std::optional<double> ReadStreamDuration(int fd, std::uint64_t fileSize, const V
     // Packets [0, endPacket) lie wholly in the file; a last one cut short is left out.
     std::uint64_t endPacket = (fileSize - layout.first - ts::kPacketBytes) / layout.stride + 1;
     VideoEnd end;
-    const std::size_t pieceBytes = static_cast<std::size_t>((kPiecePackets - 1) * layout.stride + ts::kPacketBytes);
-    std::uint8_t* const piece = PieceBuffer(pieceBytes);
+    std::uint8_t* const piece = PieceBuffer(static_cast<std::size_t>(kPieceBytes));
     auto known = [&] { return end.Complete() || (end.last && start.pictureTicks); };
     for (std::size_t read = 0; !known() && endPacket > 0 && read < kMaxTailBytes;) {
-        const std::uint64_t beginPacket = endPacket > kPiecePackets ? endPacket - kPiecePackets : 0;
+        const std::uint64_t beginPacket = PieceBegin(layout, endPacket);
         const std::size_t bytes = static_cast<std::size_t>((endPacket - beginPacket - 1) * layout.stride + ts::kPacketBytes);
         bool failed = false;
         if (platform::ReadAt(fd, piece, bytes, layout.first + beginPacket * layout.stride, failed) != bytes)

@@ -1,8 +1,9 @@
 #include "platform/MediaGraph.h"
 
 #include "platform/BitmapStretch.h"
-#include "platform/FileSystem.h"
-#include "platform/TransportStream.h"
+#include "platform/ClipFeed.h"
+#include "platform/FileDescriptor.h"
+#include "platform/UserDirectories.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
@@ -10,10 +11,16 @@
 #include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -37,11 +44,45 @@ using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
 using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
 using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
 
+// The first start of the media framework after an install (or an upgrade of its plugins)
+// builds its plugin registry, loading every plugin installed: a second or so. Processes started
+// together (one grab worker per core, a file manager's thumbnailers) would each build it, all of
+// them taking as long as the builds one after the other; held around the start, this lock lets
+// the first build it while the others wait and then read it. It is never waited for long: a
+// process that holds it too long (stopped, say) is not waited for.
+class RegistryBuildLock {
+public:
+    RegistryBuildLock()
+    {
+        // Kept in the user's cache beside the registry's own folder, not in the temporary folder,
+        // whose files are the viewer's pictures in the making.
+        const std::string cache = UserCacheDirectory();
+        if (cache.empty() || !MakeDirectories(cache + "/viewmere", 0700))
+            return;
+        file_ = FileDescriptor(open((cache + "/viewmere/media-framework.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (file_ && flock(file_.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() > giveUp) {
+                file_ = FileDescriptor();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    // Closing the file lets go of the lock.
+
+private:
+    FileDescriptor file_;
+};
+
 bool InitialiseOnce()
 {
     static std::once_flag once;
     static bool ready = false;
-    std::call_once(once, [] { ready = gst_init_check(nullptr, nullptr, nullptr) != FALSE; });
+    std::call_once(once, [] {
+        const RegistryBuildLock building;
+        ready = gst_init_check(nullptr, nullptr, nullptr) != FALSE;
+    });
     return ready;
 }
 
@@ -94,16 +135,6 @@ GstElement* MakeFrameSink()
     CapsPtr planar(gst_caps_from_string("video/x-raw,format=I420"));
     g_object_set(sink, "caps", planar.get(), "sync", FALSE, "max-buffers", 1, "enable-last-sample", FALSE, nullptr);
     return sink;
-}
-
-// The first bytes of an MPEG transport stream, laid out as the clip readers find them.
-bool LooksLikeTransportStream(const std::string& path)
-{
-    const FileDescriptor file = OpenRegularDescriptor(path);
-    std::uint8_t bytes[3 * 192] = {};
-    bool failed = false;
-    const std::size_t got = file ? ReadAt(file.Get(), bytes, sizeof bytes, 0, failed) : 0;
-    return !failed && ts::DetectLayout({bytes, got}).has_value();
 }
 
 }  // namespace
@@ -196,16 +227,20 @@ struct PictureChain {
 }  // namespace
 
 // Two ways to the first frame. A transport stream with H.264 video (every camcorder clip) goes
-// through a chain built once and kept from clip to clip: filesrc ! tsdemux ! h264parse !
-// avdec_h264 ! videoconvert ! appsink, with no type finding and no plugging. Anything else, or
-// a stream that chain gives no frame, goes through decodebin, which finds what the file needs
-// and says what is missing.
+// through a chain built once and kept from clip to clip: appsrc ! tsdemux ! h264parse !
+// avdec_h264 ! videoconvert ! appsink, with no type finding and no plugging, fed by the clip's
+// ClipFeed: pieces sized for a card, in order, cut short after the first picture's bytes.
+// Anything else, or a stream that chain gives no frame (a first picture too damaged to show),
+// goes through decodebin from a file source, which finds what the file needs and says what is
+// missing.
 struct MediaGraph::Impl {
     enum class Chain { None, Direct, Automatic };
 
     GstPtr<GstElement> pipeline;
     Chain chain = Chain::None;
     GstElement* source = nullptr;  // the elements are owned by the pipeline
+    std::mutex feedLock;           // the direct chain's streaming thread reads the feed
+    ClipFeed feed;                 // guarded by feedLock
     GstElement* parse = nullptr;
     GstElement* appsink = nullptr;
     std::string path;
@@ -250,7 +285,7 @@ struct MediaGraph::Impl {
     // The direct chain; false when one of its elements is not installed.
     bool BuildDirect()
     {
-        GstElement* elements[] = {gst_element_factory_make("filesrc", nullptr),
+        GstElement* elements[] = {gst_element_factory_make("appsrc", nullptr),
                                   gst_element_factory_make("tsdemux", nullptr),
                                   gst_element_factory_make("h264parse", nullptr),
                                   gst_element_factory_make("avdec_h264", nullptr),
@@ -268,6 +303,10 @@ struct MediaGraph::Impl {
             chain = Chain::None;
             return false;
         }
+        g_object_set(elements[0], "format", GST_FORMAT_BYTES, "stream-type", GST_APP_STREAM_TYPE_STREAM, nullptr);
+        GstAppSrcCallbacks callbacks{};
+        callbacks.need_data = &Impl::NeedData;
+        gst_app_src_set_callbacks(GST_APP_SRC(elements[0]), &callbacks, this, nullptr);
         g_signal_connect(elements[1], "pad-added", G_CALLBACK(&Impl::DemuxPadAdded), this);
         g_signal_connect(elements[1], "no-more-pads", G_CALLBACK(&Impl::DemuxNoMorePads), this);
         source = elements[0];
@@ -276,9 +315,53 @@ struct MediaGraph::Impl {
         return true;
     }
 
+    // The clip's file for the direct chain, with its first packets read; true when it holds a
+    // transport stream.
+    bool OpenFeed(const std::string& file)
+    {
+        std::lock_guard<std::mutex> guard(feedLock);
+        return feed.Open(file) && feed.Layout().has_value();
+    }
+    void CloseFeed()
+    {
+        std::lock_guard<std::mutex> guard(feedLock);
+        feed.Close();
+    }
+
+    // appsrc asks for the next piece on its streaming thread.
+    void OnNeedData(GstAppSrc* src)
+    {
+        GstBuffer* buffer = gst_buffer_new_allocate(nullptr, ClipFeed::kPieceBytes, nullptr);
+        GstMapInfo map;
+        if (buffer == nullptr || !gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
+            if (buffer != nullptr)
+                gst_buffer_unref(buffer);
+            gst_app_src_end_of_stream(src);
+            return;
+        }
+        std::size_t bytes = 0;
+        ClipFeed::Piece piece = ClipFeed::Piece::End;
+        {
+            std::lock_guard<std::mutex> guard(feedLock);
+            piece = feed.Next(map.data, bytes);
+        }
+        gst_buffer_unmap(buffer, &map);
+        if (piece == ClipFeed::Piece::Bytes) {
+            gst_buffer_set_size(buffer, static_cast<gssize>(bytes));
+            gst_app_src_push_buffer(src, buffer);
+            return;
+        }
+        gst_buffer_unref(buffer);
+        if (piece == ClipFeed::Piece::Failed)
+            GST_ELEMENT_ERROR(src, RESOURCE, READ, (nullptr), ("the clip could not be read"));
+        gst_app_src_end_of_stream(src);
+    }
+    static void NeedData(GstAppSrc* src, guint, gpointer self) { static_cast<Impl*>(self)->OnNeedData(src); }
+
     bool BuildAutomatic()
     {
         NewPipeline(Chain::Automatic);
+        CloseFeed();  // decodebin reads the file itself
         GstElement* file = gst_element_factory_make("filesrc", nullptr);
         GstElement* decoder = gst_element_factory_make("decodebin", nullptr);
         if (file == nullptr || decoder == nullptr) {
@@ -565,8 +648,8 @@ void MediaGraph::LoadClipPlugins()
 {
     if (!InitialiseOnce())
         return;
-    for (const char* name : {"filesrc", "decodebin", "typefind", "tsdemux", "h264parse", "avdec_h264", "videoconvert",
-                             "appsink", "fakesink"}) {
+    for (const char* name : {"appsrc", "filesrc", "decodebin", "typefind", "tsdemux", "h264parse", "avdec_h264",
+                             "videoconvert", "appsink", "fakesink"}) {
         GstElementFactory* factory = gst_element_factory_find(name);
         if (factory == nullptr)
             continue;
@@ -579,11 +662,11 @@ void MediaGraph::LoadClipPlugins()
 
 bool MediaGraph::RenderFile(const std::string& path)
 {
-    impl_->ResetForFile(path);
-    if (LooksLikeTransportStream(path) && (impl_->chain == Impl::Chain::Direct || impl_->BuildDirect())) {
-        // The chain of the clip before is taken back to READY, which lets go of its streams.
+    // The chain of the clip before is taken back to READY, which lets go of its streams.
+    if (impl_->pipeline)
         gst_element_set_state(impl_->pipeline.get(), GST_STATE_READY);
-        g_object_set(impl_->source, "location", path.c_str(), nullptr);
+    impl_->ResetForFile(path);
+    if (impl_->OpenFeed(path) && (impl_->chain == Impl::Chain::Direct || impl_->BuildDirect())) {
         impl_->rendered = true;
         return true;
     }
@@ -696,6 +779,7 @@ void MediaGraph::ReleaseFile()
 {
     if (impl_->pipeline)
         gst_element_set_state(impl_->pipeline.get(), GST_STATE_READY);
+    impl_->CloseFeed();
 }
 
 std::string MediaGraph::FailureReason() const

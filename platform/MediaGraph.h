@@ -15,9 +15,10 @@ namespace platform {
 // the media-framework graph of the frame grab, built on a GStreamer pipeline that decodes only
 // the video (audio and other streams are never decoded). A camcorder's transport stream goes
 // through a chain of its demuxer, parser and decoder built once and kept when the graph is given
-// the next file; anything else through automatic plugging. The decoder's planar frame is kept
-// as it is and converted only when it is handed out. Every GStreamer object is released on
-// every path; a file without a decodable video stream fails and never hangs.
+// the next file, fed from the file in pieces sized for a card and no further than its first
+// picture's bytes (ClipFeed); anything else through automatic plugging. The decoder's planar
+// frame is kept as it is and converted only when it is handed out. Every GStreamer object is
+// released on every path; a file without a decodable video stream fails and never hangs.
 class MediaGraph {
 public:
     // Status of an image query that failed, as a media framework reports an unspecified error.
@@ -27,9 +28,10 @@ public:
 
     // A graph, or nothing when the media framework cannot be initialised.
     static std::unique_ptr<MediaGraph> Create();
-    // Loads the plugins that a camcorder clip's grab uses (file source, type finding, transport
-    // stream demuxer, H.264 parser and decoder, conversion, sinks), so that the first grab does
-    // not also pay for loading them. Plugins that are missing are left for the grab to report.
+    // Loads the plugins that a camcorder clip's grab uses (application and file sources, type
+    // finding, transport stream demuxer, H.264 parser and decoder, conversion, sinks), so that
+    // the first grab does not also pay for loading them. Plugins that are missing are left for
+    // the grab to report.
     static void LoadClipPlugins();
     ~MediaGraph();
     MediaGraph(const MediaGraph&) = delete;
@@ -55,9 +57,9 @@ public:
     // The held frame scaled to the given size by area averaging, as a bottom-up bitmap, read
     // straight from the decoder's planes (StretchYcbcrHalftone); empty when there is no frame.
     DeviceBitmap StretchCurrentImage(int width, int height) const;
-    // Lets go of the file: the pipeline is taken back to READY, which closes it, and kept with
-    // its elements for the next file. The held frame stays. A card whose pictures are taken is
-    // then free to be unmounted.
+    // Lets go of the file: the pipeline is taken back to READY and kept with its elements for the
+    // next file, and the file is closed. The held frame stays. A card whose pictures are taken
+    // is then free to be unmounted.
     void ReleaseFile();
     // A coded picture of an H.264 byte stream and its presentation time (90 kHz).
     struct CodedPicture {

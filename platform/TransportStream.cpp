@@ -21,7 +21,64 @@ std::optional<std::uint64_t> ReadTimeStamp(const std::uint8_t* b)
            static_cast<std::uint64_t>(b[2] >> 1) << 15 | static_cast<std::uint64_t>(b[3]) << 7 | b[4] >> 1;
 }
 
+// The table section that starts a packet's payload (after the pointer field), from its table id
+// to its end without the CRC; empty when it is not whole in the payload, is not the table asked
+// for, or is one of several sections of its table.
+std::span<const std::uint8_t> SectionBody(const Packet& packet, std::uint8_t tableId)
+{
+    if (!packet.usable || !packet.unitStart || packet.payloadBytes < 1)
+        return {};
+    const std::size_t start = 1u + packet.payload[0];
+    if (start + 3 > packet.payloadBytes || packet.payload[start] != tableId)
+        return {};
+    const std::uint8_t* section = packet.payload + start;
+    const std::size_t length = (section[1] & 0x0fu) << 8 | section[2];
+    // A section's header after its length is 5 bytes, and its CRC 4. A table of more than one
+    // section is not read.
+    if (length < 9 || start + 3 + length > packet.payloadBytes || section[6] != 0 || section[7] != 0)
+        return {};
+    return {section, 3 + length - 4};
+}
+
+constexpr unsigned kStreamTypeH264 = 0x1b;
+constexpr unsigned kStreamTypeScalableH264 = 0x1f;
+constexpr unsigned kStreamTypeMultiviewH264 = 0x20;
+
 }  // namespace
+
+std::optional<unsigned> ReadSoleProgramMapPid(const Packet& packet)
+{
+    const std::span<const std::uint8_t> table = SectionBody(packet, 0x00);
+    std::optional<unsigned> mapPid;
+    for (std::size_t at = 8; at + 4 <= table.size(); at += 4) {
+        const unsigned program = static_cast<unsigned>(table[at]) << 8 | table[at + 1];
+        if (program == 0)
+            continue;  // the network information table
+        if (mapPid)
+            return std::nullopt;
+        mapPid = (table[at + 2] & 0x1fu) << 8 | table[at + 3];
+    }
+    return mapPid;
+}
+
+std::optional<unsigned> ReadSoleH264Pid(const Packet& packet)
+{
+    const std::span<const std::uint8_t> table = SectionBody(packet, 0x02);
+    if (table.size() < 12)
+        return std::nullopt;
+    const std::size_t programInfo = (table[10] & 0x0fu) << 8 | table[11];
+    std::optional<unsigned> videoPid;
+    std::size_t at = 12 + programInfo;
+    for (; at + 5 <= table.size(); at += 5 + ((table[at + 3] & 0x0fu) << 8 | table[at + 4])) {
+        const unsigned type = table[at];
+        if (type == kStreamTypeScalableH264 || type == kStreamTypeMultiviewH264 ||
+            (type == kStreamTypeH264 && videoPid))
+            return std::nullopt;
+        if (type == kStreamTypeH264)
+            videoPid = (table[at + 1] & 0x1fu) << 8 | table[at + 2];
+    }
+    return at == table.size() ? videoPid : std::nullopt;
+}
 
 std::optional<PacketLayout> DetectLayout(std::span<const std::uint8_t> bytes)
 {
@@ -38,6 +95,7 @@ Packet ReadPacket(const std::uint8_t* packet)
         return read;  // lost sync or a transport error
     read.unitStart = (packet[1] & 0x40) != 0;
     read.pid = (packet[1] & 0x1fu) << 8 | packet[2];
+    read.continuity = packet[3] & 0x0fu;
     const unsigned control = (packet[3] >> 4) & 0x03;
     std::size_t start = 4;
     if ((control & 0x02) != 0)

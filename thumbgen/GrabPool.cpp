@@ -3,6 +3,7 @@
 #include "imaging/JpegPicture.h"
 #include "log/EventLog.h"
 #include "platform/ChildProcess.h"
+#include "platform/NoDestructor.h"
 #include "settings/Settings.h"
 #include "thumbgen/FrameGrab.h"
 #include "thumbgen/GrabFailureRecord.h"
@@ -125,11 +126,43 @@ namespace {
 
 using Shared = CGrabPool::Shared;
 
+// Workers started ahead of any pool, with their command.
+struct WorkersAhead {
+    std::mutex lock;
+    std::vector<std::string> command;
+    std::vector<platform::PipedChild> workers;
+};
+
+WorkersAhead& Ahead()
+{
+    static platform::NoDestructor<WorkersAhead> ahead;
+    return ahead.get();
+}
+
+// Gives the slot a worker started ahead with this command, if one is still running.
+bool TakeWorkerStartedAhead(const std::vector<std::string>& command, platform::PipedChild& worker)
+{
+    WorkersAhead& ahead = Ahead();
+    std::lock_guard<std::mutex> guard(ahead.lock);
+    while (ahead.command == command && !ahead.workers.empty()) {
+        platform::PipedChild taken = std::move(ahead.workers.back());
+        ahead.workers.pop_back();
+        int status = 0;
+        if (!taken.Ended(status)) {
+            worker = std::move(taken);
+            return true;
+        }
+    }
+    return false;
+}
+
 bool StartWorker(Shared& shared, Slot& slot)
 {
     if (shared.workersBroken.load())
         return false;
-    if (!shared.options.workerCommand.empty() && slot.worker.Start(shared.options.workerCommand)) {
+    if (!shared.options.workerCommand.empty() &&
+        (TakeWorkerStartedAhead(shared.options.workerCommand, slot.worker) ||
+         slot.worker.Start(shared.options.workerCommand))) {
         slot.answers.emplace(slot.worker.FromChild());
         slot.ready = false;
         slot.workerPid.store(slot.worker.Pid());
@@ -519,6 +552,22 @@ void SlotMain(std::shared_ptr<Shared> shared, Slot* slot)
 }
 
 }  // namespace
+
+void CGrabPool::StartWorkersAhead()
+{
+    const std::vector<std::string> command = GrabPoolOptions::DefaultWorkerCommand();
+    if (command.empty())
+        return;
+    WorkersAhead& ahead = Ahead();
+    std::lock_guard<std::mutex> guard(ahead.lock);
+    ahead.command = command;
+    while (static_cast<int>(ahead.workers.size()) < GrabPoolOptions::DefaultSlotCount()) {
+        platform::PipedChild worker;
+        if (!worker.Start(command))
+            return;
+        ahead.workers.push_back(std::move(worker));
+    }
+}
 
 int GrabPoolOptions::DefaultSlotCount()
 {

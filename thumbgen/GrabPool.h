@@ -61,6 +61,12 @@ public:
     // True when every slot ended in time.
     bool Stop(std::chrono::milliseconds limit);
 
+    // Starts the grab workers that a pool of the default size and worker command starts, now:
+    // at the program's start, so that they load the media framework while its window comes up
+    // instead of after. The first such pool takes them over; workers no pool takes end with the
+    // program.
+    static void StartWorkersAhead();
+
     // The process ids of the running grab workers (only those that took a clip and are still on
     // it, when asked), for tests.
     std::vector<int> WorkerPids(bool onAClipOnly = false) const;

@@ -49,6 +49,12 @@ public:
     bool TakeStripResult(ThumbnailQueue::StripResult& result) { return queue_->TakeStripResult(result); }
     // Starts the grab workers ahead of the first clip.
     void WarmUp();
+    // Answers whether clips are waiting or being made, from any thread, for as long as anyone
+    // holds it (the generator may go first).
+    std::function<bool()> BusyProbe() const
+    {
+        return [queue = queue_] { return queue->PendingCount() > 0; };
+    }
     // The running grab worker processes (none with a producer of its own); only those that took a
     // clip and are still on it, when asked.
     std::vector<int> WorkerPids(bool onAClipOnly = false) const;

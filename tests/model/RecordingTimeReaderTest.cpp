@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -128,3 +129,37 @@ TEST(RecordingTimeReaderTest, VisibleClipsGoFirstAndWhatWasReadIsRememberedUntil
     EXPECT_TRUE(back.size() == 1 && back[0].facts.time.has_value());
 }
 
+
+TEST(RecordingTimeReaderTest, ClipsOffTheScreenWaitWhileTheCardServesPicturesAndVisibleOnesDoNot)
+{
+    TempDir dir;
+    std::vector<ClipFile> clips;
+    for (int i = 0; i < 4; ++i) {
+        clips.push_back(ClipFile{dir / ("clip" + std::to_string(i) + ".MTS"), 100u + i, 1000u + i});
+        WriteFile(clips.back().path, "no camera date in here");
+    }
+    std::atomic<bool> picturesBeingMade{true};
+    HeldReads reads;
+    reads.SetHold(false);
+    CRecordingTimeReader reader(reads.Function());
+    reader.HoldOffScreenReadsWhile([&picturesBeingMade] { return picturesBeingMade.load(); });
+    reader.Enqueue(clips);
+    reader.SetVisible({clips[2].path});
+    const auto visible = TakeResults(reader, 1);
+    ASSERT_EQ(visible.size(), 1u);
+    EXPECT_EQ(visible[0].path, clips[2].path);
+    // Scrolled: the clip that comes on screen is read too, the others still wait.
+    reader.SetVisible({clips[3].path});
+    const auto scrolled = TakeResults(reader, 1);
+    ASSERT_EQ(scrolled.size(), 1u);
+    EXPECT_EQ(scrolled[0].path, clips[3].path);
+    std::this_thread::sleep_for(300ms);
+    CRecordingTimeReader::Result early;
+    EXPECT_FALSE(reader.TakeResult(early));
+    EXPECT_EQ(reader.PendingCount(), 2);
+    // The pictures are made: the rest are read, in their order.
+    picturesBeingMade = false;
+    EXPECT_EQ(TakeResults(reader, 2).size(), 2u);
+    const std::vector<std::string> expected = {clips[2].path, clips[3].path, clips[0].path, clips[1].path};
+    EXPECT_EQ(reads.order, expected);
+}

@@ -1,4 +1,4 @@
-#include "model/H264Stream.h"
+#include "platform/H264Stream.h"
 #include "model/RecordingTime.h"
 #include "support/LogCapture.h"
 #include "support/MdpmClips.h"

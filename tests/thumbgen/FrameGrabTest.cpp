@@ -1,10 +1,12 @@
 #include "imaging/RgbImage.h"
 #include "platform/BitmapStretch.h"
+#include "platform/ClipFeed.h"
 #include "platform/FileSystem.h"
 #include "platform/MediaGraph.h"
 #include "settings/Settings.h"
 #include "support/CameraCard.h"
 #include "support/Clips.h"
+#include "support/FailingFs.h"
 #include "support/JpegFixtures.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
@@ -14,6 +16,7 @@
 #include "thumbgen/ThumbnailGenerator.h"
 
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -24,6 +27,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <thread>
 
@@ -141,6 +145,56 @@ platform::DeviceBitmap ConvertedAndAveraged(const std::string& clip)
         gst_object_unref(pipeline);
     }
     return averaged;
+}
+
+// The first frame as the chain of earlier versions showed it: the file read whole by a file
+// source, then demuxer, parser, one-thread decoder and converter to planar 4:2:0; stretched to
+// the size asked as the media graph stretches its frames. Empty when it shows none.
+platform::DeviceBitmap WholeStreamFrame(const std::string& clip, int width, int height)
+{
+    gst_init(nullptr, nullptr);
+    GstElement* pipeline = gst_parse_launch(("filesrc location=\"" + clip +
+                                             "\" ! tsdemux ! h264parse ! avdec_h264 max-threads=1 ! videoconvert ! "
+                                             "video/x-raw,format=I420 ! appsink name=frame")
+                                                .c_str(),
+                                            nullptr);
+    platform::DeviceBitmap stretched;
+    GstElement* sink = pipeline != nullptr ? gst_bin_get_by_name(GST_BIN(pipeline), "frame") : nullptr;
+    if (sink != nullptr && gst_element_set_state(pipeline, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE &&
+        gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND) == GST_STATE_CHANGE_SUCCESS) {
+        GstSample* sample = gst_app_sink_try_pull_preroll(GST_APP_SINK(sink), 0);
+        GstVideoInfo info;
+        GstVideoFrame frame;
+        if (sample != nullptr && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
+            gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+            auto plane = [&frame](int component) {
+                return platform::PlaneView{static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_COMP_DATA(&frame, component)),
+                                           GST_VIDEO_FRAME_COMP_STRIDE(&frame, component),
+                                           GST_VIDEO_FRAME_COMP_WIDTH(&frame, component),
+                                           GST_VIDEO_FRAME_COMP_HEIGHT(&frame, component)};
+            };
+            platform::YcbcrFormat format;
+            gdouble kr = 0, kb = 0;
+            if (gst_video_color_matrix_get_Kr_Kb(GST_VIDEO_INFO_COLORIMETRY(&info).matrix, &kr, &kb)) {
+                format.kr = kr;
+                format.kb = kb;
+            }
+            format.fullRange = GST_VIDEO_INFO_COLORIMETRY(&info).range == GST_VIDEO_COLOR_RANGE_0_255;
+            format.interlaced = GST_VIDEO_INFO_IS_INTERLACED(&info);
+            stretched = platform::StretchYcbcrHalftone(plane(GST_VIDEO_COMP_Y), plane(GST_VIDEO_COMP_U),
+                                                       plane(GST_VIDEO_COMP_V), format, width, height);
+            gst_video_frame_unmap(&frame);
+        }
+        if (sample != nullptr)
+            gst_sample_unref(sample);
+    }
+    if (sink != nullptr)
+        gst_object_unref(sink);
+    if (pipeline != nullptr) {
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+    }
+    return stretched;
 }
 
 }  // namespace
@@ -370,6 +424,166 @@ TEST(MediaGraphTest, CurrentImageIsTheFrameBottomRowFirstAtItsNativeSize)
     platform::DeviceBitmap copy = platform::MakeDeviceBitmap32(1920, 1080);
     std::copy(image.begin() + 40, image.end(), copy.bits.begin());
     EXPECT_EQ(platform::StretchHalftone(copy, 384, 216).bits, graph->StretchCurrentImage(384, 216).bits);
+}
+
+TEST_F(GrabTest, FirstFramesArePixelForPixelThoseTheWholeStreamShows)
+{
+    // Beside the test clips: pictures that come out in another order than they go in (B
+    // pictures), a recording's second file that starts in the middle of a group of pictures, and
+    // a stream in 188-byte packets.
+    const std::string reordered = dir_ / "reordered.MTS";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=1 "
+                    "-c:v libx264 -preset veryfast -pix_fmt yuv420p -x264opts keyint=12:min-keyint=12:bframes=3:scenecut=0 "
+                    "-f mpegts -mpegts_m2ts_mode 1 " + ShellQuote(reordered)),
+              0);
+    const std::string whole = ReadFile(reordered);
+    const std::size_t middle = whole.size() / 2 / 192 * 192;
+    const std::string secondFile = dir_ / "00002.MTS";
+    WriteFile(secondFile, whole.substr(middle));
+    const std::string packets188 = dir_ / "packets188.ts";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -loglevel error -y -i " + ShellQuote(TestClips().interlaced1080) +
+                    " -map 0:v -c copy -f mpegts " + ShellQuote(packets188)),
+              0);
+    auto graph = platform::MediaGraph::Create();  // one graph for every clip, as a worker keeps it
+    ASSERT_TRUE(graph);
+    for (const std::string& clip : {TestClips().interlaced1080, TestClips().anamorphic1440, TestClips().progressive720,
+                                    TestClips().redOverBlue, reordered, secondFile, packets188}) {
+        ASSERT_TRUE(graph->RenderFile(clip)) << clip;
+        ASSERT_TRUE(graph->Pause(10s)) << clip << ": " << graph->FailureReason();
+        const platform::DeviceBitmap thumbnail = WholeStreamFrame(clip, 384, 216);
+        ASSERT_FALSE(thumbnail.bits.empty()) << clip;
+        EXPECT_TRUE(graph->StretchCurrentImage(384, 216).bits == thumbnail.bits) << clip;
+        const int width = graph->VideoWidth(), height = graph->VideoHeight();
+        EXPECT_TRUE(graph->StretchCurrentImage(width, height).bits == WholeStreamFrame(clip, width, height).bits) << clip;
+        graph->ReleaseFile();
+    }
+
+    // A first IDR picture too damaged to show alone: the whole stream is read for a frame (what
+    // it shows then depends on what the decoder's memory held before; the chain of earlier
+    // versions gave a picture that changed from one run to the next too).
+    std::string damaged = whole;
+    const std::size_t idr = damaged.find(std::string("\0\0\1\x65", 4));
+    ASSERT_NE(idr, std::string::npos);
+    damaged.replace(idr + 7, 8, 8, '\0');  // the slice header after its first fields
+    const std::string damagedIdr = dir_ / "damaged.MTS";
+    WriteFile(damagedIdr, damaged);
+    ASSERT_TRUE(graph->RenderFile(damagedIdr));
+    EXPECT_TRUE(graph->Pause(10s)) << graph->FailureReason();
+    EXPECT_TRUE(graph->HasVideo());
+}
+
+TEST_F(GrabTest, AGrabTakesFromACardTheBytesOfTheFirstPictureAndOnePieceAtMost)
+{
+    if (!CanMount())
+        GTEST_SKIP() << "this machine does not let the test mount a FUSE file system";
+    // Where the video's second picture starts, as ffmpeg's reader finds it: the first picture
+    // lies before it.
+    MakeDirs(dir_ / "card");
+    const std::string clip = CopyClip(TestClips().interlaced1080, "card/00000.MTS");
+    ASSERT_EQ(Shell("ffprobe -v error -select_streams v:0 -show_entries packet=pos -of csv=p=0 -read_intervals '%+#2' " +
+                    ShellQuote(clip) + " | grep -v '^$' | sed -n 2p > " + ShellQuote(dir_ / "second.txt")),
+              0);
+    const std::uint64_t secondPicture = std::stoull(ReadFile(dir_ / "second.txt"));
+    const std::uint64_t clipBytes = ReadFile(clip).size();
+    ASSERT_GT(clipBytes, secondPicture + 1024 * 1024);  // far more after it than one piece
+    settings::WriteThumbnails.Write(false);
+    FailingFs card(dir_ / "card", dir_ / "mounted");
+    ASSERT_TRUE(card.Mounted());
+    std::string why;
+    ASSERT_TRUE(GrabFirstFrame(dir_ / "mounted/00000.MTS", {}, &why)) << why;
+    // Its first packets, to tell a transport stream, then pieces of 128 KiB from the start, the
+    // last of which holds the start of the second picture: nothing of the end of the file (to
+    // find its length), and nothing read ahead.
+    const std::uint64_t piece = 128 * 1024, firstPackets = 3 * 192;
+    EXPECT_GE(card.BytesRead(), secondPicture);
+    EXPECT_LE(card.BytesRead(), firstPackets + (secondPicture / piece + 1) * piece);
+    // And the file is let go of once the picture is taken.
+    for (const auto& open : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        EXPECT_NE(std::filesystem::read_symlink(open.path(), error).string().rfind(dir_ / "mounted", 0), 0u);
+    }
+}
+
+TEST_F(GrabTest, TheNextClipOfACardIsReadToWhereTheFirstPictureOfTheOneBeforeEndedAndOnWhenItsIsLarger)
+{
+    if (!CanMount())
+        GTEST_SKIP() << "this machine does not let the test mount a FUSE file system";
+    // A first picture of many pieces (film grain at a high rate), and the test clip's of one.
+    MakeDirs(dir_ / "card");
+    const std::string big = dir_ / "card/00000.MTS";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=0.2 "
+                    "-vf noise=alls=20:allf=t -c:v libx264 -preset ultrafast -qp 26 -pix_fmt yuv420p -g 12 "
+                    "-f mpegts -mpegts_m2ts_mode 1 " + ShellQuote(big)),
+              0);
+    CopyClip(big, "card/00001.MTS");
+    const std::string small = CopyClip(TestClips().interlaced1080, "card/00002.MTS");
+    CopyClip(big, "card/00003.MTS");
+    // Where each clip's second picture starts, as ffmpeg's reader finds it.
+    auto secondPicture = [this](const std::string& clip) {
+        EXPECT_EQ(Shell("ffprobe -v error -select_streams v:0 -show_entries packet=pos -of csv=p=0 -read_intervals "
+                        "'%+#2' " + ShellQuote(clip) + " | grep -v '^$' | sed -n 2p > " + ShellQuote(dir_ / "pos.txt")),
+                  0);
+        return std::stoull(ReadFile(dir_ / "pos.txt"));
+    };
+    const std::uint64_t bigEnd = secondPicture(big), smallEnd = secondPicture(small);
+    ASSERT_LT(smallEnd + 256 * 1024, bigEnd);  // far smaller
+    settings::WriteThumbnails.Write(false);
+    platform::ClipFeed::ForgetExpectedEnd();
+    FailingFs card(dir_ / "card", dir_ / "mounted");
+    ASSERT_TRUE(card.Mounted());
+    auto grab = [&](const std::string& name, std::uint64_t& bytes) {
+        const std::uint64_t before = card.BytesRead();
+        std::string why;
+        std::unique_ptr<platform::DeviceBitmap> frame = GrabFirstFrame(dir_ / "mounted" + "/" + name, {}, &why);
+        EXPECT_TRUE(frame) << name << ": " << why;
+        bytes = card.BytesRead() - before;
+        return frame;
+    };
+    std::uint64_t first = 0, second = 0, afterSmall = 0, smallBytes = 0;
+    grab("00000.MTS", first);
+    const auto cut = grab("00001.MTS", second);
+    // The first clip in whole pieces; the second up to where the first's picture ended, a
+    // margin and a page at most, which holds its own.
+    const std::uint64_t piece = platform::ClipFeed::kPieceBytes;
+    EXPECT_GE(second, bigEnd);
+    EXPECT_LE(second, bigEnd + 192 + platform::ClipFeed::kExpectedEndMargin + 4096);
+    EXPECT_LT(second, first);
+    grab("00002.MTS", smallBytes);
+    EXPECT_LE(smallBytes, smallEnd + piece);
+    // After the small picture, a large one is read on past the expected end, whole.
+    const auto readOn = grab("00003.MTS", afterSmall);
+    EXPECT_GE(afterSmall, bigEnd);
+    EXPECT_LE(afterSmall, (bigEnd / piece + 2) * piece);
+    ASSERT_TRUE(cut && readOn);
+    const platform::DeviceBitmap whole = WholeStreamFrame(big, kGrabbedThumbnailWidth, kGrabbedThumbnailHeight);
+    ASSERT_FALSE(whole.bits.empty());
+    EXPECT_TRUE(cut->bits == whole.bits);
+    EXPECT_TRUE(readOn->bits == whole.bits);
+}
+
+TEST_F(GrabTest, ProgramsThatStartTheMediaFrameworkTogetherBuildItsPluginRegistryOnce)
+{
+    // Two grabs started at once on a machine whose registry is not yet built (as two grab workers
+    // after an install): one builds it while the other waits, then reads it.
+    const std::string registry = dir_ / "registry.bin";
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir_.Path().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
+    const std::string grab = "GST_REGISTRY=" + ShellQuote(registry) + " " + ShellQuote(MEDIA_GRAB_CHECK) + " " +
+                             ShellQuote(TestClips().interlaced1080);
+    ASSERT_EQ(Shell(grab + " > " + ShellQuote(dir_ / "one.txt") + " & " + grab + " > " + ShellQuote(dir_ / "two.txt") +
+                    "; wait"),
+              0);
+    int written = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t got; (got = read(watch, events, sizeof events)) > 0;)
+        for (char* at = events; at < events + got; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+            written += reinterpret_cast<inotify_event*>(at)->len > 0 &&
+                       std::string(reinterpret_cast<inotify_event*>(at)->name) == "registry.bin";
+    close(watch);
+    EXPECT_EQ(written, 1);
+    EXPECT_NE(ReadFile(dir_ / "one.txt").find("\nresult\n"), std::string::npos);
+    EXPECT_NE(ReadFile(dir_ / "two.txt").find("\nresult\n"), std::string::npos);
 }
 
 TEST(MediaGraphTest, PauseGivesUpWhenCancelled)

@@ -386,3 +386,32 @@ TEST_F(GrabPoolTest, ASlowCardOrAWorkerEndedFromOutsideCostsTheClipNothing)
     EXPECT_EQ(FailureRecords(), 1);
     generator.Stop();
 }
+
+TEST_F(GrabPoolTest, WorkersStartedAheadOfThePoolAreTheOnesItMakesThumbnailsWith)
+{
+    // As the program starts them before its window: the default worker command and slot count.
+    const ScopedEnv worker("VIEWMERE_GRAB_WORKER", GRAB_WORKER);
+    std::vector<int> before = ProcessTree(getpid());
+    CGrabPool::StartWorkersAhead();
+    std::vector<int> ahead = ProcessTree(getpid());
+    std::set<int> started(ahead.begin(), ahead.end());
+    for (int pid : before)
+        started.erase(pid);
+    ASSERT_EQ(started.size(), static_cast<std::size_t>(GrabPoolOptions::DefaultSlotCount()));
+
+    GrabPoolOptions options;  // the default worker command and number of slots
+    options.failureFolder = dir_ / "failed";
+    CThumbnailGenerator generator(options);
+    generator.WarmUp();
+    const std::vector<int> workers = WaitForWorkers(generator, started.size());
+    EXPECT_EQ(std::set<int>(workers.begin(), workers.end()), started);
+    std::set<std::string> clips;
+    for (int i = 0; i < 4; ++i) {
+        clips.insert(CopyClip("0000" + std::to_string(i) + ".MTS"));
+        generator.Enqueue(*clips.rbegin());
+    }
+    EXPECT_EQ(Collect(generator, clips), clips);
+    // No worker was started besides them.
+    const std::vector<int> now = ProcessTree(getpid());
+    EXPECT_EQ(now.size(), ahead.size());
+}

@@ -1,9 +1,17 @@
-#include "model/H264Stream.h"
+#include "platform/H264Stream.h"
+
+#include <algorithm>
 
 namespace h264 {
 namespace {
 
+constexpr int kNalTypeSlice = 1;
+constexpr int kNalTypeIdrSlice = 5;
 constexpr int kNalTypeSps = 7;
+constexpr int kNalTypePps = 8;
+// A slice header's fields up to its field flag, or a picture set's two ids, lie in its first
+// few bytes: 32 hold them with room to spare.
+constexpr std::size_t kSliceHeadBytes = 32;
 
 // Reads the bits of a sequence parameter set; a read past its end fails the whole set.
 class BitReader {
@@ -71,16 +79,16 @@ bool HasChromaFields(std::uint32_t profile)
     return false;
 }
 
-// Everything of a set before its VUI; false when the set ends first.
-bool SkipToVui(BitReader& bits)
+// A set's fields up to its frame_mbs_only_flag; false when the set ends first.
+bool ReadSetStart(BitReader& bits, SequenceSet& set)
 {
     const std::uint32_t profile = bits.Bits(8);
     bits.Bits(16);  // constraint flags and level
-    bits.Unsigned();  // the set's id
+    set.id = bits.Unsigned();
     if (HasChromaFields(profile)) {
         const std::uint32_t chroma = bits.Unsigned();
         if (chroma == 3)
-            bits.Flag();
+            set.separateColourPlanes = bits.Flag();
         bits.Unsigned();
         bits.Unsigned();
         bits.Flag();
@@ -89,7 +97,7 @@ bool SkipToVui(BitReader& bits)
                 if (bits.Flag() && !SkipScalingList(bits, i < 6 ? 16 : 64))
                     return false;
     }
-    bits.Unsigned();  // log2 of the largest frame number
+    const std::uint32_t frameNumBits = bits.Unsigned() + 4;  // log2 of the largest frame number
     const std::uint32_t orderType = bits.Unsigned();
     if (orderType == 0) {
         bits.Unsigned();
@@ -105,7 +113,18 @@ bool SkipToVui(BitReader& bits)
     bits.Flag();
     bits.Unsigned();  // width and height in macroblocks
     bits.Unsigned();
-    if (!bits.Flag())
+    set.framesOnly = bits.Flag();
+    set.frameNumberBits = static_cast<int>(std::min<std::uint32_t>(frameNumBits, 32));
+    return !bits.Failed();
+}
+
+// Everything of a set before its VUI; false when the set ends first.
+bool SkipToVui(BitReader& bits)
+{
+    SequenceSet set;
+    if (!ReadSetStart(bits, set))
+        return false;
+    if (!set.framesOnly)
         bits.Flag();  // frames and fields mixed
     bits.Flag();
     if (bits.Flag())
@@ -178,6 +197,55 @@ std::vector<std::uint8_t> Unescape(std::span<const std::uint8_t> nal)
     }
     rbsp.insert(rbsp.end(), nal.begin() + copied, nal.end());
     return rbsp;
+}
+
+std::optional<SequenceSet> ReadSequenceSet(std::span<const std::uint8_t> nal)
+{
+    const std::vector<std::uint8_t> rbsp = Unescape(nal);
+    BitReader bits(rbsp);
+    SequenceSet set;
+    if ((bits.Bits(8) & 0x1f) != kNalTypeSps || !ReadSetStart(bits, set) || set.id > 31 || set.frameNumberBits > 16)
+        return std::nullopt;
+    return set;
+}
+
+std::optional<PictureSet> ReadPictureSet(std::span<const std::uint8_t> nal)
+{
+    const std::vector<std::uint8_t> rbsp = Unescape(nal.first(std::min<std::size_t>(nal.size(), kSliceHeadBytes)));
+    BitReader bits(rbsp);
+    PictureSet set;
+    if ((bits.Bits(8) & 0x1f) != kNalTypePps)
+        return std::nullopt;
+    set.id = bits.Unsigned();
+    set.sequenceSet = bits.Unsigned();
+    if (bits.Failed() || set.id > 255 || set.sequenceSet > 31)
+        return std::nullopt;
+    return set;
+}
+
+std::optional<SliceStart> ReadSliceStart(std::span<const std::uint8_t> nal,
+                                         const std::function<const SequenceSet*(unsigned pictureSet)>& setOf)
+{
+    const std::vector<std::uint8_t> rbsp = Unescape(nal.first(std::min<std::size_t>(nal.size(), kSliceHeadBytes)));
+    BitReader bits(rbsp);
+    const std::uint32_t type = bits.Bits(8) & 0x1f;
+    if (type != kNalTypeSlice && type != kNalTypeIdrSlice)
+        return std::nullopt;
+    SliceStart slice;
+    slice.idr = type == kNalTypeIdrSlice;
+    slice.firstMacroblock = bits.Unsigned();
+    bits.Unsigned();  // slice type
+    const std::uint32_t pictureSet = bits.Unsigned();
+    const SequenceSet* set = bits.Failed() || pictureSet > 255 ? nullptr : setOf(pictureSet);
+    if (set == nullptr)
+        return std::nullopt;
+    if (set->separateColourPlanes)
+        bits.Bits(2);
+    bits.Bits(set->frameNumberBits);
+    slice.field = !set->framesOnly && bits.Flag();
+    if (bits.Failed())
+        return std::nullopt;
+    return slice;
 }
 
 std::optional<std::uint64_t> PictureTicks(std::span<const std::uint8_t> stream)
