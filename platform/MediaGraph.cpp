@@ -3,6 +3,7 @@
 #include "platform/BitmapStretch.h"
 #include "platform/ClipFeed.h"
 #include "platform/FileDescriptor.h"
+#include "platform/GstOwners.h"
 #include "platform/UserDirectories.h"
 
 #include <gst/app/gstappsink.h>
@@ -24,25 +25,6 @@
 
 namespace platform {
 namespace {
-
-// Owners of GStreamer references.
-struct ObjectUnref {
-    void operator()(gpointer object) const { gst_object_unref(object); }
-};
-struct MessageUnref {
-    void operator()(GstMessage* message) const { gst_message_unref(message); }
-};
-struct SampleUnref {
-    void operator()(GstSample* sample) const { gst_sample_unref(sample); }
-};
-struct CapsUnref {
-    void operator()(GstCaps* caps) const { gst_caps_unref(caps); }
-};
-template <typename T>
-using GstPtr = std::unique_ptr<T, ObjectUnref>;
-using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
-using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
-using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
 
 // The first start of the media framework after an install (or an upgrade of its plugins)
 // builds its plugin registry, loading every plugin installed: a second or so. Processes started
@@ -132,7 +114,7 @@ GstElement* MakeFrameSink()
     GstElement* sink = gst_element_factory_make("appsink", nullptr);
     if (sink == nullptr)
         return nullptr;
-    CapsPtr planar(gst_caps_from_string("video/x-raw,format=I420"));
+    GstCapsPtr planar(gst_caps_from_string("video/x-raw,format=I420"));
     g_object_set(sink, "caps", planar.get(), "sync", FALSE, "max-buffers", 1, "enable-last-sample", FALSE, nullptr);
     return sink;
 }
@@ -170,7 +152,7 @@ struct PictureChain {
         chain->pipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
         for (GstElement* element : elements)
             gst_bin_add(GST_BIN(chain->pipeline.get()), element);
-        CapsPtr coded(gst_caps_from_string("video/x-h264,stream-format=byte-stream"));
+        GstCapsPtr coded(gst_caps_from_string("video/x-h264,stream-format=byte-stream"));
         g_object_set(elements[0], "caps", coded.get(), "format", GST_FORMAT_TIME, nullptr);
         LimitDecoderThreads(elements[2]);
         if (!gst_element_link_many(elements[0], elements[1], elements[2], elements[3], elements[4], nullptr))
@@ -181,7 +163,7 @@ struct PictureChain {
     }
 
     // Decodes the pictures; the first one that came out, or null with the reason in `failure`.
-    SamplePtr Decode(const std::vector<MediaGraph::CodedPicture>& pictures, std::chrono::milliseconds limit,
+    GstSamplePtr Decode(const std::vector<MediaGraph::CodedPicture>& pictures, std::chrono::milliseconds limit,
                      const std::function<bool()>& cancelled, std::string& failure)
     {
         gst_element_set_state(pipeline.get(), GST_STATE_READY);  // what the last decode left goes
@@ -203,7 +185,7 @@ struct PictureChain {
                 failure = "cancelled";
                 return nullptr;
             }
-            MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 20 * GST_MSECOND, types));
+            GstMessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 20 * GST_MSECOND, types));
             if (!message)
                 continue;
             if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) {
@@ -214,7 +196,7 @@ struct PictureChain {
                     g_error_free(error);
                 return nullptr;
             }
-            SamplePtr sample(gst_app_sink_try_pull_preroll(GST_APP_SINK(sink), 0));
+            GstSamplePtr sample(gst_app_sink_try_pull_preroll(GST_APP_SINK(sink), 0));
             if (!sample)
                 failure = "the picture did not decode";
             return sample;
@@ -249,7 +231,7 @@ struct MediaGraph::Impl {
     bool noMorePads = false;         // guarded by padLock
     bool rendered = false;           // RenderFile built the pipeline
     std::string undecodedVideo;      // guarded by padLock: the type of a video stream left encoded
-    SamplePtr frame;
+    GstSamplePtr frame;
     int width = 0;
     int height = 0;
     std::string failure;             // guarded by padLock: written on the worker and streaming threads
@@ -388,7 +370,7 @@ struct MediaGraph::Impl {
     // unlinked and are dropped by the demuxer.
     void OnDemuxPad(GstPad* pad)
     {
-        CapsPtr caps(gst_pad_get_current_caps(pad));
+        GstCapsPtr caps(gst_pad_get_current_caps(pad));
         if (!caps)
             caps.reset(gst_pad_query_caps(pad, nullptr));
         std::lock_guard<std::mutex> guard(padLock);
@@ -417,7 +399,7 @@ struct MediaGraph::Impl {
     std::string NoFrameReason(GstBus* bus)
     {
         const auto types = static_cast<GstMessageType>(GST_MESSAGE_ELEMENT | GST_MESSAGE_WARNING);
-        while (MessagePtr message{gst_bus_pop_filtered(bus, types)}) {
+        while (GstMessagePtr message{gst_bus_pop_filtered(bus, types)}) {
             if (gst_is_missing_plugin_message(message.get())) {
                 char* what = gst_missing_plugin_message_get_description(message.get());
                 std::string reason = std::string("missing decoder: ") + (what != nullptr ? what : "?");
@@ -442,7 +424,7 @@ struct MediaGraph::Impl {
     // a fake sink, so no stream is left unlinked.
     void OnPadAdded(GstPad* pad)
     {
-        CapsPtr caps(gst_pad_get_current_caps(pad));
+        GstCapsPtr caps(gst_pad_get_current_caps(pad));
         if (!caps)
             caps.reset(gst_pad_query_caps(pad, nullptr));
         std::lock_guard<std::mutex> guard(padLock);
@@ -540,7 +522,7 @@ struct MediaGraph::Impl {
                 SetFailure("no H.264 video stream");
                 return Outcome::Failed;
             }
-            MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 20 * GST_MSECOND, types));
+            GstMessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 20 * GST_MSECOND, types));
             if (!message)
                 continue;
             switch (GST_MESSAGE_TYPE(message.get())) {
@@ -758,7 +740,7 @@ bool MediaGraph::DecodePictures(const std::vector<CodedPicture>& pictures, std::
         return false;
     }
     std::string failure;
-    SamplePtr sample = impl_->pictures->Decode(pictures, limit, cancelled, failure);
+    GstSamplePtr sample = impl_->pictures->Decode(pictures, limit, cancelled, failure);
     GstVideoInfo info;
     if (sample && (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample.get())) ||
                    GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_I420 || GST_VIDEO_INFO_WIDTH(&info) <= 0 ||

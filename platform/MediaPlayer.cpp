@@ -1,6 +1,7 @@
 #include "platform/MediaPlayer.h"
 
 #include "platform/FileSystem.h"
+#include "platform/GstOwners.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
@@ -16,24 +17,6 @@
 
 namespace platform {
 namespace {
-
-struct ObjectUnref {
-    void operator()(gpointer object) const { gst_object_unref(object); }
-};
-struct MessageUnref {
-    void operator()(GstMessage* message) const { gst_message_unref(message); }
-};
-struct SampleUnref {
-    void operator()(GstSample* sample) const { gst_sample_unref(sample); }
-};
-struct CapsUnref {
-    void operator()(GstCaps* caps) const { gst_caps_unref(caps); }
-};
-template <typename T>
-using GstPtr = std::unique_ptr<T, ObjectUnref>;
-using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
-using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
-using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
 
 // Bytes read from a file at a time, and how many may wait in the source before reading pauses.
 constexpr std::size_t kReadChunk = 256 * 1024;
@@ -58,7 +41,7 @@ std::string BaseName(const std::string& path)
 // A picture the appsink handed out, mapped for as long as it is held.
 class SampleFrame : public VideoFrame {
 public:
-    explicit SampleFrame(SamplePtr sample) : sample_(std::move(sample))
+    explicit SampleFrame(GstSamplePtr sample) : sample_(std::move(sample))
     {
         GstVideoInfo info;
         mapped_ = gst_video_info_from_caps(&info, gst_sample_get_caps(sample_.get())) &&
@@ -80,7 +63,7 @@ public:
     }
 
 private:
-    SamplePtr sample_;
+    GstSamplePtr sample_;
     GstVideoFrame frame_{};
     bool mapped_ = false;
 };
@@ -241,9 +224,9 @@ struct MediaPlayer::Impl {
         return !failure.empty();
     }
 
-    CapsPtr FrameCapsFor(int w, int h) const
+    GstCapsPtr FrameCapsFor(int w, int h) const
     {
-        return CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT,
+        return GstCapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT,
                                            std::max(2, w), "height", G_TYPE_INT, std::max(2, h), "pixel-aspect-ratio",
                                            GST_TYPE_FRACTION, 1, 1, nullptr));
     }
@@ -299,7 +282,7 @@ struct MediaPlayer::Impl {
     // server that is slow to answer) never holds up the owner.
     void OnPadAdded(GstPad* pad)
     {
-        CapsPtr caps(gst_pad_get_current_caps(pad));
+        GstCapsPtr caps(gst_pad_get_current_caps(pad));
         if (!caps)
             caps.reset(gst_pad_query_caps(pad, nullptr));
         const bool video = CapsNameStartsWith(caps.get(), "video/x-raw");
@@ -333,7 +316,7 @@ struct MediaPlayer::Impl {
         GstElement* deinterlace = Make("deinterlace");  // optional: interlaced clips comb without it
         GstElement* filter = Make("capsfilter");
         if (filter != nullptr) {
-            CapsPtr wanted = FrameCapsFor(w, h);
+            GstCapsPtr wanted = FrameCapsFor(w, h);
             g_object_set(filter, "caps", wanted.get(), nullptr);
         }
         const bool linked =
@@ -347,7 +330,7 @@ struct MediaPlayer::Impl {
         if (!linked && failure.empty())
             failure = "the picture cannot be shown (an element of the media framework is missing)";
         if (linked && (width != w || height != h)) {  // asked for another size meanwhile
-            CapsPtr wanted = FrameCapsFor(width, height);
+            GstCapsPtr wanted = FrameCapsFor(width, height);
             g_object_set(filter, "caps", wanted.get(), nullptr);
         }
     }
@@ -379,7 +362,7 @@ struct MediaPlayer::Impl {
         self->notifier->Notify();
     }
 
-    void Keep(SamplePtr sample)
+    void Keep(GstSamplePtr sample)
     {
         if (!sample)
             return;
@@ -395,12 +378,12 @@ struct MediaPlayer::Impl {
     }
     static GstFlowReturn OnPreroll(GstAppSink* sink, gpointer self)
     {
-        static_cast<Impl*>(self)->Keep(SamplePtr(gst_app_sink_pull_preroll(sink)));
+        static_cast<Impl*>(self)->Keep(GstSamplePtr(gst_app_sink_pull_preroll(sink)));
         return GST_FLOW_OK;
     }
     static GstFlowReturn OnSample(GstAppSink* sink, gpointer self)
     {
-        static_cast<Impl*>(self)->Keep(SamplePtr(gst_app_sink_pull_sample(sink)));
+        static_cast<Impl*>(self)->Keep(GstSamplePtr(gst_app_sink_pull_sample(sink)));
         return GST_FLOW_OK;
     }
 
@@ -530,7 +513,7 @@ struct MediaPlayer::Impl {
         if (stopped)
             return Now();
         if (bus)
-            while (MessagePtr message{gst_bus_pop(bus.get())})
+            while (GstMessagePtr message{gst_bus_pop(bus.get())})
                 NoteMessage(message.get());
         if (reader) {
             std::lock_guard<std::mutex> readerGuard(reader->lock);
@@ -645,7 +628,7 @@ void MediaPlayer::SetFrameSize(int width, int height)
             filter.reset(GST_ELEMENT(gst_object_ref(impl_->frameCaps)));
     }
     if (filter && !impl_->stopped) {
-        CapsPtr wanted = impl_->FrameCapsFor(width, height);
+        GstCapsPtr wanted = impl_->FrameCapsFor(width, height);
         g_object_set(filter.get(), "caps", wanted.get(), nullptr);
     }
 }

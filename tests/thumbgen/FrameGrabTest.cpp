@@ -2,6 +2,7 @@
 #include "platform/BitmapStretch.h"
 #include "platform/ClipFeed.h"
 #include "platform/FileSystem.h"
+#include "platform/GstOwners.h"
 #include "platform/MediaGraph.h"
 #include "settings/Settings.h"
 #include "support/CameraCard.h"
@@ -28,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -111,40 +113,43 @@ std::array<int, 3> ColourAt(const platform::DeviceBitmap& bitmap, int x, int y)
     return {p[2], p[1], p[0]};
 }
 
+// The first frame of `clip` through a file source and the elements named (ending in caps for
+// an appsink), mapped and handed to `use`; an empty bitmap when the chain shows none.
+platform::DeviceBitmap FirstFrameThrough(const std::string& clip, const std::string& elements,
+                                         const std::function<platform::DeviceBitmap(GstVideoFrame&, GstVideoInfo&)>& use)
+{
+    gst_init(nullptr, nullptr);
+    const platform::GstPtr<GstElement> pipeline(
+        gst_parse_launch(("filesrc location=\"" + clip + "\" ! " + elements + " ! appsink name=frame").c_str(), nullptr));
+    const platform::GstPtr<GstElement> sink(pipeline ? gst_bin_get_by_name(GST_BIN(pipeline.get()), "frame") : nullptr);
+    platform::DeviceBitmap result;
+    if (sink && gst_element_set_state(pipeline.get(), GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE &&
+        gst_element_get_state(pipeline.get(), nullptr, nullptr, 10 * GST_SECOND) == GST_STATE_CHANGE_SUCCESS) {
+        const platform::GstSamplePtr sample(gst_app_sink_try_pull_preroll(GST_APP_SINK(sink.get()), 0));
+        GstVideoInfo info;
+        GstVideoFrame frame;
+        if (sample && gst_video_info_from_caps(&info, gst_sample_get_caps(sample.get())) &&
+            gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample.get()), GST_MAP_READ)) {
+            result = use(frame, info);
+            gst_video_frame_unmap(&frame);
+        }
+    }
+    if (pipeline)
+        gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    return result;
+}
+
 // A clip's first frame converted to BGRx at its full size by GStreamer itself, then averaged to
 // 384 x 216.
 platform::DeviceBitmap ConvertedAndAveraged(const std::string& clip)
 {
-    gst_init(nullptr, nullptr);
-    GstElement* pipeline = gst_parse_launch(("filesrc location=\"" + clip +
-                                             "\" ! tsdemux ! h264parse ! avdec_h264 ! videoconvert ! "
-                                             "video/x-raw,format=BGRx ! appsink name=frame")
-                                                .c_str(),
-                                            nullptr);
-    platform::DeviceBitmap averaged;
-    GstElement* sink = pipeline != nullptr ? gst_bin_get_by_name(GST_BIN(pipeline), "frame") : nullptr;
-    if (sink != nullptr && gst_element_set_state(pipeline, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE &&
-        gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND) == GST_STATE_CHANGE_SUCCESS) {
-        GstSample* sample = gst_app_sink_try_pull_preroll(GST_APP_SINK(sink), 0);
-        GstVideoInfo info;
-        GstVideoFrame frame;
-        if (sample != nullptr && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-            gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-            const platform::PixelView view{static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                                           GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), info.width, info.height, true};
-            averaged = platform::StretchHalftone(view, 384, 216);
-            gst_video_frame_unmap(&frame);
-        }
-        if (sample != nullptr)
-            gst_sample_unref(sample);
-    }
-    if (sink != nullptr)
-        gst_object_unref(sink);
-    if (pipeline != nullptr) {
-        gst_element_set_state(pipeline, GST_STATE_NULL);
-        gst_object_unref(pipeline);
-    }
-    return averaged;
+    return FirstFrameThrough(clip, "tsdemux ! h264parse ! avdec_h264 ! videoconvert ! video/x-raw,format=BGRx",
+                             [](GstVideoFrame& frame, GstVideoInfo& info) {
+                                 const platform::PixelView view{
+                                     static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+                                     GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), info.width, info.height, true};
+                                 return platform::StretchHalftone(view, 384, 216);
+                             });
 }
 
 // The first frame as the chain of earlier versions showed it: the file read whole by a file
@@ -152,21 +157,9 @@ platform::DeviceBitmap ConvertedAndAveraged(const std::string& clip)
 // the size asked as the media graph stretches its frames. Empty when it shows none.
 platform::DeviceBitmap WholeStreamFrame(const std::string& clip, int width, int height)
 {
-    gst_init(nullptr, nullptr);
-    GstElement* pipeline = gst_parse_launch(("filesrc location=\"" + clip +
-                                             "\" ! tsdemux ! h264parse ! avdec_h264 max-threads=1 ! videoconvert ! "
-                                             "video/x-raw,format=I420 ! appsink name=frame")
-                                                .c_str(),
-                                            nullptr);
-    platform::DeviceBitmap stretched;
-    GstElement* sink = pipeline != nullptr ? gst_bin_get_by_name(GST_BIN(pipeline), "frame") : nullptr;
-    if (sink != nullptr && gst_element_set_state(pipeline, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE &&
-        gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND) == GST_STATE_CHANGE_SUCCESS) {
-        GstSample* sample = gst_app_sink_try_pull_preroll(GST_APP_SINK(sink), 0);
-        GstVideoInfo info;
-        GstVideoFrame frame;
-        if (sample != nullptr && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-            gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+    return FirstFrameThrough(
+        clip, "tsdemux ! h264parse ! avdec_h264 max-threads=1 ! videoconvert ! video/x-raw,format=I420",
+        [width, height](GstVideoFrame& frame, GstVideoInfo& info) {
             auto plane = [&frame](int component) {
                 return platform::PlaneView{static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_COMP_DATA(&frame, component)),
                                            GST_VIDEO_FRAME_COMP_STRIDE(&frame, component),
@@ -181,20 +174,9 @@ platform::DeviceBitmap WholeStreamFrame(const std::string& clip, int width, int 
             }
             format.fullRange = GST_VIDEO_INFO_COLORIMETRY(&info).range == GST_VIDEO_COLOR_RANGE_0_255;
             format.interlaced = GST_VIDEO_INFO_IS_INTERLACED(&info);
-            stretched = platform::StretchYcbcrHalftone(plane(GST_VIDEO_COMP_Y), plane(GST_VIDEO_COMP_U),
-                                                       plane(GST_VIDEO_COMP_V), format, width, height);
-            gst_video_frame_unmap(&frame);
-        }
-        if (sample != nullptr)
-            gst_sample_unref(sample);
-    }
-    if (sink != nullptr)
-        gst_object_unref(sink);
-    if (pipeline != nullptr) {
-        gst_element_set_state(pipeline, GST_STATE_NULL);
-        gst_object_unref(pipeline);
-    }
-    return stretched;
+            return platform::StretchYcbcrHalftone(plane(GST_VIDEO_COMP_Y), plane(GST_VIDEO_COMP_U),
+                                                  plane(GST_VIDEO_COMP_V), format, width, height);
+        });
 }
 
 }  // namespace
