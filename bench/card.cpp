@@ -20,6 +20,7 @@
 #include "model/AVCHDDoc.h"
 #include "platform/ChildProcess.h"
 #include "settings/Settings.h"
+#include "support/RunTool.h"
 #include "support/ScratchFolder.h"
 #include "support/SlowCard.h"
 #ifdef VIEWMERE_PROGRAM
@@ -46,13 +47,6 @@ constexpr int kClips = 200;
 constexpr int kSources = 4;
 constexpr int kBigCard = 4000;
 
-bool Run(const std::vector<std::string>& arguments)
-{
-    int status = 0;
-    return platform::RunProcess(arguments, std::chrono::minutes(10), {}, &status) == platform::ProcessOutcome::Exited &&
-           status == 0;
-}
-
 bool Exists(const std::string& path)
 {
     return access(path.c_str(), R_OK) == 0;
@@ -73,7 +67,7 @@ bool MakeSources(const std::string& cache)
         if (Exists(source))
             continue;
         const std::string partial = source + ".part";
-        if (!Run({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+        if (!bench::RunTool({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                   "testsrc2=size=1920x1080:rate=25:duration=3,hue=h=" + std::to_string(i * 90), "-f", "lavfi", "-i",
                   "sine=frequency=440:duration=3", "-vf", "noise=alls=20:allf=t", "-c:v", "libx264", "-preset",
                   "ultrafast", "-b:v", "20M", "-minrate", "20M", "-maxrate", "20M", "-bufsize", "8M", "-x264-params",
@@ -87,11 +81,11 @@ bool MakeSources(const std::string& cache)
 
 bool MakeCard(const std::string& cache, const std::string& card)
 {
-    if (!Run({"/bin/mkdir", "-p", card}))
+    if (!bench::RunTool({"/bin/mkdir", "-p", card}))
         return false;
     for (int i = 0; i < kClips; ++i) {
         const std::string clip = ClipName(card, i);
-        if (!Exists(clip) && !Run({"/bin/cp", cache + "/source" + std::to_string(i % kSources) + ".MTS", clip}))
+        if (!Exists(clip) && !bench::RunTool({"/bin/cp", cache + "/source" + std::to_string(i % kSources) + ".MTS", clip}))
             return false;
     }
     return true;
@@ -197,7 +191,7 @@ double ThumbnailerSeconds(const std::string& card, const std::string& scratch)
 {
     const auto start = Clock::now();
     for (int i = 0; i < kClips; ++i)
-        Run({"/usr/bin/ffmpegthumbnailer", "-s", "384", "-i", ClipName(card, i), "-o", scratch + "/thumbnailer.jpg"});
+        bench::RunTool({"/usr/bin/ffmpegthumbnailer", "-s", "384", "-i", ClipName(card, i), "-o", scratch + "/thumbnailer.jpg"});
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
@@ -205,7 +199,7 @@ double ThumbnailerSeconds(const std::string& card, const std::string& scratch)
 double BigCardMegabytes(const std::string& card, const std::string& scratch)
 {
     const std::string big = scratch + "/big";
-    Run({"/bin/mkdir", "-p", big});
+    bench::RunTool({"/bin/mkdir", "-p", big});
     const std::string picture = ThumbnailFilePath(ClipName(card, 0), false);
     for (int i = 0; i < kBigCard; ++i) {
         const std::string clip = ClipName(big, i);
@@ -295,7 +289,7 @@ Starts FirstFilesSeconds(const std::string& card, const std::string& scratch, co
                          bool registryBuilt)
 {
     const std::string home = scratch + "/first-files";
-    Run({"/bin/mkdir", "-p", home + "/config/Corvane/Viewmere", home + "/tmp"});
+    bench::RunTool({"/bin/mkdir", "-p", home + "/config/Corvane/Viewmere", home + "/tmp"});
     {
         std::ofstream settings(home + "/config/Corvane/Viewmere/settings.reg", std::ios::binary);
         settings << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Corvane\\Viewmere]\r\n"
@@ -333,7 +327,7 @@ double RegistryBuildSeconds(const std::string& scratch)
     const std::string registry = scratch + "/registry-alone.bin";
     const std::string command = "GST_REGISTRY='" + registry + "' " + GRAB_WORKER + " < /dev/null > /dev/null";
     const auto start = Clock::now();
-    Run({"/bin/sh", "-c", command});
+    bench::RunTool({"/bin/sh", "-c", command});
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
@@ -346,7 +340,7 @@ int main()
         return 1;
     const std::string cache = BENCH_CACHE;
     const std::string card = cache + "/card";
-    if (!Run({"/bin/mkdir", "-p", cache}) || !MakeSources(cache) || !MakeCard(cache, card)) {
+    if (!bench::RunTool({"/bin/mkdir", "-p", cache}) || !MakeSources(cache) || !MakeCard(cache, card)) {
         std::fprintf(stderr, "could not make the card under %s\n", cache.c_str());
         return 1;
     }
@@ -356,7 +350,7 @@ int main()
     // where a user's would be, built before anything is timed, as it is on a desktop that has
     // played or pictured a video before.
     setenv("GST_REGISTRY", (cache + "/gstreamer-registry.bin").c_str(), 1);
-    Run({"/bin/sh", "-c", std::string(GRAB_WORKER) + " < /dev/null"});
+    bench::RunTool({"/bin/sh", "-c", std::string(GRAB_WORKER) + " < /dev/null"});
 
     const CardRun all = OpenCard(card, scratch.Path(), 0);
     const CardRun one = OpenCard(card, scratch.Path(), 1);

@@ -9,6 +9,7 @@
 // Last line: (a) against (b), medians per clip.
 #include "platform/ChildProcess.h"
 #include "support/BenchTimer.h"
+#include "support/RunTool.h"
 #include "support/ScratchFolder.h"
 #include "thumbgen/StripCache.h"
 #include "thumbgen/ThumbnailGenerator.h"
@@ -29,19 +30,12 @@ constexpr int kClips = 50;
 constexpr int kFrames = 16;
 constexpr double kSeconds = 10.0;
 
-bool Run(const std::vector<std::string>& arguments)
-{
-    int status = 0;
-    return platform::RunProcess(arguments, std::chrono::minutes(10), {}, &status) == platform::ProcessOutcome::Exited &&
-           status == 0;
-}
-
 bool MakeSource(const std::string& source)
 {
     if (access(source.c_str(), R_OK) == 0)
         return true;
     const std::string partial = source + ".part", seconds = std::to_string(static_cast<int>(kSeconds));
-    return Run({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+    return bench::RunTool({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                 "testsrc2=size=1920x1080:rate=25:duration=" + seconds, "-f", "lavfi", "-i",
                 "sine=frequency=440:duration=" + seconds, "-vf", "noise=alls=20:allf=t", "-c:v", "libx264", "-preset",
                 "ultrafast", "-b:v", "20M", "-minrate", "20M", "-maxrate", "20M", "-bufsize", "8M", "-x264-params",
@@ -83,7 +77,7 @@ double FFmpegPerFrame(const std::string& clip, const std::string& out)
     for (int i = 0; i < kFrames; ++i) {
         char seek[32];
         std::snprintf(seek, sizeof seek, "%.3f", kSeconds * i / (kFrames - 1) * 0.999);
-        Run({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-ss", seek, "-i", clip, "-frames:v", "1", "-s",
+        bench::RunTool({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-ss", seek, "-i", clip, "-frames:v", "1", "-s",
              "384x216", out});
     }
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -99,7 +93,7 @@ int main()
     const std::string base = scratch.Path();
     setenv("XDG_CACHE_HOME", (base + "/cache").c_str(), 1);
     const std::string source = std::string(BENCH_CACHE) + "/source.MTS";
-    if (Run({"mkdir", "-p", BENCH_CACHE}), !MakeSource(source)) {
+    if (bench::RunTool({"mkdir", "-p", BENCH_CACHE}), !MakeSource(source)) {
         std::fprintf(stderr, "could not make the clip\n");
         return 1;
     }

@@ -8,6 +8,7 @@
 #include "platform/DesktopApps.h"
 #include "support/BenchTimer.h"
 #include "support/CameraJpeg.h"
+#include "support/RunTool.h"
 #include "support/ScratchFolder.h"
 
 #include <sys/stat.h>
@@ -21,11 +22,10 @@
 
 namespace {
 
+// A reference tool or the thumbnailer, given a minute.
 bool Run(const std::vector<std::string>& arguments)
 {
-    int status = -1;
-    return platform::RunProcess(arguments, std::chrono::minutes(1), {}, &status) == platform::ProcessOutcome::Exited &&
-           status == 0;
+    return bench::RunTool(arguments, std::chrono::minutes(1));
 }
 
 void Write(const std::string& path, const std::string& bytes)
