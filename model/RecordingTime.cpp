@@ -26,7 +26,6 @@ constexpr std::uint8_t kMdpmSignature[] = {'M', 'D', 'P', 'M'};
 constexpr std::uint8_t kTagZoneYearMonth = 0x18;
 constexpr std::uint8_t kTagDayTime = 0x19;
 constexpr std::size_t kEntrySize = 5;
-constexpr int kNalTypeSei = 6;
 constexpr int kSeiUserDataUnregistered = 5;
 
 // The camera's date is normally within the first few packets: one 16 KB read settles almost
@@ -147,7 +146,7 @@ RecordingTimeScan ScanUnit(Bytes stream, std::size_t begin, std::size_t end, boo
 {
     while (complete && end > begin && stream[end - 1] == 0)
         --end;  // the zero byte of a four-byte start code belongs to no unit
-    if (end <= begin || (stream[begin] & 0x1f) != kNalTypeSei)
+    if (end <= begin || (stream[begin] & 0x1f) != h264::kNalTypeSei)
         return {};
     return ScanSeiMessages(h264::Unescape(stream.subspan(begin, end - begin)), complete);
 }

@@ -5,11 +5,11 @@
 namespace ts {
 namespace {
 
-constexpr int kNalTypeIdrSlice = 5;
-constexpr int kNalTypeSei = 6;
-constexpr int kNalTypeSps = 7;
-constexpr int kNalTypePps = 8;
-constexpr int kNalTypeDelimiter = 9;
+using h264::kNalTypeDelimiter;
+using h264::kNalTypeIdrSlice;
+using h264::kNalTypePps;
+using h264::kNalTypeSei;
+using h264::kNalTypeSps;
 
 // Units that may start an access unit once the pictures of the one before are complete; a slice
 // may continue the picture before it, so one that starts a unit is never taken as its start.

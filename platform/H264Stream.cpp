@@ -5,10 +5,6 @@
 namespace h264 {
 namespace {
 
-constexpr int kNalTypeSlice = 1;
-constexpr int kNalTypeIdrSlice = 5;
-constexpr int kNalTypeSps = 7;
-constexpr int kNalTypePps = 8;
 // A slice header's fields up to its field flag, or a picture set's two ids, lie in its first
 // few bytes: 32 hold them with room to spare.
 constexpr std::size_t kSliceHeadBytes = 32;

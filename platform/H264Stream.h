@@ -11,6 +11,14 @@
 // given.
 namespace h264 {
 
+// NAL unit types (the low five bits of a unit's first byte).
+inline constexpr int kNalTypeSlice = 1;
+inline constexpr int kNalTypeIdrSlice = 5;
+inline constexpr int kNalTypeSei = 6;
+inline constexpr int kNalTypeSps = 7;
+inline constexpr int kNalTypePps = 8;
+inline constexpr int kNalTypeDelimiter = 9;
+
 // Index of the next 00 00 01 at or after `from`, or the size when there is none.
 std::size_t FindStartCode(std::span<const std::uint8_t> stream, std::size_t from);
 
