@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -23,6 +24,11 @@ struct SlowCard::State {
     fuse* session = nullptr;
     std::thread loop;
     std::chrono::steady_clock::time_point mounted = std::chrono::steady_clock::now();
+    // The card's single queue: reads are served one at a time, in the order they came.
+    std::mutex queue;
+    std::condition_variable next;
+    std::uint64_t taken = 0;   // guarded by queue: tickets handed to reads that came
+    std::uint64_t served = 0;  // guarded by queue: tickets of reads that were served
     mutable std::mutex lock;
     std::vector<Read> reads;  // guarded by lock
 
@@ -75,11 +81,15 @@ int Open(const char* path, fuse_file_info* file)
     return 0;
 }
 
-// The loop serves one request at a time, so each read waits for the one before: the card's
-// single queue.
+// Reads take the card's queue one at a time, each waiting for the one before. Names, attributes
+// and opens are answered at once by the loop's other threads: a card's directory is read once
+// and then served from memory by the kernel, and a file's opening asks the card for nothing.
 int ReadPiece(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* file)
 {
     SlowCard::State& card = Card();
+    std::unique_lock<std::mutex> inQueue(card.queue);
+    const std::uint64_t ticket = card.taken++;
+    card.next.wait(inQueue, [&] { return card.served == ticket; });
     const auto start = std::chrono::steady_clock::now();
     const auto transfer = std::chrono::duration<double>(static_cast<double>(size) / card.speed.bytesPerSecond);
     const auto done = start + card.speed.perRequest + std::chrono::duration_cast<std::chrono::steady_clock::duration>(transfer);
@@ -91,10 +101,13 @@ int ReadPiece(const char* path, char* buffer, size_t size, off_t offset, fuse_fi
     std::this_thread::sleep_until(done - std::chrono::microseconds(200));
     while (std::chrono::steady_clock::now() < done) {
     }
+    const double at = std::chrono::duration<double>(std::chrono::steady_clock::now() - card.mounted).count();
+    ++card.served;
+    inQueue.unlock();
+    card.next.notify_all();
     if (got < 0)
         return -error;
     const double asked = std::chrono::duration<double>(start - card.mounted).count();
-    const double at = std::chrono::duration<double>(std::chrono::steady_clock::now() - card.mounted).count();
     std::lock_guard<std::mutex> guard(card.lock);
     card.reads.push_back({path, static_cast<std::uint64_t>(offset), static_cast<std::uint32_t>(got),
                           static_cast<int>(fuse_get_context()->pid), asked, at});
@@ -145,8 +158,8 @@ SlowCard::SlowCard(const std::string& source, const std::string& mountPoint, Spe
     }
     state_->mounted = std::chrono::steady_clock::now();
     state_->loop = std::thread([session = state_->session] {
-        prctl(PR_SET_TIMERSLACK, 1);  // this thread's sleeps end when asked, not up to 50 us later
-        fuse_loop(session);
+        prctl(PR_SET_TIMERSLACK, 1);  // the loop's sleeps end when asked, not up to 50 us later
+        fuse_loop_mt(session, 0);
     });
 }
 
