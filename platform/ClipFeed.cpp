@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 
 namespace platform {
 
@@ -23,15 +24,39 @@ void ClipFeed::ForgetExpectedEnd()
     expectedEnd.store(0, std::memory_order_relaxed);
 }
 
-std::size_t ClipFeed::PieceBytes() const
+namespace {
+
+// Where the pieces are expected to end, in whole pages: where the first picture of the clip
+// before ended, and the margin; 0 before the first.
+std::uint64_t ExpectedCut()
 {
     const std::uint64_t expected = expectedEnd.load(std::memory_order_relaxed);
     if (expected == 0)
+        return 0;
+    return (expected + ClipFeed::kExpectedEndMargin + kPageBytes - 1) / kPageBytes * kPageBytes;
+}
+
+}  // namespace
+
+std::size_t ClipFeed::PieceBytes() const
+{
+    const std::uint64_t cut = ExpectedCut();
+    if (cut == 0)
         return kPieceBytes;
-    const std::uint64_t cut = (expected + kExpectedEndMargin + kPageBytes - 1) / kPageBytes * kPageBytes;
     if (cut <= offset_ || cut - offset_ >= kPieceBytes)
         return kPieceBytes;  // short of it, or past it already: a picture larger than expected
     return static_cast<std::size_t>(cut - offset_);
+}
+
+bool ClipFeed::NamesTransportStream(const std::string& path)
+{
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+        return false;
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == "mts" || extension == "m2ts" || extension == "ts";
 }
 
 bool ClipFeed::Open(const std::string& path)
@@ -43,32 +68,38 @@ bool ClipFeed::Open(const std::string& path)
     // Read ahead, a card would be asked for bytes past the first picture; the pieces are sized
     // for it instead.
     posix_fadvise(file_.Get(), 0, 0, POSIX_FADV_RANDOM);
-    // Only the first packets are read here: the pieces are read while the graph waits for its
-    // frame, within the time it is given for it (a card that stops answering costs no more).
-    head_.resize(kProbeBytes);
-    bool failed = false;
-    head_.resize(ReadAt(file_.Get(), head_.data(), head_.size(), 0, failed));
-    if (failed) {
-        Close();
-        return false;
-    }
-    if (const std::optional<ts::PacketLayout> layout = Layout())
-        firstPicture_.emplace(*layout);
+    abandoned_.store(false, std::memory_order_release);
+    deadline_ = std::chrono::steady_clock::time_point::max();
     return true;
 }
 
 void ClipFeed::Close()
 {
+    Finish();
     file_ = FileDescriptor();
-    head_.clear();
+    layout_.reset();
     firstPicture_.reset();
     offset_ = 0;
     cut_ = false;
 }
 
-std::optional<ts::PacketLayout> ClipFeed::Layout() const
+void ClipFeed::Finish()
 {
-    return ts::DetectLayout(head_);
+    turn_.Give();
+}
+
+bool ClipFeed::AwaitTurn()
+{
+    return turn_.Held() || turn_.Take(file_.Get(), deadline_, abandoned_);
+}
+
+bool ClipFeed::TellPackets(std::span<const std::uint8_t> first)
+{
+    layout_ = ts::DetectLayout(first);
+    if (!layout_)
+        return false;
+    firstPicture_.emplace(*layout_);
+    return true;
 }
 
 ClipFeed::Piece ClipFeed::Next(std::uint8_t* buffer, std::size_t& bytes)
@@ -76,18 +107,25 @@ ClipFeed::Piece ClipFeed::Next(std::uint8_t* buffer, std::size_t& bytes)
     bytes = 0;
     if (!file_ || cut_)
         return Piece::End;
+    if (!AwaitTurn())
+        return Piece::Failed;
     bool failed = false;
     bytes = ReadAt(file_.Get(), buffer, PieceBytes(), offset_, failed);
-    if (failed)
+    if (failed || (offset_ == 0 && !TellPackets({buffer, bytes}))) {
+        Finish();
         return Piece::Failed;
-    if (bytes == 0)
+    }
+    if (bytes == 0) {
+        Finish();
         return Piece::End;
+    }
     if (firstPicture_ && firstPicture_->Add({buffer, bytes}) == ts::FirstPictureEnd::State::Found) {
         // The cut may fall in a packet that began in the piece before: the demuxer drops the
         // part of it that it was given, as it does any packet cut off by the end.
         cut_ = true;
+        Finish();
         // What the finder had to read: up to the end of the packet that starts the next unit.
-        expectedEnd.store(firstPicture_->End() + Layout()->stride, std::memory_order_relaxed);
+        expectedEnd.store(firstPicture_->End() + layout_->stride, std::memory_order_relaxed);
         bytes = static_cast<std::size_t>(std::max(firstPicture_->End(), offset_) - offset_);
         if (bytes == 0)
             return Piece::End;

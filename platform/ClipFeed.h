@@ -1,7 +1,10 @@
 #pragma once
+#include "platform/CardTurn.h"
 #include "platform/FileDescriptor.h"
 #include "platform/FirstPicture.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -23,23 +26,32 @@ namespace platform {
 // the piece that reaches where the clip before's first picture ended (and a little more) is cut
 // there, rather than read whole past it. A first picture larger than that is read on in whole
 // pieces.
+//
+// The pieces are read in the card's turn (CardTurn), taken before the first and given back after
+// the last: the grabs of other workers read their clips before or after, not between. Nothing is
+// read when the clip is opened: the first piece tells the packets apart, and every read waits
+// within the time the graph gives the clip.
 class ClipFeed {
 public:
     // 128 KiB: one request of a card's reader, and of the kernel's reads through FUSE.
     static constexpr std::size_t kPieceBytes = 128 * 1024;
     // Read past where the clip before's first picture ended, for a picture a little larger.
     static constexpr std::size_t kExpectedEndMargin = 16 * 1024;
-    // Enough of the start to tell a transport stream: three packets.
-    static constexpr std::size_t kProbeBytes = 3 * 192;
+    // Whether a file of this name is fed as a transport stream (.MTS, .M2TS, .TS): other files
+    // go to automatic plugging without a read.
+    static bool NamesTransportStream(const std::string& path);
 
-    // Opens a regular file and reads its first packets; false when it cannot be opened or read.
+    // Opens a regular file without reading it; false when it cannot be opened.
     bool Open(const std::string& path);
     void Close();
-    // The packets of a transport stream in the first bytes, if it is one.
-    std::optional<ts::PacketLayout> Layout() const;
+    // Until when the pieces may wait for the card's turn.
+    void SetDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
+    // Ends a wait for the card's turn at once, from any thread: the graph is stopping.
+    void Abandon() { abandoned_.store(true, std::memory_order_release); }
 
     enum class Piece { Bytes, End, Failed };
-    // The next piece, into `buffer` of kPieceBytes; `bytes` receives how many.
+    // The next piece, into `buffer` of kPieceBytes; `bytes` receives how many. A first piece that
+    // holds no transport stream fails.
     Piece Next(std::uint8_t* buffer, std::size_t& bytes);
 
     // Forgets where the first pictures of the clips before ended (a card of other clips).
@@ -49,11 +61,21 @@ private:
     // Bytes of the piece that starts at offset_.
     std::size_t PieceBytes() const;
 
+    // The card's turn for the next read; false when it was not given in time.
+    bool AwaitTurn();
+    // The packets in the first piece: the picture's finder is set for them.
+    bool TellPackets(std::span<const std::uint8_t> first);
+    // Gives the card's turn back: the clip's bytes are all read.
+    void Finish();
+
     FileDescriptor file_;
-    std::vector<std::uint8_t> head_;  // the first packets
+    std::optional<ts::PacketLayout> layout_;
     std::uint64_t offset_ = 0;
     bool cut_ = false;  // the first picture's bytes are all given
     std::optional<ts::FirstPictureEnd> firstPicture_;
+    CardTurn turn_;
+    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+    std::atomic<bool> abandoned_{false};
 };
 
 }  // namespace platform

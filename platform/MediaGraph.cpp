@@ -297,12 +297,12 @@ struct MediaGraph::Impl {
         return true;
     }
 
-    // The clip's file for the direct chain, with its first packets read; true when it holds a
-    // transport stream.
+    // The clip's file for the direct chain, unread; true when it is named as a transport
+    // stream (one that holds none fails at its first piece, and decodebin takes it then).
     bool OpenFeed(const std::string& file)
     {
         std::lock_guard<std::mutex> guard(feedLock);
-        return feed.Open(file) && feed.Layout().has_value();
+        return ClipFeed::NamesTransportStream(file) && feed.Open(file);
     }
     void CloseFeed()
     {
@@ -666,7 +666,13 @@ bool MediaGraph::Pause(std::chrono::milliseconds limit, const std::function<bool
     }
     impl_->SetFailure("");
     const auto deadline = std::chrono::steady_clock::now() + limit;
+    {
+        std::lock_guard<std::mutex> guard(impl_->feedLock);
+        impl_->feed.SetDeadline(deadline);
+    }
     Impl::Outcome outcome = impl_->WaitForFrame(deadline, cancelled);
+    // A piece still waiting for the card's turn stops waiting: the graph is done with the feed.
+    impl_->feed.Abandon();
     // The direct chain found no frame: decodebin tries the clip again and names what is missing.
     if (outcome == Impl::Outcome::Failed && impl_->chain == Impl::Chain::Direct) {
         impl_->ResetForFile(impl_->path);

@@ -31,6 +31,7 @@ struct FailingFs::State {
     std::uint64_t holdAt = UINT64_MAX;
     bool holding = false;
     std::string failing;
+    std::vector<FailingFs::Read> reads;  // guarded by lock: in the order they came
 
     std::string Real(const char* path) const { return source + path; }
 
@@ -92,11 +93,12 @@ int Open(const char* path, fuse_file_info* file)
     return 0;
 }
 
-int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* file)
+int ReadPiece(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* file)
 {
     FailingFs::State& fs = Fs();
     {
         std::unique_lock<std::mutex> guard(fs.lock);
+        fs.reads.push_back({path, static_cast<std::uint64_t>(offset)});
         if (fs.pulled)
             return -EIO;
         const char* name = std::strrchr(path, '/');
@@ -142,7 +144,7 @@ FailingFs::FailingFs(const std::string& source, const std::string& mountPoint) :
         ops.getattr = GetAttr;
         ops.readdir = ReadDir;
         ops.open = Open;
-        ops.read = Read;
+        ops.read = ReadPiece;
         ops.release = ReleaseFile;
         ops.statfs = StatFs;
         return ops;
@@ -159,7 +161,8 @@ FailingFs::FailingFs(const std::string& source, const std::string& mountPoint) :
         state_->session = nullptr;
         return;
     }
-    state_->loop = std::thread([session = state_->session] { fuse_loop(session); });
+    // Calls are answered on threads of their own: a read held does not hold the others.
+    state_->loop = std::thread([session = state_->session] { fuse_loop_mt(session, 0); });
 }
 
 FailingFs::~FailingFs()
@@ -223,6 +226,12 @@ std::uint64_t FailingFs::BytesRead() const
 {
     std::lock_guard<std::mutex> guard(state_->lock);
     return state_->read;
+}
+
+std::vector<FailingFs::Read> FailingFs::Reads() const
+{
+    std::lock_guard<std::mutex> guard(state_->lock);
+    return state_->reads;
 }
 
 bool CanMount()

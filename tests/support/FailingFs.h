@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -30,6 +31,12 @@ public:
     bool Holding() const;
     void Release();
     std::uint64_t BytesRead() const;
+    // Every read asked for, in the order it came (before it was held or failed).
+    struct Read {
+        std::string path;  // from the mount's root ("/00000.MTS")
+        std::uint64_t offset = 0;
+    };
+    std::vector<Read> Reads() const;
 
     struct State;
 

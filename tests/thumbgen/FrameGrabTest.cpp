@@ -841,3 +841,64 @@ TEST_F(GrabTest, Mp4ClipsOfH264AndH265AreGrabbedBothWays)
         EXPECT_TRUE(p[2] > 200 && p[1] > 200 && p[0] < 60);
     }
 }
+
+TEST_F(GrabTest, TwoGrabsOnOneCardReadTheirClipsInTurnsAndNothingWhenOpening)
+{
+    if (!CanMount())
+        GTEST_SKIP() << "this machine does not let the test mount a FUSE file system";
+    // Two clips whose first pictures take several pieces each.
+    MakeDirs(dir_ / "card");
+    const std::string first = dir_ / "card/00000.MTS";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=0.2 "
+                    "-vf noise=alls=20:allf=t -c:v libx264 -preset ultrafast -qp 26 -pix_fmt yuv420p -g 12 "
+                    "-f mpegts -mpegts_m2ts_mode 1 " + ShellQuote(first)),
+              0);
+    CopyClip(first, "card/00001.MTS");
+    settings::WriteThumbnails.Write(false);
+    platform::ClipFeed::ForgetExpectedEnd();
+    FailingFs card(dir_ / "card", dir_ / "mounted");
+    ASSERT_TRUE(card.Mounted());
+    // The first grab is held by the card after its first piece, with the card's turn.
+    card.HoldAfter(platform::ClipFeed::kPieceBytes);
+    std::unique_ptr<platform::DeviceBitmap> frames[2];
+    std::string why[2];
+    auto grab = [&](int clip) {
+        frames[clip] = GrabFirstFrame(dir_ / "mounted" + "/0000" + std::to_string(clip) + ".MTS", {}, &why[clip]);
+    };
+    std::thread holder(grab, 0);
+    for (int wait = 0; wait < 1000 && !card.Holding(); ++wait)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(card.Holding());
+    std::thread waiter(grab, 1);
+    // The second grab opens its clip and waits for the turn without asking the card for a byte.
+    std::this_thread::sleep_for(500ms);
+    auto readsOf = [&](const std::string& name) {
+        std::vector<std::uint64_t> offsets;
+        for (const FailingFs::Read& read : card.Reads())
+            if (read.path == name)
+                offsets.push_back(read.offset);
+        return offsets;
+    };
+    EXPECT_TRUE(readsOf("/00001.MTS").empty());
+    card.Release();
+    holder.join();
+    waiter.join();
+    ASSERT_TRUE(frames[0]) << why[0];
+    ASSERT_TRUE(frames[1]) << why[1];
+    // Every read of the first clip came before the second's first, each clip's reads in order
+    // and once each.
+    const std::vector<FailingFs::Read> reads = card.Reads();
+    const auto secondStarts = std::find_if(reads.begin(), reads.end(), [](const auto& r) { return r.path == "/00001.MTS"; });
+    EXPECT_TRUE(std::none_of(secondStarts, reads.end(), [](const auto& r) { return r.path == "/00000.MTS"; }));
+    for (const std::string name : {"/00000.MTS", "/00001.MTS"}) {
+        const std::vector<std::uint64_t> offsets = readsOf(name);
+        ASSERT_FALSE(offsets.empty()) << name;
+        EXPECT_EQ(offsets.front(), 0u) << name;
+        EXPECT_TRUE(std::is_sorted(offsets.begin(), offsets.end()) &&
+                    std::adjacent_find(offsets.begin(), offsets.end()) == offsets.end())
+            << name;
+    }
+    const platform::DeviceBitmap whole = WholeStreamFrame(first, kGrabbedThumbnailWidth, kGrabbedThumbnailHeight);
+    EXPECT_TRUE(frames[0]->bits == whole.bits);
+    EXPECT_TRUE(frames[1]->bits == whole.bits);
+}
