@@ -9,6 +9,7 @@
 #include "thumbgen/GrabFailureRecord.h"
 #include "thumbgen/GrabWorker.h"
 #include "thumbgen/GrabWorkerProtocol.h"
+#include "thumbgen/PictureStore.h"
 #include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/StripCache.h"
 #include "thumbgen/StripCollector.h"
@@ -81,16 +82,6 @@ std::string Seconds(std::chrono::milliseconds limit)
     return std::to_string(limit.count() / 1000) + " seconds";
 }
 
-// A picture the worker sent, checked as a file read from disk would be.
-bool AcceptPicture(const std::string& clipPath, std::vector<std::uint8_t> bytes, CJpegPicture& picture)
-{
-    std::string problem;
-    if (picture.Adopt(std::move(bytes), CRgbImage::kMaxThumbnailPixels, problem))
-        return true;
-    LogEvent("Grab worker sent a damaged picture for [%s]: %s", clipPath.c_str(), problem.c_str());
-    return false;
-}
-
 }  // namespace
 
 struct CGrabPool::Shared {
@@ -98,6 +89,7 @@ struct CGrabPool::Shared {
     GrabPoolOptions options;
     CGrabFailureRecord failures;
     CStripFiles strips;
+    CPictureStore store;  // the workers' answers, stored while the workers go on
     mutable std::mutex lock;
     std::condition_variable changed;
     std::vector<std::unique_ptr<Slot>> slots;  // fixed once the threads run
@@ -112,7 +104,7 @@ struct CGrabPool::Shared {
     std::set<std::string> endedFromOutside;
 
     Shared(std::shared_ptr<ThumbnailQueue> q, GrabPoolOptions o)
-        : queue(std::move(q)), options(std::move(o)), failures(options.failureFolder), strips(options.stripFolder)
+        : queue(std::move(q)), options(std::move(o)), failures(options.failureFolder), strips(options.stripFolder), store(queue)
     {
     }
     bool Cancelled() const { return cancel.load(std::memory_order_acquire) || queue->StopRequested(); }
@@ -197,6 +189,10 @@ void NoteStartFailure(Shared& shared, const std::string& why)
 
 enum class Handover { Taken, WorkerFailed, NoWorker, Cancelled };
 
+// How a slot's job ended: done (the slot ends its request), put back in the queue for another
+// try, or answered and handed to the picture store (which ends the request once it is stored).
+enum class JobEnd { Done, PutBack, Stored };
+
 // Waits for one record of the given kind before the start limit.
 grab_protocol::ReadOutcome AwaitRecord(Shared& shared, Slot& slot, grab_protocol::RecordKind kind)
 {
@@ -273,16 +269,6 @@ void ReplaceWorker(Shared& shared, Slot& slot, const std::string& clipPath, cons
     StartWorker(shared, slot);
 }
 
-void StorePicture(Shared& shared, const std::string& clipPath, CJpegPicture picture)
-{
-    if (GetWriteThumbnails())
-        WriteThumbnailFile(clipPath, picture);
-    ShareGrabbedThumbnail(clipPath, picture);
-    ThumbnailResult result(std::move(picture));
-    result.scale = GrabbedPictureScaleOf(result.jpeg.width, result.jpeg.height);
-    shared.queue->StoreResult(clipPath, std::move(result));
-}
-
 // A worker ended from outside while on a clip costs the clip nothing: the clip goes back in the
 // queue for a fresh worker. Ended from outside on it again, before it was answered (the
 // out-of-memory killer may end a worker for what the clip makes it do), it is handled as any
@@ -305,9 +291,8 @@ OutsideEnd PutBackAfterOutsideEnd(Shared& shared, Slot& slot, const ThumbnailQue
     return putBack ? OutsideEnd::PutBack : OutsideEnd::FolderClosed;
 }
 
-// The answer of a worker that acknowledged the clip, within the grab limit from then; false when
-// the clip was put back in the queue instead.
-bool ReadAnswer(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
+// The answer of a worker that acknowledged the clip, within the grab limit from then.
+JobEnd ReadAnswer(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
 {
     const std::string& clipPath = job.path;
     const auto deadline = std::chrono::steady_clock::now() + shared.options.grabLimit;
@@ -320,27 +305,27 @@ bool ReadAnswer(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
             break;
         case grab_protocol::ReadOutcome::Cancelled:
             StopWorker(slot);  // stopping: the clip is not held against
-            return true;
+            return JobEnd::Done;
         case grab_protocol::ReadOutcome::TimedOut:
             ReplaceWorker(shared, slot, clipPath,
                           "took more than " + Seconds(shared.options.grabLimit) + " and was killed");
-            return true;
+            return JobEnd::Done;
         case grab_protocol::ReadOutcome::Closed: {
             const int status = slot.worker.Kill();
             switch (PutBackAfterOutsideEnd(shared, slot, job, status)) {
             case OutsideEnd::PutBack:
-                return false;
+                return JobEnd::PutBack;
             case OutsideEnd::FolderClosed:
-                return true;
+                return JobEnd::Done;
             case OutsideEnd::No:
                 ReplaceWorker(shared, slot, clipPath, Describe(status), status);
-                return true;
+                return JobEnd::Done;
             }
-            return true;
+            return JobEnd::Done;
         }
         case grab_protocol::ReadOutcome::Malformed:
             ReplaceWorker(shared, slot, clipPath, "sent a malformed answer");
-            return true;
+            return JobEnd::Done;
         }
         if (record.kind == grab_protocol::RecordKind::LogLine) {
             const std::string line(record.payload.begin(), record.payload.end());
@@ -352,17 +337,11 @@ bool ReadAnswer(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
             break;
         } else {
             ReplaceWorker(shared, slot, clipPath, "sent a malformed answer");
-            return true;
+            return JobEnd::Done;
         }
     }
-    CJpegPicture accepted;
-    if (!picture.empty() && AcceptPicture(clipPath, std::move(picture), accepted))
-        StorePicture(shared, clipPath, std::move(accepted));
-    else
-        shared.queue->StoreResult(clipPath, ThumbnailResult::Failure(picture.empty() && !why.empty()
-                                                                          ? why
-                                                                          : "the grab worker sent no usable picture"));
-    return true;
+    shared.store.Add(job, std::move(picture), std::move(why));
+    return JobEnd::Stored;
 }
 
 // A worker still starting would keep the clip it was given until it is ready, while the clips
@@ -382,8 +361,8 @@ bool PutBackUntilWorkerReady(Shared& shared, Slot& slot, const ThumbnailQueue::R
     return true;
 }
 
-// Makes the clip's picture in the slot's worker; false when the clip was put back instead.
-bool GrabInWorker(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
+// Makes the clip's picture in the slot's worker.
+JobEnd GrabInWorker(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
 {
     const std::string& clipPath = job.path;
     // A worker that died between clips is replaced before it is given one.
@@ -391,16 +370,16 @@ bool GrabInWorker(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job
     if (slot.worker.Running() && slot.worker.Ended(status))
         StopWorker(slot);
     if (PutBackUntilWorkerReady(shared, slot, job))
-        return false;
+        return JobEnd::PutBack;
     // A worker that failed before it took the clip is replaced by a fresh one.
     Handover handover = Handover::WorkerFailed;
     for (int attempt = 0; attempt < kStartFailuresAllowed && handover == Handover::WorkerFailed; ++attempt)
         handover = HandOver(shared, slot, job);
     if (handover == Handover::Taken) {
         slot.onAClip.store(true);
-        const bool answered = ReadAnswer(shared, slot, job);
+        const JobEnd answered = ReadAnswer(shared, slot, job);
         slot.onAClip.store(false);
-        if (answered) {
+        if (answered != JobEnd::PutBack) {
             std::lock_guard<std::mutex> guard(shared.lock);
             shared.endedFromOutside.erase(clipPath);  // its next try starts afresh
         }
@@ -409,7 +388,7 @@ bool GrabInWorker(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job
         std::lock_guard<std::mutex> one(shared.inProcessGrab);
         GrabWithMediaFramework(*shared.queue, clipPath);
     }
-    return true;
+    return JobEnd::Done;
 }
 
 // A worker that failed on a strip costs the strip only: nothing is remembered against the clip.
@@ -464,16 +443,15 @@ void ReadStripAnswer(Shared& shared, Slot& slot, CStripCollector& strip)
     }
 }
 
-// Makes a strip in the slot's worker, else in this process; false when it was put back in the
-// queue instead.
-bool MakeStripOfRecording(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
+// Makes a strip in the slot's worker, else in this process.
+JobEnd MakeStripOfRecording(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
 {
     CStripCollector strip(*shared.queue, *job.strip, shared.strips);
     int status = 0;
     if (slot.worker.Running() && slot.worker.Ended(status))
         StopWorker(slot);
     if (PutBackUntilWorkerReady(shared, slot, job))
-        return false;
+        return JobEnd::PutBack;
     Handover handover = Handover::WorkerFailed;
     for (int attempt = 0; attempt < kStartFailuresAllowed && handover == Handover::WorkerFailed; ++attempt)
         handover = HandOver(shared, slot, job);
@@ -485,25 +463,25 @@ bool MakeStripOfRecording(Shared& shared, Slot& slot, const ThumbnailQueue::Requ
         std::lock_guard<std::mutex> one(shared.inProcessGrab);
         strip.MakeHere([&shared] { return shared.Cancelled(); });
     }
-    return true;
+    return JobEnd::Done;
 }
 
-// Makes the clip's thumbnail; false when the clip was put back in the queue instead.
-bool MakeThumbnail(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
+// Makes the clip's thumbnail.
+JobEnd MakeThumbnail(Shared& shared, Slot& slot, const ThumbnailQueue::Request& job)
 {
     if (job.strip)
         return MakeStripOfRecording(shared, slot, job);
     const std::string& clipPath = job.path;
     if (LoadStoredThumbnail(*shared.queue, clipPath) || job.storedOnly)
-        return true;
+        return JobEnd::Done;
     if (settings::UseFFmpeg.Read()) {
         GrabWithFFmpeg(*shared.queue, clipPath);
-        return true;
+        return JobEnd::Done;
     }
     if (shared.failures.HasFailed(clipPath)) {
         // Logged when it failed; tried again once the clip changes.
         shared.queue->StoreResult(clipPath, ThumbnailResult::Failure("held back after a failure until the clip changes"));
-        return true;
+        return JobEnd::Done;
     }
     return GrabInWorker(shared, slot, job);
 }
@@ -532,13 +510,13 @@ void SlotMain(std::shared_ptr<Shared> shared, Slot* slot)
             break;
         const ThumbnailQueue::Request job = slot->job;
         guard.unlock();
-        bool done = true;
+        JobEnd end = JobEnd::Done;
         try {
-            done = MakeThumbnail(*shared, *slot, job);
+            end = MakeThumbnail(*shared, *slot, job);
         } catch (const std::exception& error) {
             LogEvent("Failed to make thumbnail for [%s]: %s", job.path.c_str(), error.what());
         }
-        if (done)
+        if (end == JobEnd::Done)
             shared->queue->Finished(job);
         guard.lock();
         slot->busy = false;
@@ -687,7 +665,8 @@ bool CGrabPool::Stop(std::chrono::milliseconds limit)
         else
             thread.detach();  // it holds what it uses; its grab was told to give up
     }
-    return ended;
+    // The answers in before the slots ended are stored, and their requests ended.
+    return shared_->store.Drain(limit) && ended;
 }
 
 std::vector<int> CGrabPool::WorkerPids(bool onAClipOnly) const
