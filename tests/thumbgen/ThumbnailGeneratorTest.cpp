@@ -5,6 +5,8 @@
 #include "support/TempDir.h"
 #include "platform/FileSystem.h"
 #include "settings/Settings.h"
+#include "thumbgen/PictureStore.h"
+#include "thumbgen/SharedThumbnails.h"
 #include "thumbgen/ThumbnailFile.h"
 #include "thumbgen/ThumbnailGenerator.h"
 
@@ -17,6 +19,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <future>
+#include <map>
 #include <thread>
 
 using namespace testing_support;
@@ -396,4 +399,46 @@ TEST_F(ThumbnailFileFixture, UseFFmpegIsReadForEveryClip)
     settings::FFmpegExe.Write(dir_ / "no-ffmpeg-here");
     generator.Enqueue(dir_ / "b.MTS");
     EXPECT_TRUE(waitForLine("Failed to run ffmpeg with \"" + (dir_ / "no-ffmpeg-here") + "\" -i \"" + (dir_ / "b.MTS")));
+}
+
+// What the grab workers answered, stored behind the slots' backs: each picture checked, written
+// beside its clip and to the shared cache and handed out, each failure with its reason, and
+// every request ended once the store is drained.
+TEST_F(ThumbnailFileFixture, WorkersAnswersAreStoredWithTheirFilesAndReasonsAndTheirRequestsEnd)
+{
+    const ScopedEnv cache("XDG_CACHE_HOME", dir_ / "cache");
+    settings::WriteThumbnails.Write(true);
+    auto queue = std::make_shared<ThumbnailQueue>();
+    const std::vector<std::string> clips = {dir_ / "card/00000.MTS", dir_ / "card/00001.MTS", dir_ / "card/00002.MTS"};
+    for (const std::string& clip : clips) {
+        WriteFile(clip, "clip");
+        queue->Enqueue(clip);
+    }
+    std::vector<ThumbnailQueue::Request> requests(3);
+    for (ThumbnailQueue::Request& request : requests)
+        ASSERT_TRUE(queue->TakeNext(request));
+    {
+        CPictureStore store(queue);
+        const std::string picture = SolidJpeg(384, 216, 10, 200, 30);
+        store.Add(requests[0], std::vector<std::uint8_t>(picture.begin(), picture.end()), "");
+        store.Add(requests[1], {'n', 'o', 't', ' ', 'a', ' ', 'J', 'P', 'E', 'G'}, "");
+        store.Add(requests[2], {}, "no video stream");
+        EXPECT_TRUE(store.Drain(20s));
+        EXPECT_EQ(queue->PendingCount(), 0u);
+    }
+    std::map<std::string, ThumbnailResult> results;
+    std::string path;
+    ThumbnailResult result;
+    while (queue->TakeResult(path, result))
+        results[path] = std::move(result);
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[clips[0]].jpeg.width, 384);
+    EXPECT_TRUE(results[clips[0]].failure.empty());
+    EXPECT_TRUE(platform::FileExists(ThumbnailFilePath(clips[0], false)));
+    EXPECT_TRUE(platform::FileExists(SharedThumbnailPath(SharedThumbnailUri(clips[0]), "large")) ||
+                platform::FileExists(SharedThumbnailPath(SharedThumbnailUri(clips[0]), "x-large")));
+    EXPECT_EQ(results[clips[1]].failure, "the grab worker sent no usable picture");
+    EXPECT_FALSE(platform::FileExists(ThumbnailFilePath(clips[1], false)));
+    EXPECT_EQ(results[clips[2]].failure, "no video stream");
+    EXPECT_TRUE(Contains(TakeLogMessages(), "Grab worker sent a damaged picture for [" + clips[1] + "]"));
 }
