@@ -155,6 +155,15 @@ platform::DeviceBitmap ConvertedAndAveraged(const std::string& clip)
 // The first frame as the chain of earlier versions showed it: the file read whole by a file
 // source, then demuxer, parser, one-thread decoder and converter to planar 4:2:0; stretched to
 // the size asked as the media graph stretches its frames. Empty when it shows none.
+// A clip whose first picture takes several pieces of a card: film grain at a high rate. The
+// command's exit status.
+int MakeClipOfLargePictures(const std::string& path)
+{
+    return Shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=0.2 "
+                 "-vf noise=alls=20:allf=t -c:v libx264 -preset ultrafast -qp 26 -pix_fmt yuv420p -g 12 "
+                 "-f mpegts -mpegts_m2ts_mode 1 " + ShellQuote(path));
+}
+
 platform::DeviceBitmap WholeStreamFrame(const std::string& clip, int width, int height)
 {
     return FirstFrameThrough(
@@ -493,10 +502,7 @@ TEST_F(GrabTest, TheNextClipOfACardIsReadToWhereTheFirstPictureOfTheOneBeforeEnd
     // A first picture of many pieces (film grain at a high rate), and the test clip's of one.
     MakeDirs(dir_ / "card");
     const std::string big = dir_ / "card/00000.MTS";
-    ASSERT_EQ(Shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=0.2 "
-                    "-vf noise=alls=20:allf=t -c:v libx264 -preset ultrafast -qp 26 -pix_fmt yuv420p -g 12 "
-                    "-f mpegts -mpegts_m2ts_mode 1 " + ShellQuote(big)),
-              0);
+    ASSERT_EQ(MakeClipOfLargePictures(big), 0);
     CopyClip(big, "card/00001.MTS");
     const std::string small = CopyClip(TestClips().interlaced1080, "card/00002.MTS");
     CopyClip(big, "card/00003.MTS");
@@ -849,10 +855,7 @@ TEST_F(GrabTest, TwoGrabsOnOneCardReadTheirClipsInTurnsAndNothingWhenOpening)
     // Two clips whose first pictures take several pieces each.
     MakeDirs(dir_ / "card");
     const std::string first = dir_ / "card/00000.MTS";
-    ASSERT_EQ(Shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=0.2 "
-                    "-vf noise=alls=20:allf=t -c:v libx264 -preset ultrafast -qp 26 -pix_fmt yuv420p -g 12 "
-                    "-f mpegts -mpegts_m2ts_mode 1 " + ShellQuote(first)),
-              0);
+    ASSERT_EQ(MakeClipOfLargePictures(first), 0);
     CopyClip(first, "card/00001.MTS");
     settings::WriteThumbnails.Write(false);
     platform::ClipFeed::ForgetExpectedEnd();
