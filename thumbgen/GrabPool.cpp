@@ -262,9 +262,10 @@ void ReplaceWorker(Shared& shared, Slot& slot, const std::string& clipPath, cons
         LogEvent("Grab worker %s while making the thumbnail of [%s]; the clip is not held against", what.c_str(),
                  clipPath.c_str());
     } else {
+        // Remembered before it is logged: whoever reads the line finds the clip's record.
+        shared.failures.Add(clipPath, what);
         LogEvent("Grab worker %s while making the thumbnail of [%s]; a new worker takes over", what.c_str(),
                  clipPath.c_str());
-        shared.failures.Add(clipPath, what);
     }
     StartWorker(shared, slot);
 }
