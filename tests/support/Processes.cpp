@@ -64,6 +64,15 @@ std::vector<int> ProcessTree(int pid)
     return tree;
 }
 
+std::vector<int> ChildProcesses(int pid)
+{
+    std::vector<int> children;
+    for (const int other : Numbers("/proc"))
+        if (ParentOf(other) == pid)
+            children.push_back(other);
+    return children;
+}
+
 std::vector<std::string> OpenFilesBelow(const std::vector<int>& pids, const std::string& folder)
 {
     std::vector<std::string> open;
