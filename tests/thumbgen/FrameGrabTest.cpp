@@ -152,9 +152,6 @@ platform::DeviceBitmap ConvertedAndAveraged(const std::string& clip)
                              });
 }
 
-// The first frame as the chain of earlier versions showed it: the file read whole by a file
-// source, then demuxer, parser, one-thread decoder and converter to planar 4:2:0; stretched to
-// the size asked as the media graph stretches its frames. Empty when it shows none.
 // A clip whose first picture takes several pieces of a card: film grain at a high rate. The
 // command's exit status.
 int MakeClipOfLargePictures(const std::string& path)
@@ -164,6 +161,9 @@ int MakeClipOfLargePictures(const std::string& path)
                  "-f mpegts -mpegts_m2ts_mode 1 " + ShellQuote(path));
 }
 
+// The first frame as the chain of earlier versions showed it: the file read whole by a file
+// source, then demuxer, parser, one-thread decoder and converter to planar 4:2:0; stretched to
+// the size asked as the media graph stretches its frames. Empty when it shows none.
 platform::DeviceBitmap WholeStreamFrame(const std::string& clip, int width, int height)
 {
     return FirstFrameThrough(
