@@ -48,6 +48,21 @@ std::size_t ClipFeed::PieceBytes() const
     return static_cast<std::size_t>(cut - offset_);
 }
 
+void ClipFeed::AskAheadForExpectedPieces(std::size_t firstBytes)
+{
+    const std::uint64_t cut = ExpectedCut();
+    // Pieces can be queued only where the kernel reads the file through its cache, as the first
+    // piece just was; elsewhere they are read one by one in the turn.
+    if (cut <= firstBytes || !FirstPageCached(file_.Get()))
+        return;
+    for (std::uint64_t at = firstBytes; at < cut; at += kPieceBytes) {
+        const std::uint64_t piece = std::min<std::uint64_t>(kPieceBytes, cut - at);
+        posix_fadvise(file_.Get(), static_cast<off_t>(at), static_cast<off_t>(piece), POSIX_FADV_WILLNEED);
+    }
+    askedUpTo_ = cut;
+    Finish();
+}
+
 bool ClipFeed::NamesTransportStream(const std::string& path)
 {
     const std::size_t dot = path.rfind('.');
@@ -80,6 +95,7 @@ void ClipFeed::Close()
     layout_.reset();
     firstPicture_.reset();
     offset_ = 0;
+    askedUpTo_ = 0;
     cut_ = false;
 }
 
@@ -107,7 +123,7 @@ ClipFeed::Piece ClipFeed::Next(std::uint8_t* buffer, std::size_t& bytes)
     bytes = 0;
     if (!file_ || cut_)
         return Piece::End;
-    if (!AwaitTurn())
+    if (offset_ >= askedUpTo_ && !AwaitTurn())
         return Piece::Failed;
     bool failed = false;
     bytes = ReadAt(file_.Get(), buffer, PieceBytes(), offset_, failed);
@@ -119,6 +135,8 @@ ClipFeed::Piece ClipFeed::Next(std::uint8_t* buffer, std::size_t& bytes)
         Finish();
         return Piece::End;
     }
+    if (offset_ == 0)
+        AskAheadForExpectedPieces(bytes);  // before the piece is looked through: the card waits
     if (firstPicture_ && firstPicture_->Add({buffer, bytes}) == ts::FirstPictureEnd::State::Found) {
         // The cut may fall in a packet that began in the piece before: the demuxer drops the
         // part of it that it was given, as it does any packet cut off by the end.

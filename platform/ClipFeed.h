@@ -17,8 +17,8 @@ namespace platform {
 // The bytes of a clip as the media graph's transport-stream chain is given them, read the way a
 // card serves them best. A card in a reader answers one request at a time, each costing about a
 // millisecond on top of its bytes: the clip is read in pieces of kPieceBytes, in order, each
-// one request, and nothing is read ahead of what the chain asks for. Read so, a grab takes from
-// the card what its first picture needs and one piece at most beyond.
+// one request, and nothing is read past where its first picture is expected to end. Read so, a
+// grab takes from the card what its first picture needs and one piece at most beyond.
 //
 // The feed ends right after the bytes of the stream's first picture (see ts::FirstPictureEnd)
 // where they can be told, so that not even the decoder's next pictures are read. The clips of
@@ -28,7 +28,13 @@ namespace platform {
 // pieces.
 //
 // The pieces are read in the card's turn (CardTurn), taken before the first and given back after
-// the last: the grabs of other workers read their clips before or after, not between. Nothing is
+// the last: the grabs of other workers read their clips before or after, not between.
+//
+// Asked one after the other, each piece would wait for the answer to the one before, and the card
+// would rest between them. Once the first piece shows a stream, the pieces up to where its first
+// picture is expected to end are asked at once, and the kernel queues them for the card in order.
+// The turn goes back as soon as they are queued: the next grab's reads queue behind them, and the
+// card goes from one clip to the next without waiting for either grab. Nothing is
 // read when the clip is opened: the first piece tells the packets apart, and every read waits
 // within the time the graph gives the clip.
 class ClipFeed {
@@ -65,12 +71,15 @@ private:
     bool AwaitTurn();
     // The packets in the first piece: the picture's finder is set for them.
     bool TellPackets(std::span<const std::uint8_t> first);
+    // Asks the card at once for the pieces after the first, up to the expected end.
+    void AskAheadForExpectedPieces(std::size_t firstBytes);
     // Gives the card's turn back: the clip's bytes are all read.
     void Finish();
 
     FileDescriptor file_;
     std::optional<ts::PacketLayout> layout_;
     std::uint64_t offset_ = 0;
+    std::uint64_t askedUpTo_ = 0;  // pieces below it are queued with the card: read without the turn
     bool cut_ = false;  // the first picture's bytes are all given
     std::optional<ts::FirstPictureEnd> firstPicture_;
     CardTurn turn_;

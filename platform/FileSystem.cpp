@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -325,6 +326,19 @@ std::size_t ReadAt(int fd, void* buffer, std::size_t wanted, std::uint64_t offse
         got += static_cast<std::size_t>(n);
     }
     return got;
+}
+
+bool FirstPageCached(int fd)
+{
+    const long pageBytes = sysconf(_SC_PAGESIZE);
+    // A shared mapping shows the page cache itself; a file read past the cache refuses one.
+    void* page = mmap(nullptr, static_cast<std::size_t>(pageBytes), PROT_READ, MAP_SHARED, fd, 0);
+    if (page == MAP_FAILED)
+        return false;
+    unsigned char resident = 0;
+    const bool cached = mincore(page, static_cast<std::size_t>(pageBytes), &resident) == 0 && (resident & 1) != 0;
+    munmap(page, static_cast<std::size_t>(pageBytes));
+    return cached;
 }
 
 FilePtr OpenRegularFile(const std::string& path)

@@ -97,6 +97,10 @@ FileDescriptor OpenRegularDescriptor(const std::string& path);
 // Reads up to `wanted` bytes at `offset`, as many reads as it takes; fewer only at the end of
 // the file or on an error, which sets `failed` (a card pulled mid-read). The bytes read.
 std::size_t ReadAt(int fd, void* buffer, std::size_t wanted, std::uint64_t offset, bool& failed);
+// Whether the kernel holds the first page of the open file in its page cache: true once it was
+// read through the cache, false for a file whose reads go past the cache (direct I/O) or whose
+// first page was never read or was let go of. Nothing is read to tell.
+bool FirstPageCached(int fd);
 
 bool FileExists(const std::string& path);
 // Copies a file to a new name; never replaces an existing file (false then). A copy that fails

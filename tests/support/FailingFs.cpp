@@ -31,6 +31,7 @@ struct FailingFs::State {
     std::uint64_t holdAt = UINT64_MAX;
     bool holding = false;
     std::string failing;
+    bool cached = false;
     std::vector<FailingFs::Read> reads;  // guarded by lock: in the order they came
 
     std::string Real(const char* path) const { return source + path; }
@@ -55,7 +56,7 @@ void* Init(fuse_conn_info*, fuse_config* config)
     config->entry_timeout = 0;
     config->attr_timeout = 0;
     config->negative_timeout = 0;
-    config->direct_io = 1;
+    config->direct_io = Fs().cached ? 0 : 1;
     return fuse_get_context()->private_data;
 }
 
@@ -89,7 +90,7 @@ int Open(const char* path, fuse_file_info* file)
     if (fd < 0)
         return -errno;
     file->fh = static_cast<std::uint64_t>(fd);
-    file->direct_io = 1;
+    file->direct_io = Fs().cached ? 0 : 1;
     return 0;
 }
 
@@ -134,9 +135,11 @@ int StatFs(const char* path, struct statvfs* info)
 
 }  // namespace
 
-FailingFs::FailingFs(const std::string& source, const std::string& mountPoint) : state_(std::make_unique<State>())
+FailingFs::FailingFs(const std::string& source, const std::string& mountPoint, Pages pages)
+    : state_(std::make_unique<State>())
 {
     state_->source = source;
+    state_->cached = pages == Pages::Cached;
     state_->mountPoint = mountPoint;
     static fuse_operations operations = [] {
         fuse_operations ops{};

@@ -13,7 +13,10 @@ namespace testing_support {
 // ended). Unmounted when it goes. Mounting needs /dev/fuse and the right to mount.
 class FailingFs {
 public:
-    FailingFs(const std::string& source, const std::string& mountPoint);
+    // Reads go past the kernel's page cache, each to the file system, unless it is asked to keep
+    // the file's pages (as a card's own file system does, read ahead when asked).
+    enum class Pages { PastTheCache, Cached };
+    FailingFs(const std::string& source, const std::string& mountPoint, Pages pages = Pages::PastTheCache);
     ~FailingFs();
     FailingFs(const FailingFs&) = delete;
     FailingFs& operator=(const FailingFs&) = delete;

@@ -161,6 +161,31 @@ int MakeClipOfLargePictures(const std::string& path)
                  "-f mpegts -mpegts_m2ts_mode 1 " + ShellQuote(path));
 }
 
+// A card folder of `count` copies of a clip made by MakeClipOfLargePictures, 00000.MTS on, without
+// thumbnail files written beside them. The first one's path; empty when it could not be made.
+std::string MakeCardOfLargePictures(const std::string& card, int count)
+{
+    MakeDirs(card);
+    const std::string first = card + "/00000.MTS";
+    if (MakeClipOfLargePictures(first) != 0)
+        return {};
+    for (int i = 1; i < count; ++i)
+        if (Shell("cp " + ShellQuote(first) + " " + ShellQuote(card + "/0000" + std::to_string(i) + ".MTS")) != 0)
+            return {};
+    settings::WriteThumbnails.Write(false);
+    return first;
+}
+
+// The offsets of a card's reads of one file, in the order they came.
+std::vector<std::uint64_t> OffsetsReadOf(const FailingFs& card, const std::string& name)
+{
+    std::vector<std::uint64_t> offsets;
+    for (const FailingFs::Read& read : card.Reads())
+        if (read.path == name)
+            offsets.push_back(read.offset);
+    return offsets;
+}
+
 // The first frame as the chain of earlier versions showed it: the file read whole by a file
 // source, then demuxer, parser, one-thread decoder and converter to planar 4:2:0; stretched to
 // the size asked as the media graph stretches its frames. Empty when it shows none.
@@ -854,11 +879,8 @@ TEST_F(GrabTest, TwoGrabsOnOneCardReadTheirClipsInTurnsAndNothingWhenOpening)
     if (!CanMount())
         GTEST_SKIP() << "this machine does not let the test mount a FUSE file system";
     // Two clips whose first pictures take several pieces each.
-    MakeDirs(dir_ / "card");
-    const std::string first = dir_ / "card/00000.MTS";
-    ASSERT_EQ(MakeClipOfLargePictures(first), 0);
-    CopyClip(first, "card/00001.MTS");
-    settings::WriteThumbnails.Write(false);
+    const std::string first = MakeCardOfLargePictures(dir_ / "card", 2);
+    ASSERT_FALSE(first.empty());
     platform::ClipFeed::ForgetExpectedEnd();
     FailingFs card(dir_ / "card", dir_ / "mounted");
     ASSERT_TRUE(card.Mounted());
@@ -876,13 +898,7 @@ TEST_F(GrabTest, TwoGrabsOnOneCardReadTheirClipsInTurnsAndNothingWhenOpening)
     std::thread waiter(grab, 1);
     // The second grab opens its clip and waits for the turn without asking the card for a byte.
     std::this_thread::sleep_for(500ms);
-    auto readsOf = [&](const std::string& name) {
-        std::vector<std::uint64_t> offsets;
-        for (const FailingFs::Read& read : card.Reads())
-            if (read.path == name)
-                offsets.push_back(read.offset);
-        return offsets;
-    };
+    auto readsOf = [&card](const std::string& name) { return OffsetsReadOf(card, name); };
     EXPECT_TRUE(readsOf("/00001.MTS").empty());
     card.Release();
     holder.join();
@@ -905,4 +921,56 @@ TEST_F(GrabTest, TwoGrabsOnOneCardReadTheirClipsInTurnsAndNothingWhenOpening)
     const platform::DeviceBitmap whole = WholeStreamFrame(first, kGrabbedThumbnailWidth, kGrabbedThumbnailHeight);
     EXPECT_TRUE(frames[0]->bits == whole.bits);
     EXPECT_TRUE(frames[1]->bits == whole.bits);
+}
+
+TEST_F(GrabTest, AGrabAsksForTheBytesOfItsPictureAtOnceAndQueuedSoLetsTheNextGrabInBehindThem)
+{
+    if (!CanMount())
+        GTEST_SKIP() << "this machine does not let the test mount a FUSE file system";
+    const std::string first = MakeCardOfLargePictures(dir_ / "card", 3);
+    ASSERT_FALSE(first.empty());
+    const platform::DeviceBitmap whole = WholeStreamFrame(first, kGrabbedThumbnailWidth, kGrabbedThumbnailHeight);
+    for (const FailingFs::Pages pages : {FailingFs::Pages::Cached, FailingFs::Pages::PastTheCache}) {
+        const bool cached = pages == FailingFs::Pages::Cached;
+        SCOPED_TRACE(cached ? "read through the page cache" : "read past the page cache");
+        // Where the first picture ends is learnt from a clip before, as on a card.
+        platform::ClipFeed::ForgetExpectedEnd();
+        ASSERT_TRUE(GrabFirstFrame(first, {}, nullptr));
+        FailingFs card(dir_ / "card", dir_ / "mounted", pages);
+        ASSERT_TRUE(card.Mounted());
+        // The card answers the first piece, then holds every read.
+        card.HoldAfter(platform::ClipFeed::kPieceBytes);
+        auto readsOf = [&card](const std::string& name) { return OffsetsReadOf(card, name); };
+        std::unique_ptr<platform::DeviceBitmap> frames[2];
+        std::string why[2];
+        auto grab = [&](int clip) {
+            frames[clip] = GrabFirstFrame(dir_ / "mounted" + "/0000" + std::to_string(clip + 1) + ".MTS", {}, &why[clip]);
+        };
+        std::thread holder(grab, 0);
+        for (int wait = 0; wait < 1000 && !card.Holding(); ++wait)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(card.Holding());
+        std::thread next(grab, 1);
+        // Queued, the pieces leave the turn to the next grab, whose first read comes while they
+        // are held; asked one at a time, the turn stays until they are read.
+        for (int wait = 0; wait < 300 && readsOf("/00002.MTS").empty(); ++wait)
+            std::this_thread::sleep_for(10ms);
+        const std::vector<std::uint64_t> askedWhileHeld = readsOf("/00001.MTS");
+        EXPECT_EQ(readsOf("/00002.MTS").empty(), !cached);
+        card.Release();
+        holder.join();
+        next.join();
+        ASSERT_TRUE(frames[0]) << why[0];
+        ASSERT_TRUE(frames[1]) << why[1];
+        EXPECT_TRUE(frames[0]->bits == whole.bits);
+        EXPECT_TRUE(frames[1]->bits == whole.bits);
+        // Each piece is read once; through the cache, every piece the picture needed was asked
+        // before the first of them was answered.
+        const std::vector<std::uint64_t> all = readsOf("/00001.MTS");
+        EXPECT_EQ(std::set<std::uint64_t>(all.begin(), all.end()).size(), all.size());
+        if (cached) {
+            EXPECT_EQ(askedWhileHeld, all);
+            EXPECT_GT(all.size(), 2u);
+        }
+    }
 }
