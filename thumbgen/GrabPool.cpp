@@ -31,7 +31,10 @@
 
 namespace {
 
-constexpr int kMaxSlots = 4;
+constexpr int kMaxDecodingSlots = 4;
+// One slot more than decode at once: a grab from a card spends most of its time waiting for the
+// card, and a worker reads there while the others decode.
+constexpr int kMaxSlots = kMaxDecodingSlots + 1;
 // Workers that fail before they take a clip, one after the other, before none is started again.
 constexpr int kStartFailuresAllowed = 2;
 
@@ -93,6 +96,9 @@ struct CGrabPool::Shared {
     mutable std::mutex lock;
     std::condition_variable changed;
     std::vector<std::unique_ptr<Slot>> slots;  // fixed once the threads run
+    // The slots before it decode; the one from it on, when there is one, reads from cards while
+    // they do, and takes no clip that is wanted at once.
+    std::size_t readingSlot = 0;
     std::vector<std::thread> threads;
     bool stopping = false;
     std::atomic<bool> cancel{false};
@@ -551,7 +557,7 @@ void CGrabPool::StartWorkersAhead()
 int GrabPoolOptions::DefaultSlotCount()
 {
     const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp(static_cast<int>(cores), 1, kMaxSlots);
+    return std::clamp(static_cast<int>(cores), 1, kMaxDecodingSlots);
 }
 
 namespace {
@@ -588,9 +594,12 @@ CGrabPool::CGrabPool(std::shared_ptr<ThumbnailQueue> queue, GrabPoolOptions opti
 {
     if (shared_->options.workerCommand.empty())
         shared_->options.workerCommand = GrabPoolOptions::DefaultWorkerCommand();
-    if (shared_->options.slots <= 0)
-        shared_->options.slots = GrabPoolOptions::DefaultSlotCount();
+    // Only the default size has a slot for reading: a size asked for is that many slots alike.
+    const bool defaultSize = shared_->options.slots <= 0;
+    if (defaultSize)
+        shared_->options.slots = GrabPoolOptions::DefaultSlotCount() + 1;
     shared_->options.slots = std::min(shared_->options.slots, kMaxSlots);
+    shared_->readingSlot = static_cast<std::size_t>(defaultSize ? GrabPoolOptions::DefaultSlotCount() : shared_->options.slots);
     for (int i = 0; i < shared_->options.slots; ++i)
         shared_->slots.push_back(std::make_unique<Slot>());
     std::lock_guard<std::mutex> guard(shared_->lock);
@@ -613,8 +622,9 @@ CGrabPool::~CGrabPool()
 void CGrabPool::WarmUp()
 {
     std::lock_guard<std::mutex> guard(shared_->lock);
-    for (auto& slot : shared_->slots)
-        slot->warmUp = true;
+    // The slot for reading starts its worker with its first clip, after the first screen.
+    for (std::size_t i = 0; i < std::min(shared_->readingSlot, shared_->slots.size()); ++i)
+        shared_->slots[i]->warmUp = true;
     shared_->changed.notify_all();
 }
 
@@ -623,20 +633,31 @@ int CGrabPool::Size() const
     return static_cast<int>(shared_->slots.size());
 }
 
-bool CGrabPool::WaitForFreeSlot()
+bool CGrabPool::WaitForFreeSlot(bool decoding)
 {
+    const std::size_t among = decoding ? std::min(shared_->readingSlot, shared_->slots.size()) : shared_->slots.size();
     std::unique_lock<std::mutex> guard(shared_->lock);
-    shared_->changed.wait(guard, [this] {
+    shared_->changed.wait(guard, [this, among] {
         return shared_->stopping ||
-               std::any_of(shared_->slots.begin(), shared_->slots.end(), [](const auto& s) { return !s->busy; });
+               std::any_of(shared_->slots.begin(), shared_->slots.begin() + static_cast<std::ptrdiff_t>(among),
+                           [](const auto& s) { return !s->busy; });
     });
     return !shared_->stopping;
+}
+
+bool CGrabPool::OnlyReadingSlotFree() const
+{
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    for (std::size_t i = 0; i < shared_->slots.size(); ++i)
+        if (!shared_->slots[i]->busy)
+            return i >= shared_->readingSlot;
+    return false;
 }
 
 void CGrabPool::Dispatch(ThumbnailQueue::Request request)
 {
     std::lock_guard<std::mutex> guard(shared_->lock);
-    for (auto& slot : shared_->slots) {
+    for (auto& slot : shared_->slots) {  // a slot that decodes first
         if (!slot->busy) {
             slot->job = std::move(request);
             slot->busy = true;

@@ -12,7 +12,8 @@ struct GrabPoolOptions {
     // The grab worker's command line; empty means the worker program beside this program (or the
     // one VIEWMERE_GRAB_WORKER names, for running from a build tree).
     std::vector<std::string> workerCommand;
-    // Clips made at once; 0 means one per core, at most 4.
+    // Clips made at once; 0 means one per core (at most 4) and one more, whose worker reads a clip
+    // from a card while the others decode.
     int slots = 0;
     // How long a worker may take over one clip, from its acknowledgement, before it is killed
     // and replaced: a backstop well after the worker's own limit to the first frame, so a clip
@@ -27,6 +28,8 @@ struct GrabPoolOptions {
     // Where finished strips are kept; "" means the user's cache.
     std::string stripFolder;
 
+    // The slots that decode at once: one per core, at most 4. Their workers are the ones started
+    // ahead of the window.
     static int DefaultSlotCount();
     static std::vector<std::string> DefaultWorkerCommand();
 };
@@ -49,8 +52,12 @@ public:
     CGrabPool& operator=(const CGrabPool&) = delete;
 
     int Size() const;
-    // Waits until a slot is free; false once the pool stops.
-    bool WaitForFreeSlot();
+    // Waits until a slot is free (one that decodes, when asked); false once the pool stops.
+    bool WaitForFreeSlot(bool decoding = false);
+    // Whether the only free slot is the one for reading, which takes no clip wanted at once (one
+    // on screen, a strip): the first screen is made by the slots that decode, and starting its
+    // worker takes no core from them.
+    bool OnlyReadingSlotFree() const;
     // Hands a request to a free slot (one must be free); the slot ends it in the queue.
     void Dispatch(ThumbnailQueue::Request request);
     // Starts the grab workers now, so they are ready when the first clip comes (not in ffmpeg

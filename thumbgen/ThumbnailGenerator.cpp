@@ -87,9 +87,12 @@ bool ServeNext(ThumbnailQueue& queue, CGrabPool* pool, const CThumbnailGenerator
     // meanwhile still go first.
     if (pool != nullptr && !pool->WaitForFreeSlot())
         return false;
+    const bool offScreenOnly = pool != nullptr && pool->OnlyReadingSlotFree();
     ThumbnailQueue::Request request;
-    if (!queue.TakeNext(request))
-        return false;
+    if (!queue.TakeNext(request, offScreenOnly)) {
+        // A clip wanted at once waits for a slot that decodes.
+        return offScreenOnly && queue.HasPending() && pool->WaitForFreeSlot(true);
+    }
     if (pool != nullptr) {
         pool->Dispatch(std::move(request));
         return true;

@@ -127,9 +127,13 @@ void ThumbnailQueue::Prioritize(const std::vector<std::string>& clipPaths)
     onScreen_.swap(wanted);
 }
 
-bool ThumbnailQueue::TakeNext(Request& request)
+bool ThumbnailQueue::TakeNext(Request& request, bool offScreenOnly)
 {
     std::lock_guard<std::mutex> guard(lock_);
+    // Before the view has said what is on screen, any clip may be.
+    if (offScreenOnly && (pendingStrip_ || onScreen_.empty() ||
+                          (!pending_.empty() && onScreen_.count(pending_.front().path) > 0)))
+        return false;
     if (pendingStrip_) {  // not in flight: a strip is no thumbnail the status counts
         request = std::move(*pendingStrip_);
         pendingStrip_.reset();

@@ -83,8 +83,9 @@ public:
     using ResultListener = std::function<void()>;
     void SetResultListener(ResultListener listener);
 
-    // Worker side.
-    bool TakeNext(Request& request);
+    // Worker side. The next request; with `offScreenOnly`, none while a strip or a clip on screen
+    // is waiting first, nor before the clips on screen are known.
+    bool TakeNext(Request& request, bool offScreenOnly = false);
     // Returns a request taken but not begun to the front of the queue: behind the clips last
     // put first, unless it is one of them. A request of a folder that ClearAll dropped stays
     // taken (false), and its maker goes on with it. A strip goes back unless a newer one waits,

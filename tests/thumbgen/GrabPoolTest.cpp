@@ -412,7 +412,22 @@ TEST_F(GrabPoolTest, WorkersStartedAheadOfThePoolAreTheOnesItMakesThumbnailsWith
         generator.Enqueue(*clips.rbegin());
     }
     EXPECT_EQ(Collect(generator, clips), clips);
-    // No worker was started besides them.
+    // No worker was started besides them: while the clips on screen are not known, any clip may be
+    // one, and the slot that reads while the others decode takes none.
     const std::vector<int> now = ChildProcesses(getpid());
     EXPECT_EQ(std::set<int>(now.begin(), now.end()), std::set<int>(ahead.begin(), ahead.end()));
+
+    // Clips off the screen go to that slot too, whose worker starts with its first clip.
+    generator.Prioritize({*clips.begin()});
+    std::set<std::string> offScreen;
+    for (int i = 0; i < GrabPoolOptions::DefaultSlotCount() + 2; ++i) {
+        offScreen.insert(CopyClip("1000" + std::to_string(i) + ".MTS"));
+        generator.Enqueue(*offScreen.rbegin());
+    }
+    EXPECT_EQ(Collect(generator, offScreen), offScreen);
+    const std::vector<int> after = ChildProcesses(getpid());
+    std::set<int> more(after.begin(), after.end());
+    for (const int pid : ahead)
+        EXPECT_EQ(more.erase(pid), 1u) << pid;
+    EXPECT_EQ(more.size(), 1u);
 }
