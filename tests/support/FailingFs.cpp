@@ -91,6 +91,7 @@ int Open(const char* path, fuse_file_info* file)
         return -errno;
     file->fh = static_cast<std::uint64_t>(fd);
     file->direct_io = Fs().cached ? 0 : 1;
+    file->keep_cache = Fs().cached ? 1 : 0;  // a card's files do not change: opening one drops no page
     return 0;
 }
 

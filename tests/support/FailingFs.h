@@ -14,7 +14,8 @@ namespace testing_support {
 class FailingFs {
 public:
     // Reads go past the kernel's page cache, each to the file system, unless it is asked to keep
-    // the file's pages (as a card's own file system does, read ahead when asked).
+    // the files' pages (as a card's own file system does, read ahead when asked, and kept when a
+    // file is opened again).
     enum class Pages { PastTheCache, Cached };
     FailingFs(const std::string& source, const std::string& mountPoint, Pages pages = Pages::PastTheCache);
     ~FailingFs();
