@@ -526,10 +526,8 @@ TEST_F(GrabTest, TheNextClipOfACardIsReadToWhereTheFirstPictureOfTheOneBeforeEnd
     if (!CanMount())
         GTEST_SKIP() << "this machine does not let the test mount a FUSE file system";
     // A first picture of many pieces (film grain at a high rate), and the test clip's of one.
-    MakeDirs(dir_ / "card");
-    const std::string big = dir_ / "card/00000.MTS";
-    ASSERT_EQ(MakeClipOfLargePictures(big), 0);
-    CopyClip(big, "card/00001.MTS");
+    const std::string big = MakeCardOfLargePictures(dir_ / "card", 2);
+    ASSERT_FALSE(big.empty());
     const std::string small = CopyClip(TestClips().interlaced1080, "card/00002.MTS");
     CopyClip(big, "card/00003.MTS");
     // Where each clip's second picture starts, as ffmpeg's reader finds it.
@@ -541,7 +539,6 @@ TEST_F(GrabTest, TheNextClipOfACardIsReadToWhereTheFirstPictureOfTheOneBeforeEnd
     };
     const std::uint64_t bigEnd = secondPicture(big), smallEnd = secondPicture(small);
     ASSERT_LT(smallEnd + 256 * 1024, bigEnd);  // far smaller
-    settings::WriteThumbnails.Write(false);
     platform::ClipFeed::ForgetExpectedEnd();
     FailingFs card(dir_ / "card", dir_ / "mounted");
     ASSERT_TRUE(card.Mounted());
