@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +15,8 @@ namespace {
 
 // The bytes that the last first picture found in this process needed; 0 before the first.
 std::atomic<std::uint64_t> expectedEnd{0};
+// The device whose last clip was read through the page cache, plus one; 0 for none.
+std::atomic<std::uint64_t> cachedDevice{0};
 
 constexpr std::uint64_t kPageBytes = 4096;  // what the kernel reads of a file at the least
 
@@ -22,6 +25,7 @@ constexpr std::uint64_t kPageBytes = 4096;  // what the kernel reads of a file a
 void ClipFeed::ForgetExpectedEnd()
 {
     expectedEnd.store(0, std::memory_order_relaxed);
+    cachedDevice.store(0, std::memory_order_relaxed);
 }
 
 namespace {
@@ -48,19 +52,38 @@ std::size_t ClipFeed::PieceBytes() const
     return static_cast<std::size_t>(cut - offset_);
 }
 
-void ClipFeed::AskAheadForExpectedPieces(std::size_t firstBytes)
+bool ClipFeed::DeviceReadThroughCache() const
+{
+    return cachedDevice.load(std::memory_order_relaxed) == device_ + 1;
+}
+
+void ClipFeed::AskAheadForExpectedPieces(std::uint64_t from)
 {
     const std::uint64_t cut = ExpectedCut();
-    // Pieces can be queued only where the kernel reads the file through its cache, as the first
-    // piece just was; elsewhere they are read one by one in the turn.
-    if (cut <= firstBytes || !FirstPageCached(file_.Get()))
+    if (cut <= from)
         return;
-    for (std::uint64_t at = firstBytes; at < cut; at += kPieceBytes) {
+    for (std::uint64_t at = from; at < cut; at += kPieceBytes) {
         const std::uint64_t piece = std::min<std::uint64_t>(kPieceBytes, cut - at);
         posix_fadvise(file_.Get(), static_cast<off_t>(at), static_cast<off_t>(piece), POSIX_FADV_WILLNEED);
     }
     askedUpTo_ = cut;
     Finish();
+}
+
+void ClipFeed::AskAheadAfterFirstPiece(std::size_t firstBytes)
+{
+    // Pieces can be queued only where the kernel reads the file through its cache; elsewhere
+    // (a file read past it) they would be read twice, and are read one by one in the turn.
+    const bool cached = FirstPageCached(file_.Get());
+    std::uint64_t expected = device_ + 1;
+    if (cached)
+        cachedDevice.store(device_ + 1, std::memory_order_relaxed);
+    else
+        cachedDevice.compare_exchange_strong(expected, 0, std::memory_order_relaxed);
+    if (!cached)
+        askedUpTo_ = 0;  // any piece asked before is read again, in the turn
+    else if (askedUpTo_ == 0)
+        AskAheadForExpectedPieces(firstBytes);
 }
 
 bool ClipFeed::NamesTransportStream(const std::string& path)
@@ -78,8 +101,10 @@ bool ClipFeed::Open(const std::string& path)
 {
     Close();
     file_ = OpenRegularDescriptor(path);
-    if (!file_)
+    struct stat info {};
+    if (!file_ || fstat(file_.Get(), &info) != 0)
         return false;
+    device_ = static_cast<std::uint64_t>(info.st_dev);
     // Read ahead, a card would be asked for bytes past the first picture; the pieces are sized
     // for it instead.
     posix_fadvise(file_.Get(), 0, 0, POSIX_FADV_RANDOM);
@@ -125,6 +150,10 @@ ClipFeed::Piece ClipFeed::Next(std::uint8_t* buffer, std::size_t& bytes)
         return Piece::End;
     if (offset_ >= askedUpTo_ && !AwaitTurn())
         return Piece::Failed;
+    // The clip before on this card was read through the cache: the first piece is asked with the
+    // others, so that the card serves them back to back without waiting for this grab in between.
+    if (offset_ == 0 && DeviceReadThroughCache())
+        AskAheadForExpectedPieces(0);
     bool failed = false;
     bytes = ReadAt(file_.Get(), buffer, PieceBytes(), offset_, failed);
     if (failed || (offset_ == 0 && !TellPackets({buffer, bytes}))) {
@@ -136,7 +165,7 @@ ClipFeed::Piece ClipFeed::Next(std::uint8_t* buffer, std::size_t& bytes)
         return Piece::End;
     }
     if (offset_ == 0)
-        AskAheadForExpectedPieces(bytes);  // before the piece is looked through: the card waits
+        AskAheadAfterFirstPiece(bytes);  // before the piece is looked through: the card waits
     if (firstPicture_ && firstPicture_->Add({buffer, bytes}) == ts::FirstPictureEnd::State::Found) {
         // The cut may fall in a packet that began in the piece before: the demuxer drops the
         // part of it that it was given, as it does any packet cut off by the end.

@@ -34,7 +34,9 @@ namespace platform {
 // would rest between them. Once the first piece shows a stream, the pieces up to where its first
 // picture is expected to end are asked at once, and the kernel queues them for the card in order.
 // The turn goes back as soon as they are queued: the next grab's reads queue behind them, and the
-// card goes from one clip to the next without waiting for either grab. Nothing is
+// card goes from one clip to the next without waiting for either grab. Once a clip of a device
+// has been read so, the next clip's first piece is asked with the others: the card then serves
+// the whole clip back to back, without waiting for the grab to look at the first. Nothing is
 // read when the clip is opened: the first piece tells the packets apart, and every read waits
 // within the time the graph gives the clip.
 class ClipFeed {
@@ -60,7 +62,8 @@ public:
     // holds no transport stream fails.
     Piece Next(std::uint8_t* buffer, std::size_t& bytes);
 
-    // Forgets where the first pictures of the clips before ended (a card of other clips).
+    // Forgets where the first pictures of the clips before ended, and how their devices were read
+    // (a card of other clips).
     static void ForgetExpectedEnd();
 
 private:
@@ -71,12 +74,19 @@ private:
     bool AwaitTurn();
     // The packets in the first piece: the picture's finder is set for them.
     bool TellPackets(std::span<const std::uint8_t> first);
-    // Asks the card at once for the pieces after the first, up to the expected end.
-    void AskAheadForExpectedPieces(std::size_t firstBytes);
+    // Whether the clip before on this file's device was read through the page cache.
+    bool DeviceReadThroughCache() const;
+    // Asks the card at once for the pieces from `from` up to the expected end, and gives the turn
+    // back.
+    void AskAheadForExpectedPieces(std::uint64_t from);
+    // Once the first piece is read: asks for the rest if the file is read through the page
+    // cache, and remembers for the next clip whether its device is.
+    void AskAheadAfterFirstPiece(std::size_t firstBytes);
     // Gives the card's turn back: the clip's bytes are all read.
     void Finish();
 
     FileDescriptor file_;
+    std::uint64_t device_ = 0;
     std::optional<ts::PacketLayout> layout_;
     std::uint64_t offset_ = 0;
     std::uint64_t askedUpTo_ = 0;  // pieces below it are queued with the card: read without the turn

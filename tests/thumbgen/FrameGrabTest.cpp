@@ -908,11 +908,14 @@ TEST_F(GrabTest, TwoGrabsOnOneCardReadTheirClipsInTurnsAndNothingWhenOpening)
             std::thread waiter(grab, 1);
             // The second grab opens its clip and waits for the turn without asking the card for a
             // byte, unless the first one's pieces are all queued: asked at once through the cache,
-            // they leave the turn to it, and its first read queues behind them.
-            for (int wait = 0; wait < 50 || (cached && wait < 300 && readsOf("/00002.MTS").empty()); ++wait)
+            // they leave the turn to it, and its reads queue behind them. The card's clip before
+            // was read through the cache, so its first piece is asked with the others (as many as
+            // the kernel queues at once for a file system).
+            for (int wait = 0; wait < 50 || (cached && wait < 300 && readsOf("/00002.MTS").size() < 2); ++wait)
                 std::this_thread::sleep_for(10ms);
             const std::vector<std::uint64_t> askedWhileHeld = readsOf("/00001.MTS");
-            EXPECT_EQ(readsOf("/00002.MTS").empty(), !(known && cached));
+            const std::vector<std::uint64_t> secondAskedWhileHeld = readsOf("/00002.MTS");
+            EXPECT_EQ(secondAskedWhileHeld.empty(), !(known && cached));
             card.Release();
             holder.join();
             waiter.join();
@@ -922,8 +925,8 @@ TEST_F(GrabTest, TwoGrabsOnOneCardReadTheirClipsInTurnsAndNothingWhenOpening)
             EXPECT_TRUE(frames[1]->bits == whole.bits);
             // Every read of the first clip came before the second's first, each clip's reads once
             // each and, asked one by one, in order (queued ones reach the test's file system's
-            // threads together); queued, the first clip's were all asked before the first of them
-            // was answered.
+            // threads together); queued, each clip's were all asked before the first of them was
+            // answered.
             const std::vector<FailingFs::Read> reads = card.Reads();
             const auto secondStarts =
                 std::find_if(reads.begin(), reads.end(), [](const auto& r) { return r.path == "/00002.MTS"; });
@@ -931,9 +934,9 @@ TEST_F(GrabTest, TwoGrabsOnOneCardReadTheirClipsInTurnsAndNothingWhenOpening)
             for (const std::string name : {"/00001.MTS", "/00002.MTS"}) {
                 std::vector<std::uint64_t> offsets = readsOf(name);
                 ASSERT_FALSE(offsets.empty()) << name;
-                EXPECT_EQ(offsets.front(), 0u) << name;
                 if (cached)
                     std::sort(offsets.begin(), offsets.end());
+                EXPECT_EQ(offsets.front(), 0u) << name;
                 EXPECT_TRUE(std::is_sorted(offsets.begin(), offsets.end()) &&
                             std::adjacent_find(offsets.begin(), offsets.end()) == offsets.end())
                     << name;
@@ -941,6 +944,7 @@ TEST_F(GrabTest, TwoGrabsOnOneCardReadTheirClipsInTurnsAndNothingWhenOpening)
             if (known && cached) {
                 EXPECT_EQ(askedWhileHeld, readsOf("/00001.MTS"));
                 EXPECT_GT(askedWhileHeld.size(), 2u);
+                EXPECT_GT(secondAskedWhileHeld.size(), 1u);
             }
         }
     }
