@@ -55,9 +55,6 @@ CChildView::CChildView(wxWindow* parent, CThumbnailGenerator::Producer producer)
     for (int id : {int(res::kCmdPlaySelection), int(wxID_COPY)})
         Bind(wxEVT_UPDATE_UI, &CChildView::OnUpdatePlaySelection, this, id);
     hintFont_ = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT).Scaled(1.3f);
-    // Its own id: a standard one would be a command whose state the frame decides.
-    openButton_ = new wxButton(this, wxID_ANY, "Open Folder...");
-    openButton_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OpenFolder(); });
     Bind(wxEVT_THREAD, &CChildView::OnThumbnailReady, this, res::kEventThumbnailReady);
     // A finished thumbnail wakes the UI at once; the one-second collection stays as the fallback.
     document_.SetThumbnailListener([this, posted = wakeUpPosted_] {
@@ -127,13 +124,38 @@ wxRect CChildView::EmptyGridTextRect() const
 
 void CChildView::PlaceEmptyGridButton()
 {
-    const bool empty = !EmptyGridText().empty();
-    if (empty) {
-        const wxSize client = GetClientSize(), button = openButton_->GetBestSize();
-        openButton_->SetSize((client.x - button.x) / 2, client.y / 2 + 8, button.x, button.y);
-        Refresh(false);  // the text moves with the view's middle
+    if (EmptyGridText().empty()) {
+        DropEmptyGridButton();
+        return;
     }
-    openButton_->Show(empty);
+    if (openButton_ == nullptr) {
+        // Its own id: a standard one would be a command whose state the frame decides.
+        openButton_ = new wxButton(this, wxID_ANY, "Open Folder...");
+        openButton_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+            inEmptyGridClick_ = true;
+            OpenFolder();
+            inEmptyGridClick_ = false;
+        });
+    }
+    const wxSize client = GetClientSize(), button = openButton_->GetBestSize();
+    openButton_->SetSize((client.x - button.x) / 2, client.y / 2 + 8, button.x, button.y);
+    Refresh(false);  // the text moves with the view's middle
+}
+
+void CChildView::DropEmptyGridButton()
+{
+    // The button exists only while the grid is empty: the toolkit moves every child of the grid
+    // with each scroll, and a hidden one makes it complain each time. Within its own click it is
+    // destroyed once the click is handled.
+    if (openButton_ == nullptr)
+        return;
+    if (inEmptyGridClick_) {
+        openButton_->Hide();
+        CallAfter([button = openButton_] { button->Destroy(); });
+    } else {
+        openButton_->Destroy();
+    }
+    openButton_ = nullptr;
 }
 
 void CChildView::UpdateStatus()

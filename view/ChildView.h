@@ -72,7 +72,7 @@ public:
     // What the grid says where it has no clips to show ("" when it shows clips), and where.
     wxString EmptyGridText() const;
     wxRect EmptyGridTextRect() const;
-    wxButton* EmptyGridButton() const { return openButton_; }
+    wxButton* EmptyGridButton() const { return openButton_; }  // null while the grid has clips
     const wxFont& EmptyGridFont() const { return hintFont_; }
     void ShowOptions();
     void SelectAll();
@@ -140,6 +140,7 @@ private:
     // videos folder.
     std::string FolderDialogStart() const;
     void PlaceEmptyGridButton();
+    void DropEmptyGridButton();
     void SelectClipToShow();
     // Scrolls the clip kept in view into view, if it is not.
     void KeepClipInView();
@@ -179,7 +180,8 @@ private:
     std::string clipKeptInView_;  // that clip, kept in view as cells grow, until the user scrolls
     int keptScrollTop_ = -1;      // where it was kept
     std::string clipToSelect_;  // still to be selected once it has a picture
-    wxButton* openButton_ = nullptr;  // Open Folder, where the grid has no clips
+    wxButton* openButton_ = nullptr;  // Open Folder, while the grid has no clips
+    bool inEmptyGridClick_ = false;
     CQuickLook* quickLook_ = nullptr;  // made at the first look, kept (hidden) between looks
     wxFont hintFont_;
     std::function<std::vector<std::string>()> mountedCards_;

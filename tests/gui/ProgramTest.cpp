@@ -12,6 +12,7 @@
 #include "support/Processes.h"
 #include "support/TempDir.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -47,12 +48,15 @@ bool WaitFor(std::chrono::milliseconds limit, const std::function<bool()>& done)
 // The viewer, started with the test's environment (its settings home and temporary folder).
 class Program {
 public:
-    explicit Program(const std::string& workingFolder, const char* argument = nullptr)
+    // With `errors`, what the program writes to stderr goes to that file.
+    explicit Program(const std::string& workingFolder, const char* argument = nullptr, const std::string& errors = {})
     {
         const char* argv[] = {VIEWMERE_PROGRAM, argument, nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
+        if (!errors.empty())
+            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (posix_spawn(&pid_, VIEWMERE_PROGRAM, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
@@ -456,7 +460,8 @@ TEST_F(ProgramTest, AClipGivenOpensItsCardWithTheClipSelectedAndInView)
 
     // Started as a file manager's Open With starts it, with the clip's address: the window
     // names the card, and the screen shows one selected cell, the clip's (its picture's red).
-    Program program(dir_.Path(), ("file://" + stream + "/00060.MTS").c_str());
+    const std::string errors = dir_ / "stderr.txt";
+    Program program(dir_.Path(), ("file://" + stream + "/00060.MTS").c_str(), errors);
     EXPECT_TRUE(WaitFor(20s, [&] {
         return Shell("xdotool search --onlyvisible --name " + ShellQuote("^" + card + " - Viewmere$") + " >/dev/null") == 0;
     }));
@@ -478,7 +483,22 @@ TEST_F(ProgramTest, AClipGivenOpensItsCardWithTheClipSelectedAndInView)
     });
     EXPECT_EQ(shown, 60);
     EXPECT_EQ(selectedElsewhere, 0);
+    // The wheel turned away from the user scrolls the grid up: the selected cell moves down. Not
+    // a scroll, from the one that opened the card on, makes the toolkit complain.
+    auto selectedTop = [] {
+        const wxImage screen = gui_testing::ScreenShot(wxRect(0, 0, 1920, 1080));
+        for (int y = 0; y < screen.GetHeight(); ++y)
+            for (int x = 0; x < screen.GetWidth(); ++x)
+                if (screen.GetRed(x, y) == 192 && screen.GetGreen(x, y) == 128 && screen.GetBlue(x, y) == 255)
+                    return y;
+        return -1;
+    };
+    const int topBefore = selectedTop();
+    EXPECT_EQ(Shell("xdotool mousemove 300 300 click 4 sleep 0.2 click 4"), 0);
+    int topAfter = topBefore;
+    EXPECT_TRUE(WaitFor(5s, [&] { return (topAfter = selectedTop()) > topBefore || topAfter < 0; })) << topBefore;
     program.EndWith(SIGTERM);
+    EXPECT_EQ(ReadFile(errors).find("CRITICAL"), std::string::npos) << ReadFile(errors);
 
     // An MP4 clip where cameras keep them opens its card too, from either kind of folder.
     const std::string mp4Card = dir_ / "mp4 card";
