@@ -223,6 +223,11 @@ void CChildView::OnSize(wxSizeEvent& event)
 void CChildView::OnScrolled(int, int)
 {
     skimming_.Leave();  // another clip is under the pointer now
+    // Keys and the wheel move the grid under a pointer held still: the status bar and the tip
+    // tell of the clip now under it, not of the one it was over.
+    const wxPoint pointer = ScreenToClient(wxGetMousePosition());
+    if (wxRect(GetClientSize()).Contains(pointer))
+        ShowDetailsAt(pointer);
     NotifyVisibleClips();
 }
 

@@ -441,6 +441,35 @@ TEST(RealInputTest, EveryWayOfScrollingKeepsBarContentAndClicksInStep)
     input.Key(WXK_HOME);
     EXPECT_EQ(inStep("Home again", 0), 0);
 
+    // Held still while keys and the wheel scroll the grid, the pointer is over other clips: the
+    // status bar and the tip tell of the one under it each time.
+    wxStatusBar* status = f.frame->GetStatusBar();
+    const wxPoint still = PictureOf(v, 1) + wxPoint(0, 20);
+    input.PointAt(v, still);
+    auto tellsOfClipUnderPointer = [&](const char* how) {
+        SCOPED_TRACE(how);
+        std::string expected;
+        Pump(3s, [&] {
+            const auto* clip = dynamic_cast<const CFmtClip*>(v->GridLayout().HitTest(
+                still.x + v->ScrollPosition(wxHORIZONTAL), still.y + v->ScrollPosition(wxVERTICAL)));
+            expected = clip != nullptr ? clip->Clips()->FormatDetails(static_cast<int>(clip->Index())) : std::string();
+            return status->GetStatusText(0).utf8_string() == expected;
+        });
+        EXPECT_FALSE(expected.empty());
+        EXPECT_EQ(status->GetStatusText(0).utf8_string(), expected);
+        EXPECT_EQ(v->GetToolTipText(), status->GetStatusText(0));
+    };
+    tellsOfClipUnderPointer("pointed at");
+    const wxString pointedAt = status->GetStatusText(0);
+    input.Key(WXK_PAGEDOWN);
+    tellsOfClipUnderPointer("Page Down");
+    EXPECT_NE(status->GetStatusText(0), pointedAt);
+    input.Wheel(-4);
+    tellsOfClipUnderPointer("wheel");
+    input.Key(WXK_HOME);
+    tellsOfClipUnderPointer("Home");
+    EXPECT_EQ(status->GetStatusText(0), pointedAt);
+
     // The wheel: three lines of 10 pixels a notch; with Shift or Control nothing moves.
     input.PointAt(v, wxPoint(v->GetClientSize().x / 2, 10));
     input.Wheel(-3);
