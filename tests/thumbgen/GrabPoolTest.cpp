@@ -417,13 +417,14 @@ TEST_F(GrabPoolTest, WorkersStartedAheadOfThePoolAreTheOnesItMakesThumbnailsWith
     const std::vector<int> now = ChildProcesses(getpid());
     EXPECT_EQ(std::set<int>(now.begin(), now.end()), std::set<int>(ahead.begin(), ahead.end()));
 
-    // Clips off the screen go to that slot too, whose worker starts with its first clip.
+    // Clips off the screen go to that slot too, whose worker starts with its first clip. They
+    // are queued together: copied one by one between, each could be made before the next came.
     generator.Prioritize({*clips.begin()});
     std::set<std::string> offScreen;
-    for (int i = 0; i < GrabPoolOptions::DefaultSlotCount() + 2; ++i) {
+    for (int i = 0; i < GrabPoolOptions::DefaultSlotCount() + 2; ++i)
         offScreen.insert(CopyClip("1000" + std::to_string(i) + ".MTS"));
-        generator.Enqueue(*offScreen.rbegin());
-    }
+    for (const std::string& clip : offScreen)
+        generator.Enqueue(clip);
     EXPECT_EQ(Collect(generator, offScreen), offScreen);
     const std::vector<int> after = ChildProcesses(getpid());
     std::set<int> more(after.begin(), after.end());
