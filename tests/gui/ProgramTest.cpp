@@ -106,6 +106,18 @@ std::vector<std::string> FilesUnder(const std::string& root, const std::string& 
     return files;
 }
 
+// Where the screen shows the selection's colour: the selected cell, empty when none shows.
+wxRect SelectionOnScreen()
+{
+    const wxImage screen = gui_testing::ScreenShot(wxRect(0, 0, 1920, 1080));
+    wxRect selected;
+    for (int y = 0; y < screen.GetHeight(); ++y)
+        for (int x = 0; x < screen.GetWidth(); ++x)
+            if (screen.GetRed(x, y) == 192 && screen.GetGreen(x, y) == 128 && screen.GetBlue(x, y) == 255)
+                selected = selected.IsEmpty() ? wxRect(x, y, 1, 1) : selected.Union(wxRect(x, y, 1, 1));
+    return selected;
+}
+
 class ProgramTest : public ::testing::Test {
 protected:
     ProgramTest()
@@ -485,18 +497,12 @@ TEST_F(ProgramTest, AClipGivenOpensItsCardWithTheClipSelectedAndInView)
     EXPECT_EQ(selectedElsewhere, 0);
     // The wheel turned away from the user scrolls the grid up: the selected cell moves down. Not
     // a scroll, from the one that opened the card on, makes the toolkit complain.
-    auto selectedTop = [] {
-        const wxImage screen = gui_testing::ScreenShot(wxRect(0, 0, 1920, 1080));
-        for (int y = 0; y < screen.GetHeight(); ++y)
-            for (int x = 0; x < screen.GetWidth(); ++x)
-                if (screen.GetRed(x, y) == 192 && screen.GetGreen(x, y) == 128 && screen.GetBlue(x, y) == 255)
-                    return y;
-        return -1;
-    };
-    const int topBefore = selectedTop();
+    const wxRect before = SelectionOnScreen();
     EXPECT_EQ(Shell("xdotool mousemove 300 300 click 4 sleep 0.2 click 4"), 0);
-    int topAfter = topBefore;
-    EXPECT_TRUE(WaitFor(5s, [&] { return (topAfter = selectedTop()) > topBefore || topAfter < 0; })) << topBefore;
+    EXPECT_TRUE(WaitFor(5s, [&] {
+        const wxRect after = SelectionOnScreen();
+        return after.IsEmpty() || after.y > before.y;
+    })) << before.y;
     program.EndWith(SIGTERM);
     EXPECT_EQ(ReadFile(errors).find("CRITICAL"), std::string::npos) << ReadFile(errors);
 
@@ -526,19 +532,10 @@ TEST_F(ProgramTest, AClipGivenOpensItsCardWithTheClipSelectedAndInView)
     }
     settings::GenerateThumbnails.Write(true);
     Program again(dir_.Path(), (grown + "/00028.MTS").c_str());
-    wxRect selected;
-    auto selectedCell = [&] {
-        const wxImage screen = gui_testing::ScreenShot(wxRect(0, 0, 1920, 1080));
-        selected = wxRect();
-        for (int y = 0; y < screen.GetHeight(); ++y)
-            for (int x = 0; x < screen.GetWidth(); ++x)
-                if (screen.GetRed(x, y) == 192 && screen.GetGreen(x, y) == 128 && screen.GetBlue(x, y) == 255)
-                    selected = selected.IsEmpty() ? wxRect(x, y, 1, 1) : selected.Union(wxRect(x, y, 1, 1));
-        return selected;
-    };
     WaitFor(60s, [&] {
         return std::all_of(clips.begin(), clips.end(), [](auto& clip) { return platform::FileExists(clip + ".viewmere.jpg"); });
     });
     std::this_thread::sleep_for(2s);  // every picture is in the grid
-    EXPECT_GE(selectedCell().height, 240) << selected.y;  // a 384 x 216 picture and its label
+    const wxRect selected = SelectionOnScreen();
+    EXPECT_GE(selected.height, 240) << selected.y;  // a 384 x 216 picture and its label
 }

@@ -881,71 +881,69 @@ TEST_F(GrabTest, TwoGrabsOnOneCardReadTheirClipsInTurnsAndNothingWhenOpening)
     const platform::DeviceBitmap whole = WholeStreamFrame(first, kGrabbedThumbnailWidth, kGrabbedThumbnailHeight);
     // The first clip of a card, then clips after one whose first picture's end is known, read
     // past the page cache and through it.
-    for (const bool known : {false, true}) {
-        for (const FailingFs::Pages pages : {FailingFs::Pages::PastTheCache, FailingFs::Pages::Cached}) {
-            const bool cached = pages == FailingFs::Pages::Cached;
-            if (!known && cached)
-                continue;
-            SCOPED_TRACE(std::string(known ? "end known, " : "first clip, ") + (cached ? "cached" : "past the cache"));
-            platform::ClipFeed::ForgetExpectedEnd();
-            if (known) {
-                ASSERT_TRUE(GrabFirstFrame(first, {}, nullptr));
-            }
-            FailingFs card(dir_ / "card", dir_ / "mounted", pages);
-            ASSERT_TRUE(card.Mounted());
-            // The first grab is held by the card after its first piece.
-            card.HoldAfter(platform::ClipFeed::kPieceBytes);
-            std::unique_ptr<platform::DeviceBitmap> frames[2];
-            std::string why[2];
-            auto grab = [&](int clip) {
-                frames[clip] = GrabFirstFrame(dir_ / "mounted" + "/0000" + std::to_string(clip + 1) + ".MTS", {}, &why[clip]);
-            };
-            auto readsOf = [&card](const std::string& name) { return OffsetsReadOf(card, name); };
-            std::thread holder(grab, 0);
-            for (int wait = 0; wait < 1000 && !card.Holding(); ++wait)
-                std::this_thread::sleep_for(10ms);
-            ASSERT_TRUE(card.Holding());
-            std::thread waiter(grab, 1);
-            // The second grab opens its clip and waits for the turn without asking the card for a
-            // byte, unless the first one's pieces are all queued: asked at once through the cache,
-            // they leave the turn to it, and its reads queue behind them. The card's clip before
-            // was read through the cache, so its first piece is asked with the others (as many as
-            // the kernel queues at once for a file system).
-            for (int wait = 0; wait < 50 || (cached && wait < 300 && readsOf("/00002.MTS").size() < 2); ++wait)
-                std::this_thread::sleep_for(10ms);
-            const std::vector<std::uint64_t> askedWhileHeld = readsOf("/00001.MTS");
-            const std::vector<std::uint64_t> secondAskedWhileHeld = readsOf("/00002.MTS");
-            EXPECT_EQ(secondAskedWhileHeld.empty(), !(known && cached));
-            card.Release();
-            holder.join();
-            waiter.join();
-            ASSERT_TRUE(frames[0]) << why[0];
-            ASSERT_TRUE(frames[1]) << why[1];
-            EXPECT_TRUE(frames[0]->bits == whole.bits);
-            EXPECT_TRUE(frames[1]->bits == whole.bits);
-            // Every read of the first clip came before the second's first, each clip's reads once
-            // each and, asked one by one, in order (queued ones reach the test's file system's
-            // threads together); queued, each clip's were all asked before the first of them was
-            // answered.
-            const std::vector<FailingFs::Read> reads = card.Reads();
-            const auto secondStarts =
-                std::find_if(reads.begin(), reads.end(), [](const auto& r) { return r.path == "/00002.MTS"; });
-            EXPECT_TRUE(std::none_of(secondStarts, reads.end(), [](const auto& r) { return r.path == "/00001.MTS"; }));
-            for (const std::string name : {"/00001.MTS", "/00002.MTS"}) {
-                std::vector<std::uint64_t> offsets = readsOf(name);
-                ASSERT_FALSE(offsets.empty()) << name;
-                if (cached)
-                    std::sort(offsets.begin(), offsets.end());
-                EXPECT_EQ(offsets.front(), 0u) << name;
-                EXPECT_TRUE(std::is_sorted(offsets.begin(), offsets.end()) &&
-                            std::adjacent_find(offsets.begin(), offsets.end()) == offsets.end())
-                    << name;
-            }
-            if (known && cached) {
-                EXPECT_EQ(askedWhileHeld, readsOf("/00001.MTS"));
-                EXPECT_GT(askedWhileHeld.size(), 2u);
-                EXPECT_GT(secondAskedWhileHeld.size(), 1u);
-            }
+    const std::pair<bool, FailingFs::Pages> cases[] = {
+        {false, FailingFs::Pages::PastTheCache}, {true, FailingFs::Pages::PastTheCache}, {true, FailingFs::Pages::Cached}};
+    for (const auto& [known, pages] : cases) {
+        const bool cached = pages == FailingFs::Pages::Cached;
+        SCOPED_TRACE(std::string(known ? "end known, " : "first clip, ") + (cached ? "cached" : "past the cache"));
+        platform::ClipFeed::ForgetExpectedEnd();
+        if (known) {
+            ASSERT_TRUE(GrabFirstFrame(first, {}, nullptr));
+        }
+        FailingFs card(dir_ / "card", dir_ / "mounted", pages);
+        ASSERT_TRUE(card.Mounted());
+        // The first grab is held by the card after its first piece.
+        card.HoldAfter(platform::ClipFeed::kPieceBytes);
+        std::unique_ptr<platform::DeviceBitmap> frames[2];
+        std::string why[2];
+        auto grab = [&](int clip) {
+            frames[clip] = GrabFirstFrame(dir_ / "mounted" + "/0000" + std::to_string(clip + 1) + ".MTS", {}, &why[clip]);
+        };
+        auto readsOf = [&card](const std::string& name) { return OffsetsReadOf(card, name); };
+        std::thread holder(grab, 0);
+        for (int wait = 0; wait < 1000 && !card.Holding(); ++wait)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(card.Holding());
+        std::thread waiter(grab, 1);
+        // The second grab opens its clip and waits for the turn without asking the card for a
+        // byte, unless the first one's pieces are all queued: asked at once through the cache,
+        // they leave the turn to it, and its reads queue behind them. The card's clip before
+        // was read through the cache, so its first piece is asked with the others (as many as
+        // the kernel queues at once for a file system).
+        for (int wait = 0; wait < 50 || (cached && wait < 300 && readsOf("/00002.MTS").size() < 2); ++wait)
+            std::this_thread::sleep_for(10ms);
+        const std::vector<std::uint64_t> askedWhileHeld = readsOf("/00001.MTS");
+        const std::vector<std::uint64_t> secondAskedWhileHeld = readsOf("/00002.MTS");
+        EXPECT_EQ(secondAskedWhileHeld.empty(), !(known && cached));
+        card.Release();
+        holder.join();
+        waiter.join();
+        ASSERT_TRUE(frames[0]) << why[0];
+        ASSERT_TRUE(frames[1]) << why[1];
+        EXPECT_TRUE(frames[0]->bits == whole.bits);
+        EXPECT_TRUE(frames[1]->bits == whole.bits);
+        // Every read of the first clip came before the second's first, each clip's reads once
+        // each and, asked one by one, in order (queued ones reach the test's file system's
+        // threads together); queued, each clip's were all asked before the first of them was
+        // answered.
+        const std::vector<FailingFs::Read> reads = card.Reads();
+        const auto secondStarts =
+            std::find_if(reads.begin(), reads.end(), [](const auto& r) { return r.path == "/00002.MTS"; });
+        EXPECT_TRUE(std::none_of(secondStarts, reads.end(), [](const auto& r) { return r.path == "/00001.MTS"; }));
+        for (const std::string name : {"/00001.MTS", "/00002.MTS"}) {
+            std::vector<std::uint64_t> offsets = readsOf(name);
+            ASSERT_FALSE(offsets.empty()) << name;
+            if (cached)
+                std::sort(offsets.begin(), offsets.end());
+            EXPECT_EQ(offsets.front(), 0u) << name;
+            EXPECT_TRUE(std::is_sorted(offsets.begin(), offsets.end()) &&
+                        std::adjacent_find(offsets.begin(), offsets.end()) == offsets.end())
+                << name;
+        }
+        if (known && cached) {
+            EXPECT_EQ(askedWhileHeld, readsOf("/00001.MTS"));
+            EXPECT_GT(askedWhileHeld.size(), 2u);
+            EXPECT_GT(secondAskedWhileHeld.size(), 1u);
         }
     }
 }
