@@ -10,8 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -24,11 +24,10 @@ struct SlowCard::State {
     fuse* session = nullptr;
     std::thread loop;
     std::chrono::steady_clock::time_point mounted = std::chrono::steady_clock::now();
-    // The card's single queue: reads are served one at a time, in the order they came.
+    // The card's single queue: reads are served one at a time, in the order they came, each
+    // starting when the card is done with the one before (or when it comes, if the card is idle).
     std::mutex queue;
-    std::condition_variable next;
-    std::uint64_t taken = 0;   // guarded by queue: tickets handed to reads that came
-    std::uint64_t served = 0;  // guarded by queue: tickets of reads that were served
+    std::chrono::steady_clock::time_point idleFrom = std::chrono::steady_clock::now();  // guarded by queue
     mutable std::mutex lock;
     std::vector<Read> reads;  // guarded by lock
 
@@ -81,36 +80,40 @@ int Open(const char* path, fuse_file_info* file)
     return 0;
 }
 
-// Reads take the card's queue one at a time, each waiting for the one before. Names, attributes
-// and opens are answered at once by the loop's other threads: a card's directory is read once
-// and then served from memory by the kernel, and a file's opening asks the card for nothing.
+// Reads take the card's queue one at a time, each after the one before. The card keeps its own
+// time: a read starts the moment the card is done with the read before it, however late the
+// host schedules the thread that answers it, as a reader's controller goes on with its queue
+// while the computer is busy. Names, attributes and opens are answered at once by the loop's
+// other threads: a card's directory is read once and then served from memory by the kernel, and
+// a file's opening asks the card for nothing.
 int ReadPiece(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* file)
 {
+    using Clock = std::chrono::steady_clock;
     SlowCard::State& card = Card();
-    std::unique_lock<std::mutex> inQueue(card.queue);
-    const std::uint64_t ticket = card.taken++;
-    card.next.wait(inQueue, [&] { return card.served == ticket; });
-    const auto start = std::chrono::steady_clock::now();
+    const auto came = Clock::now();
     const auto transfer = std::chrono::duration<double>(static_cast<double>(size) / card.speed.bytesPerSecond);
-    const auto done = start + card.speed.perRequest + std::chrono::duration_cast<std::chrono::steady_clock::duration>(transfer);
-    // The bytes are read from the folder within the request's time, not after it.
+    Clock::time_point start, done;
+    {
+        std::lock_guard<std::mutex> inQueue(card.queue);
+        start = std::max(came, card.idleFrom);
+        done = start + card.speed.perRequest + std::chrono::duration_cast<Clock::duration>(transfer);
+        card.idleFrom = done;
+    }
     const ssize_t got = pread(static_cast<int>(file->fh), buffer, size, offset);
     const int error = errno;
     // Slept to just before the end and waited out the rest: a sleep alone overshoots by the
-    // timer's slack and the scheduler's delay, and the card would seem slower than it is.
+    // timer's slack and the scheduler's delay, and each answer would come later than the card
+    // gives it.
     std::this_thread::sleep_until(done - std::chrono::microseconds(200));
-    while (std::chrono::steady_clock::now() < done) {
+    while (Clock::now() < done) {
     }
-    const double at = std::chrono::duration<double>(std::chrono::steady_clock::now() - card.mounted).count();
-    ++card.served;
-    inQueue.unlock();
-    card.next.notify_all();
     if (got < 0)
         return -error;
-    const double asked = std::chrono::duration<double>(start - card.mounted).count();
     std::lock_guard<std::mutex> guard(card.lock);
     card.reads.push_back({path, static_cast<std::uint64_t>(offset), static_cast<std::uint32_t>(got),
-                          static_cast<int>(fuse_get_context()->pid), asked, at});
+                          static_cast<int>(fuse_get_context()->pid),
+                          std::chrono::duration<double>(start - card.mounted).count(),
+                          std::chrono::duration<double>(done - card.mounted).count()});
     return static_cast<int>(got);
 }
 
