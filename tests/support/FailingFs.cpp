@@ -30,8 +30,10 @@ struct FailingFs::State {
     std::uint64_t pullAt = UINT64_MAX;
     std::uint64_t holdAt = UINT64_MAX;
     bool holding = false;
+    bool holdWrites = false;
     std::string failing;
     bool cached = false;
+    bool writable = false;
     std::vector<FailingFs::Read> reads;  // guarded by lock: in the order they came
 
     std::string Real(const char* path) const { return source + path; }
@@ -40,6 +42,18 @@ struct FailingFs::State {
     {
         std::lock_guard<std::mutex> guard(lock);
         return pulled;
+    }
+
+    // Waits while writes are held; false when the card is pulled.
+    bool MayWrite()
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        if (holdWrites) {
+            holding = true;
+            released.wait(guard, [&] { return !holdWrites; });
+            holding = false;
+        }
+        return !pulled;
     }
 };
 
@@ -84,9 +98,9 @@ int Open(const char* path, fuse_file_info* file)
 {
     if (Fs().Pulled())
         return -EIO;
-    if ((file->flags & O_ACCMODE) != O_RDONLY)
+    if ((file->flags & O_ACCMODE) != O_RDONLY && !Fs().writable)
         return -EROFS;
-    const int fd = open(Fs().Real(path).c_str(), O_RDONLY);
+    const int fd = open(Fs().Real(path).c_str(), file->flags & (O_ACCMODE | O_APPEND | O_TRUNC));
     if (fd < 0)
         return -errno;
     file->fh = static_cast<std::uint64_t>(fd);
@@ -121,6 +135,62 @@ int ReadPiece(const char* path, char* buffer, size_t size, off_t offset, fuse_fi
     return got < 0 ? -errno : static_cast<int>(got);
 }
 
+// The calls that change the folder, passed through once writes are not held.
+int MakeFolder(const char* path, mode_t mode)
+{
+    if (!Fs().MayWrite())
+        return -EIO;
+    return mkdir(Fs().Real(path).c_str(), mode) == 0 ? 0 : -errno;
+}
+
+int Create(const char* path, mode_t mode, fuse_file_info* file)
+{
+    if (!Fs().MayWrite())
+        return -EIO;
+    const int fd = open(Fs().Real(path).c_str(), (file->flags & ~O_CLOEXEC) | O_CREAT, mode);
+    if (fd < 0)
+        return -errno;
+    file->fh = static_cast<std::uint64_t>(fd);
+    return 0;
+}
+
+int WritePiece(const char*, const char* bytes, size_t size, off_t offset, fuse_file_info* file)
+{
+    if (!Fs().MayWrite())
+        return -EIO;
+    const ssize_t put = pwrite(static_cast<int>(file->fh), bytes, size, offset);
+    return put < 0 ? -errno : static_cast<int>(put);
+}
+
+int Rename(const char* from, const char* to, unsigned int flags)
+{
+    if (flags != 0)
+        return -EINVAL;
+    if (!Fs().MayWrite())
+        return -EIO;
+    return rename(Fs().Real(from).c_str(), Fs().Real(to).c_str()) == 0 ? 0 : -errno;
+}
+
+int ChangeMode(const char* path, mode_t mode, fuse_file_info* file)
+{
+    if (!Fs().MayWrite())
+        return -EIO;
+    const int done = file != nullptr ? fchmod(static_cast<int>(file->fh), mode) : chmod(Fs().Real(path).c_str(), mode);
+    return done == 0 ? 0 : -errno;
+}
+
+int Unlink(const char* path)
+{
+    if (!Fs().MayWrite())
+        return -EIO;
+    return unlink(Fs().Real(path).c_str()) == 0 ? 0 : -errno;
+}
+
+int Sync(const char*, int, fuse_file_info* file)
+{
+    return fsync(static_cast<int>(file->fh)) == 0 ? 0 : -errno;
+}
+
 int ReleaseFile(const char*, fuse_file_info* file)
 {
     close(static_cast<int>(file->fh));
@@ -136,11 +206,12 @@ int StatFs(const char* path, struct statvfs* info)
 
 }  // namespace
 
-FailingFs::FailingFs(const std::string& source, const std::string& mountPoint, Pages pages)
+FailingFs::FailingFs(const std::string& source, const std::string& mountPoint, Pages pages, Writes writes)
     : state_(std::make_unique<State>())
 {
     state_->source = source;
     state_->cached = pages == Pages::Cached;
+    state_->writable = writes == Writes::PassedThrough;
     state_->mountPoint = mountPoint;
     static fuse_operations operations = [] {
         fuse_operations ops{};
@@ -151,11 +222,18 @@ FailingFs::FailingFs(const std::string& source, const std::string& mountPoint, P
         ops.read = ReadPiece;
         ops.release = ReleaseFile;
         ops.statfs = StatFs;
+        ops.mkdir = MakeFolder;
+        ops.create = Create;
+        ops.write = WritePiece;
+        ops.rename = Rename;
+        ops.chmod = ChangeMode;
+        ops.unlink = Unlink;
+        ops.fsync = Sync;
         return ops;
     }();
     mkdir(mountPoint.c_str(), 0755);
     const char* arguments[] = {"failing-fs", "-o", "ro"};
-    fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(arguments));
+    fuse_args args = FUSE_ARGS_INIT(state_->writable ? 1 : 3, const_cast<char**>(arguments));
     state_->session = fuse_new(&args, &operations, sizeof operations, state_.get());
     fuse_opt_free_args(&args);  // the library copied them to add its own
     if (state_->session == nullptr)
@@ -219,10 +297,17 @@ bool FailingFs::Holding() const
     return state_->holding;
 }
 
+void FailingFs::HoldWrites()
+{
+    std::lock_guard<std::mutex> guard(state_->lock);
+    state_->holdWrites = true;
+}
+
 void FailingFs::Release()
 {
     std::lock_guard<std::mutex> guard(state_->lock);
     state_->holdAt = UINT64_MAX;
+    state_->holdWrites = false;
     state_->released.notify_all();
 }
 

@@ -7,17 +7,20 @@
 
 namespace testing_support {
 
-// A folder served read-only through FUSE at a mount point, in a thread of the test, that fails
-// as a card does: pulled (every call answers EIO, as a reader sees a card that left), a read
-// error in one file, or reads held until released (a card still being read when a program is
-// ended). Unmounted when it goes. Mounting needs /dev/fuse and the right to mount.
+// A folder served through FUSE at a mount point, in a thread of the test, that fails as a card
+// does: pulled (every call answers EIO, as a reader sees a card that left), a read error in one
+// file, or reads held until released (a card still being read when a program is ended). Served
+// read-only, unless writes are passed through, which can be held as a hung disk holds them.
+// Unmounted when it goes. Mounting needs /dev/fuse and the right to mount.
 class FailingFs {
 public:
     // Reads go past the kernel's page cache, each to the file system, unless it is asked to keep
     // the files' pages (as a card's own file system does, read ahead when asked, and kept when a
     // file is opened again).
     enum class Pages { PastTheCache, Cached };
-    FailingFs(const std::string& source, const std::string& mountPoint, Pages pages = Pages::PastTheCache);
+    enum class Writes { Refused, PassedThrough };
+    FailingFs(const std::string& source, const std::string& mountPoint, Pages pages = Pages::PastTheCache,
+              Writes writes = Writes::Refused);
     ~FailingFs();
     FailingFs(const FailingFs&) = delete;
     FailingFs& operator=(const FailingFs&) = delete;
@@ -31,7 +34,10 @@ public:
     void FailReadsOf(const std::string& name);
     // After this many more bytes are read, reads wait until Release().
     void HoldAfter(std::uint64_t bytes);
-    // Whether a read is waiting.
+    // Calls that change the folder (making folders and files, writing, renaming) wait from now
+    // until Release().
+    void HoldWrites();
+    // Whether a read or a write is waiting.
     bool Holding() const;
     void Release();
     std::uint64_t BytesRead() const;

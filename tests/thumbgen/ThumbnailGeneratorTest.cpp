@@ -1,4 +1,5 @@
 #include "imaging/JPEGException.h"
+#include "support/FailingFs.h"
 #include "support/JpegFixtures.h"
 #include "support/LogCapture.h"
 #include "support/MessageBoxRecorder.h"
@@ -441,4 +442,51 @@ TEST_F(ThumbnailFileFixture, WorkersAnswersAreStoredWithTheirFilesAndReasonsAndT
     EXPECT_FALSE(platform::FileExists(ThumbnailFilePath(clips[1], false)));
     EXPECT_EQ(results[clips[2]].failure, "no video stream");
     EXPECT_TRUE(Contains(TakeLogMessages(), "Grab worker sent a damaged picture for [" + clips[1] + "]"));
+}
+
+// The desktop's shared cache is written when the CPU has room, after the grid has its picture:
+// a cache on a disk that hangs holds back none of the pictures, and its files come once the disk
+// answers.
+TEST_F(ThumbnailFileFixture, ASharedCacheOnAHungDiskHoldsBackNoPicture)
+{
+    if (!CanMount())
+        GTEST_SKIP() << "needs the right to mount FUSE file systems";
+    ASSERT_EQ(mkdir((dir_ / "cache-disk").c_str(), 0700), 0);
+    FailingFs disk(dir_ / "cache-disk", dir_ / "cache", FailingFs::Pages::PastTheCache, FailingFs::Writes::PassedThrough);
+    ASSERT_TRUE(disk.Mounted());
+    const ScopedEnv cache("XDG_CACHE_HOME", dir_ / "cache");
+    settings::WriteThumbnails.Write(true);
+    auto queue = std::make_shared<ThumbnailQueue>();
+    std::vector<std::string> clips;
+    for (const char* name : {"00000.MTS", "00001.MTS", "00002.MTS"}) {
+        clips.push_back(dir_ / ("card/" + std::string(name)));
+        WriteFile(clips.back(), "clip");
+        queue->Enqueue(clips.back());
+    }
+    disk.HoldWrites();
+    {
+        CPictureStore store(queue);
+        const std::string picture = SolidJpeg(384, 216, 10, 200, 30);
+        ThumbnailQueue::Request request;
+        while (queue->TakeNext(request))
+            store.Add(request, std::vector<std::uint8_t>(picture.begin(), picture.end()), "");
+        EXPECT_TRUE(store.Drain(20s));
+        EXPECT_EQ(queue->PendingCount(), 0u);
+        std::string path;
+        ThumbnailResult result;
+        int pictures = 0;
+        while (queue->TakeResult(path, result))
+            pictures += result.jpeg.width == 384 && platform::FileExists(ThumbnailFilePath(path, false));
+        EXPECT_EQ(pictures, 3);
+        for (int i = 0; i < 2000 && !disk.Holding(); ++i)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_TRUE(disk.Holding());
+        // Looked at on the disk's own side: a look through the mount would wait behind the held
+        // call, which holds its folder.
+        EXPECT_FALSE(platform::FileExists(dir_ / "cache-disk/thumbnails"));
+        disk.Release();
+    }  // the store ends once what it shares is written
+    for (const std::string& clip : clips)
+        for (const char* size : {"large", "x-large"})
+            EXPECT_TRUE(platform::FileExists(SharedThumbnailPath(SharedThumbnailUri(clip), size))) << clip << " " << size;
 }
