@@ -179,18 +179,6 @@ int ChangeMode(const char* path, mode_t mode, fuse_file_info* file)
     return done == 0 ? 0 : -errno;
 }
 
-int Unlink(const char* path)
-{
-    if (!Fs().MayWrite())
-        return -EIO;
-    return unlink(Fs().Real(path).c_str()) == 0 ? 0 : -errno;
-}
-
-int Sync(const char*, int, fuse_file_info* file)
-{
-    return fsync(static_cast<int>(file->fh)) == 0 ? 0 : -errno;
-}
-
 int ReleaseFile(const char*, fuse_file_info* file)
 {
     close(static_cast<int>(file->fh));
@@ -227,8 +215,6 @@ FailingFs::FailingFs(const std::string& source, const std::string& mountPoint, P
         ops.write = WritePiece;
         ops.rename = Rename;
         ops.chmod = ChangeMode;
-        ops.unlink = Unlink;
-        ops.fsync = Sync;
         return ops;
     }();
     mkdir(mountPoint.c_str(), 0755);
