@@ -222,7 +222,27 @@ void PipedChild::Reset()
     fromChild_ = -1;
 }
 
-bool PipedChild::Start(const std::vector<std::string>& arguments)
+namespace {
+
+// This process's environment with the additions whose names it lacks, as posix_spawn takes it.
+// The strings are borrowed from the environment and from `additions`.
+std::vector<char*> EnvironmentWith(const std::vector<std::string>& additions)
+{
+    std::vector<char*> environment;
+    for (char** variable = environ; *variable != nullptr; ++variable)
+        environment.push_back(*variable);
+    for (const std::string& addition : additions) {
+        const std::string name = addition.substr(0, addition.find('='));
+        if (std::getenv(name.c_str()) == nullptr)
+            environment.push_back(const_cast<char*>(addition.c_str()));
+    }
+    environment.push_back(nullptr);
+    return environment;
+}
+
+}  // namespace
+
+bool PipedChild::Start(const std::vector<std::string>& arguments, const std::vector<std::string>& additions)
 {
     Kill();
     if (arguments.empty())
@@ -234,6 +254,7 @@ bool PipedChild::Start(const std::vector<std::string>& arguments)
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    std::vector<char*> environment = EnvironmentWith(additions);
 
     int input[2] = {-1, -1}, output[2] = {-1, -1};
     if (pipe2(input, O_CLOEXEC) != 0)
@@ -249,7 +270,8 @@ bool PipedChild::Start(const std::vector<std::string>& arguments)
     bool started = false;
     if (actions.ConnectPipesAndCloseTheRest(input[0], output[1]) && attributes.Ok()) {
         std::lock_guard<std::mutex> lock(groupsLock);
-        started = posix_spawn(&child, program.c_str(), actions.Get(), attributes.Get(), argv.data(), environ) == 0;
+        started =
+            posix_spawn(&child, program.c_str(), actions.Get(), attributes.Get(), argv.data(), environment.data()) == 0;
         if (started)
             RunningGroups().insert(child);
     }

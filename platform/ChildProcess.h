@@ -42,8 +42,10 @@ public:
     PipedChild(const PipedChild&) = delete;
     PipedChild& operator=(const PipedChild&) = delete;
 
-    // Starts the program (looked up as RunProcess does); false when it cannot be started.
-    bool Start(const std::vector<std::string>& arguments);
+    // Starts the program (looked up as RunProcess does) with this process's environment and, for
+    // each of `additions` ("NAME=value") whose name that environment lacks, that variable too;
+    // false when it cannot be started.
+    bool Start(const std::vector<std::string>& arguments, const std::vector<std::string>& additions = {});
     bool Running() const { return pid_ > 0; }
     int Pid() const { return pid_; }
     int ToChild() const { return toChild_; }

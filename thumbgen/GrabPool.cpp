@@ -37,6 +37,12 @@ constexpr int kMaxDecodingSlots = 4;
 constexpr int kMaxSlots = kMaxDecodingSlots + 1;
 // Workers that fail before they take a clip, one after the other, before none is started again.
 constexpr int kStartFailuresAllowed = 2;
+// A worker's heap in huge pages, where the system gives them to those who ask: a grab works
+// through a few full HD pictures of fresh memory, which otherwise comes in 3,500 page faults at a
+// worker's first grab (its heap grows in steps large enough for huge pages, see the worker).
+// About a sixth of a worker's CPU from its start to its fourth picture. A GLIBC_TUNABLES the user
+// set is left as it is.
+const std::vector<std::string> kWorkerEnvironment = {"GLIBC_TUNABLES=glibc.malloc.hugetlb=1"};
 
 struct Slot {
     ThumbnailQueue::Request job;
@@ -160,7 +166,7 @@ bool StartWorker(Shared& shared, Slot& slot)
         return false;
     if (!shared.options.workerCommand.empty() &&
         (TakeWorkerStartedAhead(shared.options.workerCommand, slot.worker) ||
-         slot.worker.Start(shared.options.workerCommand))) {
+         slot.worker.Start(shared.options.workerCommand, kWorkerEnvironment))) {
         slot.answers.emplace(slot.worker.FromChild());
         slot.ready = false;
         slot.workerPid.store(slot.worker.Pid());
@@ -548,7 +554,7 @@ void CGrabPool::StartWorkersAhead()
     ahead.command = command;
     while (static_cast<int>(ahead.workers.size()) < GrabPoolOptions::DefaultSlotCount()) {
         platform::PipedChild worker;
-        if (!worker.Start(command))
+        if (!worker.Start(command, kWorkerEnvironment))
             return;
         ahead.workers.push_back(std::move(worker));
     }

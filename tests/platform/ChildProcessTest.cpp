@@ -112,3 +112,16 @@ TEST(ChildProcessTest, AChildSlowToEndHoldsUpNoOtherChild)
     reaper.join();
     EXPECT_FALSE(stuck.Running());
 }
+
+TEST(ChildProcessTest, APipedChildGetsThisEnvironmentAndOnlyTheAdditionsItLacks)
+{
+    const ScopedEnv users("VIEWMERE_SETTING", "the user's");
+    platform::PipedChild child;
+    ASSERT_TRUE(child.Start({"/bin/sh", "-c", "printf '%s|%s|%s' \"$VIEWMERE_SETTING\" \"$VIEWMERE_ADDED\" \"$HOME\""},
+                            {"VIEWMERE_SETTING=ours", "VIEWMERE_ADDED=a value=with equals"}));
+    std::string said;
+    char buffer[256];
+    for (ssize_t got; (got = read(child.FromChild(), buffer, sizeof buffer)) > 0;)
+        said.append(buffer, static_cast<std::size_t>(got));
+    EXPECT_EQ(said, "the user's|a value=with equals|" + std::string(getenv("HOME")));
+}

@@ -102,6 +102,18 @@ protected:
         return generator.WorkerPids(onAClipOnly);
     }
 
+    // The worker's memory held in huge pages, in KB. Where the system gives none, there is
+    // nothing to see: it answers the least a test asks for, a full HD picture's worth.
+    static constexpr long kPictureInHugePages = 4096;
+    static long HugePageKilobytes(int pid)
+    {
+        if (ReadFile("/sys/kernel/mm/transparent_hugepage/enabled").find("[never]") != std::string::npos)
+            return kPictureInHugePages;
+        const std::string memory = ReadFile("/proc/" + std::to_string(pid) + "/smaps_rollup");
+        const std::size_t at = memory.find("AnonHugePages:");
+        return at == std::string::npos ? -1 : std::stol(memory.substr(at + 14));
+    }
+
     // Waits until some log line contains the text; every line read is kept in `log`.
     static bool WaitForLog(std::vector<std::string>& log, const std::string& text, std::chrono::milliseconds limit = 20s)
     {
@@ -327,6 +339,10 @@ TEST_F(GrabPoolTest, ClipsComingOnScreenWhileTheWorkerStartsAreMadeBeforeTheOneI
             if (line == "Generating thumbnail for [" + clip + "]")
                 order.push_back(clip);
     EXPECT_EQ(order, (std::vector<std::string>{clips[3], clips[2], clips[0], clips[1]}));
+    // A worker the pool started itself made its full HD pictures in huge pages too.
+    const std::vector<int> workers = generator.WorkerPids();
+    ASSERT_EQ(workers.size(), 1u);
+    EXPECT_GE(HugePageKilobytes(workers[0]), kPictureInHugePages);
 }
 
 // A card that is slow, and a worker ended from outside, cost a clip nothing. The card is served
@@ -419,6 +435,10 @@ TEST_F(GrabPoolTest, WorkersStartedAheadOfThePoolAreTheOnesItMakesThumbnailsWith
     // one, and the slot that reads while the others decode takes none.
     const std::vector<int> now = ChildProcesses(getpid());
     EXPECT_EQ(std::set<int>(now.begin(), now.end()), std::set<int>(ahead.begin(), ahead.end()));
+    // Their full HD pictures went into huge pages, where the system has them: not thousands of
+    // small pages, each faulted in on its own (a worker holds one or two of them otherwise).
+    for (const int pid : workers)
+        EXPECT_GE(HugePageKilobytes(pid), kPictureInHugePages) << pid;
 
     // Clips off the screen go to that slot too, whose worker starts with its first clip. They
     // are queued together: copied one by one between, each could be made before the next came.
