@@ -55,8 +55,9 @@ public:
     // Waits until a slot is free (one that decodes, when asked); false once the pool stops.
     bool WaitForFreeSlot(bool decoding = false);
     // Whether the only free slot is the one for reading, which takes no clip wanted at once (one
-    // on screen, a strip): the first screen is made by the slots that decode, and starting its
-    // worker takes no core from them.
+    // on screen, a strip), nor any clip while one on screen is being made: the first screen is
+    // made by the slots that decode, and neither starting its worker nor its reads take a core
+    // or the card from them.
     bool OnlyReadingSlotFree() const;
     // Hands a request to a free slot (one must be free); the slot ends it in the queue.
     void Dispatch(ThumbnailQueue::Request request);

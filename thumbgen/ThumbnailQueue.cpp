@@ -127,12 +127,19 @@ void ThumbnailQueue::Prioritize(const std::vector<std::string>& clipPaths)
     onScreen_.swap(wanted);
 }
 
+bool ThumbnailQueue::OnScreenClipInFlight() const
+{
+    return std::any_of(inFlight_.begin(), inFlight_.end(),
+                       [this](const auto& taken) { return onScreen_.count(taken.second) > 0; });
+}
+
 bool ThumbnailQueue::TakeNext(Request& request, bool offScreenOnly)
 {
     std::lock_guard<std::mutex> guard(lock_);
-    // Before the view has said what is on screen, any clip may be.
+    // Before the view has said what is on screen, any clip may be. While a clip on screen is
+    // being made, a clip off it would take a core (or the card) from it.
     if (offScreenOnly && (pendingStrip_ || onScreen_.empty() ||
-                          (!pending_.empty() && onScreen_.count(pending_.front().path) > 0)))
+                          (!pending_.empty() && onScreen_.count(pending_.front().path) > 0) || OnScreenClipInFlight()))
         return false;
     if (pendingStrip_) {  // not in flight: a strip is no thumbnail the status counts
         request = std::move(*pendingStrip_);

@@ -84,7 +84,7 @@ public:
     void SetResultListener(ResultListener listener);
 
     // Worker side. The next request; with `offScreenOnly`, none while a strip or a clip on screen
-    // is waiting first, nor before the clips on screen are known.
+    // is waiting first or a clip on screen is being made, nor before the clips on screen are known.
     bool TakeNext(Request& request, bool offScreenOnly = false);
     // Returns a request taken but not begun to the front of the queue: behind the clips last
     // put first, unless it is one of them. A request of a folder that ClearAll dropped stays
@@ -103,6 +103,7 @@ public:
 private:
     mutable std::mutex lock_;
     void NotifyListener();
+    bool OnScreenClipInFlight() const;  // with the lock held
 
     std::deque<Request> pending_;
     std::map<std::uint64_t, std::string> inFlight_;

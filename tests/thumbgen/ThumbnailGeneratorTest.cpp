@@ -196,6 +196,18 @@ TEST(ThumbnailQueueTest, ARequestPutBackWaitsBehindTheClipsOnScreenAndOneOfAClos
         order.push_back(request.path);
     EXPECT_EQ(order, (std::vector<std::string>{"/card/00001.MTS", "/card/00006.MTS", "/card/00005.MTS",
                                                "/card/00000.MTS"}));
+    // The slot for clips off the screen takes none while a clip on screen is still being made.
+    queue.Enqueue("/card/00007.MTS");
+    queue.Enqueue("/card/00008.MTS");
+    ThumbnailQueue::Request beingMade, offScreen;
+    ASSERT_TRUE(queue.TakeNext(beingMade));
+    EXPECT_EQ(beingMade.path, "/card/00007.MTS");
+    queue.Prioritize({"/card/00007.MTS"});
+    EXPECT_FALSE(queue.TakeNext(offScreen, true));
+    queue.Finished(beingMade);
+    ASSERT_TRUE(queue.TakeNext(offScreen, true));
+    EXPECT_EQ(offScreen.path, "/card/00008.MTS");
+    queue.Finished(offScreen);
     // Taken before the folder was closed: it stays with its maker, as every taken request does.
     queue.Enqueue("/old/00000.MTS");
     ThumbnailQueue::Request old;
